@@ -1,0 +1,44 @@
+# Front door. Everything real happens in CMake; this file only names the
+# everyday commands and makes sure the Debian packages they need are there.
+
+BUILD       ?= build
+BUILD_ASAN  ?= build-asan
+BUILD_TSAN  ?= build-tsan
+JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX      ?= $(HOME)/.vst
+CMAKE_FLAGS ?=
+
+.PHONY: all deps test test-plain test-asan test-tsan demo bench install windows fuzz clean
+
+all: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/install-deps test
+
+# Every test, plain and under the sanitizers. A sanitizer report fails it.
+test: test-plain test-asan
+
+test-plain: all
+	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  scripts/with-display ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build $(BUILD_TSAN) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
+
+install: all
+	mkdir -p $(PREFIX)
+	cp $(BUILD)/Veltrosa.so $(PREFIX)/
+	@echo "installed $(PREFIX)/Veltrosa.so"
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-win32 build-win64 build-fuzz

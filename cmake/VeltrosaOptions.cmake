@@ -1,0 +1,28 @@
+# Compile options every target of the project shares, through one interface
+# library so that nothing here leaks into the flags of third-party code.
+add_library(veltrosa_options INTERFACE)
+add_library(Veltrosa::options ALIAS veltrosa_options)
+
+target_compile_options(veltrosa_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+  -Wcast-align -Wnull-dereference -Wdouble-promotion -Wformat=2
+  # Single-precision maths exactly as written: no contraction into fused
+  # multiply-adds, no value-changing optimisations.
+  -ffp-contract=off -fno-fast-math)
+if(VELTROSA_WERROR)
+  target_compile_options(veltrosa_options INTERFACE -Werror)
+endif()
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
+  # 32-bit x86: SSE arithmetic, never x87 excess precision; callers may hand
+  # us a 4-byte aligned stack.
+  target_compile_options(veltrosa_options INTERFACE -msse2 -mfpmath=sse -mstackrealign)
+endif()
+
+if(VELTROSA_SANITIZE)
+  string(REPLACE "," ";" _sanitizers "${VELTROSA_SANITIZE}")
+  foreach(_s IN LISTS _sanitizers)
+    target_compile_options(veltrosa_options INTERFACE -fsanitize=${_s})
+    target_link_options(veltrosa_options INTERFACE -fsanitize=${_s})
+  endforeach()
+  target_compile_options(veltrosa_options INTERFACE -fno-omit-frame-pointer -fno-sanitize-recover=all)
+endif()

@@ -1,0 +1,41 @@
+// The parameter store every engine starts from. Parameter values are single
+// floats shared between the thread that sets them and the audio thread; each
+// is read and written whole (relaxed atomics on plain float storage, so that
+// the array itself can be handed to the host as the state chunk).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace veltrosa {
+
+class EngineBase {
+public:
+    explicit EngineBase(int32_t count) : params(new float[static_cast<std::size_t>(count)]()), numParams(count) {}
+    virtual ~EngineBase() = default;
+    EngineBase(const EngineBase&) = delete;
+    EngineBase& operator=(const EngineBase&) = delete;
+
+    virtual void setSampleRate(double rate) { sampleRate = rate; }
+    virtual void parameterChanged(int32_t /*index*/) {}
+
+    // Any thread. index must lie in 0..numParams-1.
+    float param(int32_t index) const {
+        return std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed);
+    }
+    void setParam(int32_t index, float value) {
+        std::atomic_ref<float>(params[index]).store(value, std::memory_order_relaxed);
+    }
+    // The live array: allocated once, never moved, the state chunk's bytes.
+    float* paramData() { return params.get(); }
+    int32_t paramCount() const { return numParams; }
+    double getSampleRate() const { return sampleRate; }
+
+protected:
+    std::unique_ptr<float[]> params;
+    double sampleRate = 44100.0;
+    int32_t numParams;
+};
+
+}  // namespace veltrosa

@@ -1,0 +1,183 @@
+#include "instrument/Instrument.h"
+
+#include <cstring>
+#include <new>
+
+#include "frame/Text.h"
+
+namespace veltrosa {
+
+namespace {
+
+constexpr int32_t kUniqueId = vst2::fourCC('T', 'o', 'o', 't');
+constexpr const char* kEffectName = "Veltrosa";
+constexpr const char* kVendor = "Bramblers Global Entertainment";
+constexpr int32_t kVendorVersion = 1000;
+
+constexpr std::size_t kNameLength = 8;
+constexpr std::size_t kProgramNameLength = 24;
+constexpr std::size_t kEffectNameLength = 32;
+constexpr std::size_t kVendorLength = 64;
+
+constexpr const char* kUpperNames[kNumParams - kNumHarmonics] = {
+    "BandW", "Update", "Attack", "Decay", "Sustain", "Release", "Env Dpth", "Cut",
+    "Res",   "Flt Vel", "Attack", "Decay", "Sustain", "Release", "Amp Vel", "Volume",
+};
+
+std::array<float, 128> computeNoteFrequencies() {
+    std::array<float, 128> table{};
+    double x = 8.175798915636872;
+    for (float& entry : table) {
+        entry = static_cast<float>(x);
+        x *= 1.059463094359;
+    }
+    return table;
+}
+
+}  // namespace
+
+const std::array<float, 128>& noteFrequencyTable() {
+    static const std::array<float, 128> table = computeNoteFrequencies();
+    return table;
+}
+
+Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams) {
+    setNumInputs(0);
+    setNumOutputs(2);
+    setUniqueID(kUniqueId);
+    effect.flags |= vst2::effFlagsIsSynth | vst2::effFlagsProgramChunks | vst2::effFlagsCanReplacing;
+    copyText(programName, "Default", kProgramNameLength);
+    engine = new SynthEngine();
+    setFlag(vst2::effFlagsHasEditor, editor != nullptr);
+    (void)noteFrequencyTable();
+}
+
+Instrument::~Instrument() {
+    delete engine;
+    engine = nullptr;
+}
+
+Editor* Instrument::instrumentEditor() { return nullptr; }
+
+void Instrument::setSampleRate(float rate) {
+    sampleRate = rate;
+    engine->setSampleRate(static_cast<double>(rate));
+}
+
+void Instrument::setParameter(int32_t index, float value) {
+    if (index >= 0 && index < engine->paramCount()) {
+        engine->setParam(index, value);
+        engine->parameterChanged(index);
+    }
+}
+
+float Instrument::getParameter(int32_t index) {
+    if (index >= 0 && index < engine->paramCount())
+        return engine->param(index);
+    return 0.0f;
+}
+
+void Instrument::setProgram(int32_t) {}
+
+void Instrument::setProgramName(const char* name) { copyText(programName, name, kProgramNameLength); }
+
+void Instrument::getProgramName(char* name) { copyText(name, programName, kProgramNameLength); }
+
+void Instrument::getParameterLabel(int32_t, char* label) { copyText(label, "Ynk", kNameLength); }
+
+void Instrument::getParameterDisplay(int32_t, char*) {}
+
+void Instrument::getParameterName(int32_t index, char* text) {
+    if (index < kNumHarmonics)
+        copyText(text, "Harmo", kNameLength);
+    else if (index < kNumParams)
+        copyText(text, kUpperNames[index - kNumHarmonics], kNameLength);
+}
+
+int32_t Instrument::getChunk(void** data, bool) {
+    *data = engine->paramData();
+    return engine->paramCount() * static_cast<int32_t>(sizeof(float));
+}
+
+int32_t Instrument::setChunk(void* data, int32_t byteSize, bool) {
+    const int32_t expected = engine->paramCount() * static_cast<int32_t>(sizeof(float));
+    if (data == nullptr || byteSize != expected)
+        return 0;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (int32_t i = 0; i < engine->paramCount(); ++i) {
+        float value;
+        std::memcpy(&value, bytes + static_cast<std::size_t>(i) * sizeof(float), sizeof value);
+        engine->setParam(i, value);
+    }
+    engine->parameterChanged(kAllParametersChanged);
+    return expected;
+}
+
+bool Instrument::canParameterBeAutomated(int32_t index) { return index != kParamUpdate; }
+
+bool Instrument::getEffectName(char* name) {
+    copyText(name, kEffectName, kEffectNameLength);
+    return true;
+}
+
+bool Instrument::getVendorString(char* text) {
+    copyText(text, kVendor, kVendorLength);
+    return true;
+}
+
+bool Instrument::getProductString(char* text) {
+    copyText(text, kEffectName, kVendorLength);
+    return true;
+}
+
+int32_t Instrument::getVendorVersion() { return kVendorVersion; }
+
+int32_t Instrument::canDo(const char* text) {
+    for (const char* capability : {"receiveVstEvents", "receiveVstMidiEvent", "receiveVstTimeInfo"})
+        if (std::strcmp(text, capability) == 0)
+            return 1;
+    return -1;
+}
+
+int32_t Instrument::processEvents(vst2::VstEvents* events) {
+    if (events == nullptr)
+        return 1;
+    const auto& frequencies = noteFrequencyTable();
+    for (int32_t i = 0; i < events->numEvents; ++i) {
+        const vst2::VstEvent* event = events->events[i];
+        if (event == nullptr || event->type != vst2::kVstMidiType)
+            continue;
+        const auto* midi = reinterpret_cast<const vst2::VstMidiEvent*>(event);
+        const int status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0;
+        const int data1 = static_cast<unsigned char>(midi->midiData[1]) & 0x7F;
+        const int data2 = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
+        if (status == 0x90 || status == 0x80) {
+            const int32_t note = data1 - 12;
+            if (note < 0)
+                continue;  // keys 0..11 have no frequency: never started, so never released
+            if (status == 0x80 || data2 == 0)
+                engine->noteOff(note, midi->deltaFrames);
+            else
+                engine->noteOn(note, frequencies[static_cast<std::size_t>(note)], data2, midi->deltaFrames);
+        } else if (status == 0xB0 && (midi->midiData[1] == 123 || midi->midiData[1] == 126)) {
+            engine->silenceAll();
+        }
+    }
+    return 1;
+}
+
+void Instrument::processReplacing(float**, float** outputs, int32_t sampleFrames) {
+    if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr)
+        return;
+    engine->render(outputs[0], outputs[1], sampleFrames);
+}
+
+EffectBase* createEffectInstance(vst2::HostCallback host) {
+    try {
+        return new Instrument(host);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace veltrosa
