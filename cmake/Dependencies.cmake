@@ -6,6 +6,10 @@ if(NOT WIN32)
   if(VELTROSA_EDITOR_X11)
     pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
     pkg_check_modules(CAIRO_XLIB REQUIRED IMPORTED_TARGET cairo-xlib)
+    if(VELTROSA_TESTS)
+      # Real pointer input for the X11 editor tests; they are left out without it.
+      pkg_check_modules(XTST IMPORTED_TARGET xtst)
+    endif()
   endif()
 endif()
 

@@ -1,0 +1,186 @@
+#include "editor/platform/x11/X11Window.h"
+
+#include <cairo-xlib.h>
+
+namespace veltrosa::x11 {
+
+namespace {
+
+
+// A lost connection must not end the host: Xlib's default exit handler would
+// call exit(). The connection is dead afterwards; Xlib refuses further work.
+void keepRunning(Display* /*display*/, void* /*data*/) {}
+
+constexpr long kEventMask = ExposureMask | PointerMotionMask | ButtonPressMask | ButtonReleaseMask |
+                            LeaveWindowMask | StructureNotifyMask;
+
+}  // namespace
+
+// Errors are delivered on the thread that reads the reply, which is the
+// thread inside the trap.
+static thread_local ErrorTrap* activeTrap = nullptr;
+
+ErrorTrap::ErrorTrap(Display* display) : display_(display), outer_(activeTrap) {
+    previous_ = XSetErrorHandler(&ErrorTrap::handler);
+    activeTrap = this;
+}
+
+ErrorTrap::~ErrorTrap() {
+    if (NextRequest(display_) - 1 > LastKnownRequestProcessed(display_))
+        XSync(display_, False);
+    activeTrap = outer_;
+    XErrorHandler mine = XSetErrorHandler(previous_);
+    // Someone replaced our handler meanwhile: leave theirs in place.
+    if (mine != &ErrorTrap::handler)
+        XSetErrorHandler(mine);
+}
+
+bool ErrorTrap::failedAfterSync() {
+    XSync(display_, False);
+    return errors_ != 0;
+}
+
+int ErrorTrap::handler(Display* display, XErrorEvent* event) {
+    for (ErrorTrap* trap = activeTrap; trap != nullptr; trap = trap->outer_)
+        if (trap->display_ == display) {
+            ++trap->errors_;
+            return 0;
+        }
+    ErrorTrap* outermost = activeTrap;
+    while (outermost != nullptr && outermost->outer_ != nullptr)
+        outermost = outermost->outer_;
+    if (outermost != nullptr && outermost->previous_ != nullptr && outermost->previous_ != &ErrorTrap::handler)
+        return outermost->previous_(display, event);
+    return 0;
+}
+
+bool X11Window::create(unsigned long parent, int width, int height) {
+    destroy();
+    if (parent == 0 || width <= 0 || height <= 0)
+        return false;
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr)
+        return false;
+    XSetIOErrorExitHandler(display_, &keepRunning, nullptr);
+    width_ = width;
+    height_ = height;
+
+    bool ok = false;
+    {
+        ErrorTrap trap(display_);
+        XWindowAttributes parentAttributes{};
+        // The parent's visual is ours (CopyFromParent); asking for its
+        // attributes also tells a real window from a bogus id.
+        if (XGetWindowAttributes(display_, static_cast<Window>(parent), &parentAttributes) != 0 &&
+            !trap.failedAfterSync()) {
+            XSetWindowAttributes attributes{};
+            attributes.event_mask = kEventMask;
+            // No background: the editor paints every pixel itself.
+            attributes.background_pixmap = None;
+            window_ = XCreateWindow(display_, static_cast<Window>(parent), 0, 0, static_cast<unsigned>(width),
+                                    static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                    CWEventMask | CWBackPixmap, &attributes);
+            if (!trap.failedAfterSync()) {
+                surface_ = cairo_xlib_surface_create(display_, window_, parentAttributes.visual, width, height);
+                XMapWindow(display_, window_);
+                ok = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && !trap.failedAfterSync();
+            }
+        }
+    }
+    if (!ok)
+        destroy();
+    return ok;
+}
+
+void X11Window::destroy() {
+    if (display_ == nullptr)
+        return;
+    {
+        ErrorTrap trap(display_);
+        if (surface_ != nullptr) {
+            cairo_surface_finish(surface_);
+            cairo_surface_destroy(surface_);
+            surface_ = nullptr;
+        }
+        // Fails harmlessly when the host destroyed its window (and ours with
+        // it) first.
+        if (window_ != 0)
+            XDestroyWindow(display_, window_);
+        window_ = 0;
+    }
+    XCloseDisplay(display_);
+    display_ = nullptr;
+}
+
+void X11Window::dispatchEvents(WindowListener& listener) {
+    if (display_ == nullptr)
+        return;
+    ErrorTrap trap(display_);
+    bool exposed = false;
+    while (window_ != 0 && XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        handle(event, listener, exposed);
+    }
+    if (exposed && window_ != 0)
+        listener.exposed();
+    flush();
+}
+
+void X11Window::handle(const XEvent& event, WindowListener& listener, bool& exposed) {
+    if (event.xany.window != window_)
+        return;
+    switch (event.type) {
+    case Expose:
+        exposed = true;
+        break;
+    case MotionNotify:
+        listener.pointer({PointerEvent::Kind::Move, event.xmotion.x, event.xmotion.y, 0});
+        break;
+    case LeaveNotify:
+        // The pointer left for the host's window: a last move outside lets a
+        // hovered control know. Crossings caused by grabs are not moves.
+        if (event.xcrossing.mode == NotifyNormal)
+            listener.pointer({PointerEvent::Kind::Move, event.xcrossing.x, event.xcrossing.y, 0});
+        break;
+    case ButtonPress: {
+        const XButtonEvent& b = event.xbutton;
+        if (b.button <= Button3)
+            XSetInputFocus(display_, window_, RevertToParent, b.time);
+        if (b.button == Button1)
+            listener.pointer({PointerEvent::Kind::LeftDown, b.x, b.y, 0});
+        else if (b.button == Button4)
+            listener.pointer({PointerEvent::Kind::Wheel, b.x, b.y, +1});
+        else if (b.button == Button5)
+            listener.pointer({PointerEvent::Kind::Wheel, b.x, b.y, -1});
+        break;
+    }
+    case ButtonRelease:
+        if (event.xbutton.button == Button1)
+            listener.pointer({PointerEvent::Kind::LeftUp, event.xbutton.x, event.xbutton.y, 0});
+        break;
+    case DestroyNotify:
+        // The host destroyed its window and ours went with it.
+        if (event.xdestroywindow.window == window_) {
+            if (surface_ != nullptr) {
+                cairo_surface_finish(surface_);
+                cairo_surface_destroy(surface_);
+                surface_ = nullptr;
+            }
+            window_ = 0;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void X11Window::flush() {
+    if (display_ == nullptr)
+        return;
+    if (surface_ != nullptr)
+        cairo_surface_flush(surface_);
+    XFlush(display_);
+}
+
+}  // namespace veltrosa::x11

@@ -1,0 +1,98 @@
+// The editor's child window in an X11 host: its own Display connection, the
+// events the toolkit needs, and a Cairo surface on the window.
+//
+// Threads: every call comes from the host's user-interface thread, inside
+// the editor opcodes (effEditOpen, effEditIdle, effEditClose) or the effect's
+// destruction. Nothing here may be called from parameterChanged.
+//
+// Errors: the process-wide Xlib error handler belongs to the host. Ours is
+// installed only around our own requests, which are synchronised before the
+// host's handler comes back, so an error caused by a vanished or bogus parent
+// never reaches the host's (by default fatal) handler.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <cairo.h>
+
+namespace veltrosa::x11 {
+
+// Catches the X errors of one connection while it lives: installs our
+// handler, and on the way out waits for the server to answer every request
+// made meanwhile before the previous handler comes back. Errors of other
+// connections (the host's) go on to the handler that was there before.
+class ErrorTrap {
+public:
+    explicit ErrorTrap(Display* display);
+    ~ErrorTrap();
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+    // Waits for the answers to everything sent so far; true when any request
+    // made since the trap was set failed.
+    bool failedAfterSync();
+
+private:
+    static int handler(Display* display, XErrorEvent* event);
+
+    Display* display_;
+    ErrorTrap* outer_;
+    XErrorHandler previous_ = nullptr;
+    int errors_ = 0;
+};
+
+// Pointer input in client coordinates of the editor window. During a drag
+// (the implicit grab of a pressed button) they may lie outside it.
+struct PointerEvent {
+    enum class Kind { Move, LeftDown, LeftUp, Wheel };
+    Kind kind = Kind::Move;
+    int x = 0;
+    int y = 0;
+    int direction = 0;  // Wheel: +1 away from the user, -1 towards
+};
+
+class WindowListener {
+public:
+    virtual ~WindowListener() = default;
+    virtual void pointer(const PointerEvent& event) = 0;
+    // Part or all of the window needs painting again; called once per
+    // burst of exposures.
+    virtual void exposed() = 0;
+};
+
+class X11Window {
+public:
+    X11Window() = default;
+    ~X11Window() { destroy(); }
+    X11Window(const X11Window&) = delete;
+    X11Window& operator=(const X11Window&) = delete;
+
+    // Opens a connection and a width x height child at (0, 0) of parent,
+    // shown. False, with nothing left open, when there is no display or the
+    // parent is not a window.
+    bool create(unsigned long parent, int width, int height);
+    // Destroys the window and closes the connection; harmless when the host
+    // destroyed its window first, or when nothing was created.
+    void destroy();
+    bool exists() const { return window_ != 0; }
+
+    // Drains the pending events and hands them to the listener in order.
+    void dispatchEvents(WindowListener& listener);
+    // A Cairo surface on the window (owned here), or null without a window.
+    cairo_surface_t* surface() const { return surface_; }
+    // Pushes what was drawn to the server at once.
+    void flush();
+
+    Display* display() const { return display_; }
+    Window window() const { return window_; }
+
+private:
+    void handle(const XEvent& event, WindowListener& listener, bool& exposed);
+
+    Display* display_ = nullptr;
+    Window window_ = 0;
+    cairo_surface_t* surface_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+}  // namespace veltrosa::x11

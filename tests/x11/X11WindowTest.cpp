@@ -1,0 +1,211 @@
+// The X11 window layer on its own: embedding, input translation, error
+// containment and clean-up, driven with real input in a real X server.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "X11Fixture.h"
+#include "editor/platform/x11/X11Window.h"
+
+namespace {
+
+using veltrosa::x11::PointerEvent;
+using Kind = PointerEvent::Kind;
+
+struct Recorder : veltrosa::x11::WindowListener {
+    std::vector<PointerEvent> events;
+    int exposures = 0;
+    void pointer(const PointerEvent& event) override { events.push_back(event); }
+    void exposed() override { ++exposures; }
+
+    int count(Kind kind) const {
+        int n = 0;
+        for (const auto& e : events)
+            n += e.kind == kind ? 1 : 0;
+        return n;
+    }
+    const PointerEvent* last(Kind kind) const {
+        for (auto it = events.rbegin(); it != events.rend(); ++it)
+            if (it->kind == kind)
+                return &*it;
+        return nullptr;
+    }
+};
+
+class X11WindowTest : public x11test::X11Test {
+protected:
+    void SetUp() override {
+        X11Test::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_TRUE(window.create(host->window(), 305, 370));
+        // The first exposure of the freshly mapped window.
+        ASSERT_TRUE(x11test::pumpUntil(step(), [&] { return recorder.exposures > 0; }));
+        recorder = {};
+    }
+    std::function<void()> step() {
+        return [&] { window.dispatchEvents(recorder); };
+    }
+
+    veltrosa::x11::X11Window window;
+    Recorder recorder;
+};
+
+int hostErrors = 0;
+int countingHandler(Display*, XErrorEvent*) {
+    ++hostErrors;
+    return 0;
+}
+
+TEST_F(X11WindowTest, IsAShownChildAtTheOriginOfTheHostWindow) {
+    Display* d = host->display();
+    XWindowAttributes a{};
+    ASSERT_NE(XGetWindowAttributes(d, window.window(), &a), 0);
+    EXPECT_EQ(a.x, 0);
+    EXPECT_EQ(a.y, 0);
+    EXPECT_EQ(a.width, 305);
+    EXPECT_EQ(a.height, 370);
+    EXPECT_EQ(a.map_state, IsViewable);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    ASSERT_NE(XQueryTree(d, window.window(), &root, &parent, &children, &count), 0);
+    XFree(children);
+    EXPECT_EQ(parent, host->window());
+    // Its own connection, not the host's.
+    EXPECT_NE(window.display(), d);
+}
+
+TEST_F(X11WindowTest, TranslatesPointerInputInClientCoordinates) {
+    pointer->moveTo(40, 50);
+    ASSERT_TRUE(x11test::pumpUntil(step(), [&] { return recorder.count(Kind::Move) > 0; }));
+    EXPECT_EQ(recorder.last(Kind::Move)->x, 40);
+    EXPECT_EQ(recorder.last(Kind::Move)->y, 50);
+
+    pointer->press(Button1);
+    pointer->release(Button1);
+    ASSERT_TRUE(x11test::pumpUntil(step(), [&] { return recorder.count(Kind::LeftUp) == 1; }));
+    ASSERT_EQ(recorder.count(Kind::LeftDown), 1);
+    EXPECT_EQ(recorder.last(Kind::LeftDown)->x, 40);
+    EXPECT_EQ(recorder.last(Kind::LeftUp)->y, 50);
+
+    // A press gives the editor the keyboard focus.
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(host->display(), &focus, &revert);
+    EXPECT_EQ(focus, window.window());
+}
+
+TEST_F(X11WindowTest, WheelButtonsBecomeOneStepEachAndSidewaysOnesAreIgnored) {
+    pointer->scroll(100, 100, 2);
+    pointer->scroll(100, 100, -1);
+    pointer->press(6);
+    pointer->release(6);
+    pointer->press(7);
+    pointer->release(7);
+    pointer->click(100, 100, Button3);  // a marker after everything above
+    ASSERT_TRUE(x11test::pumpUntil(step(), [&] {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(host->display(), &focus, &revert);
+        return focus == window.window();
+    }));
+    x11test::pumpFor(step());
+    std::vector<int> directions;
+    for (const auto& e : recorder.events)
+        if (e.kind == Kind::Wheel) {
+            directions.push_back(e.direction);
+            EXPECT_EQ(e.x, 100);
+            EXPECT_EQ(e.y, 100);
+        }
+    EXPECT_EQ(directions, (std::vector<int>{+1, +1, -1}));
+    EXPECT_EQ(recorder.count(Kind::LeftDown), 0);
+    EXPECT_EQ(recorder.count(Kind::LeftUp), 0);
+}
+
+TEST_F(X11WindowTest, ADragKeepsReportingOutsideTheWindowWithNegativeCoordinates) {
+    // The host window sits at the screen's origin, so move it away first to
+    // leave room above and left of the editor.
+    XMoveWindow(host->display(), host->window(), 100, 100);
+    XSync(host->display(), False);
+    pointer->drag(20, 20, 20, -30, true);
+    pointer->stepTo(-15, -30);
+    pointer->release(Button1);
+    ASSERT_TRUE(x11test::pumpUntil(step(), [&] { return recorder.count(Kind::LeftUp) == 1; }));
+    EXPECT_EQ(recorder.last(Kind::LeftUp)->x, -15);
+    EXPECT_EQ(recorder.last(Kind::LeftUp)->y, -30);
+    bool sawNegativeMove = false;
+    for (const auto& e : recorder.events)
+        sawNegativeMove |= e.kind == Kind::Move && e.y == -30 && e.x == -15;
+    EXPECT_TRUE(sawNegativeMove);
+}
+
+TEST_F(X11WindowTest, AnExposureBurstAsksForOneRepaint) {
+    // Covering and uncovering the editor exposes it in several rectangles.
+    Display* d = host->display();
+    Window cover = XCreateSimpleWindow(d, host->window(), 10, 10, 50, 50, 0, 0, 0);
+    Window cover2 = XCreateSimpleWindow(d, host->window(), 100, 100, 50, 50, 0, 0, 0);
+    XMapRaised(d, cover);
+    XMapRaised(d, cover2);
+    XSync(d, False);
+    x11test::pumpFor(step());
+    recorder = {};
+    XDestroyWindow(d, cover);
+    XDestroyWindow(d, cover2);
+    XSync(d, False);
+    ASSERT_TRUE(x11test::pumpUntil(step(), [&] { return recorder.exposures > 0; }));
+    x11test::pumpFor(step());
+    EXPECT_EQ(recorder.exposures, 1);
+}
+
+TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
+    const XErrorHandler before = XSetErrorHandler(&countingHandler);
+    hostErrors = 0;
+    host->destroyWindow();
+    x11test::pumpFor(step());
+    EXPECT_EQ(window.surface(), nullptr);
+    window.destroy();
+    EXPECT_FALSE(window.exists());
+    EXPECT_EQ(hostErrors, 0);
+    EXPECT_EQ(XSetErrorHandler(before), &countingHandler);
+}
+
+TEST_F(X11WindowTest, ErrorsOfOtherConnectionsStillReachTheirHandler) {
+    // While our window is being serviced, the host's own errors are the
+    // host's business.
+    const XErrorHandler before = XSetErrorHandler(&countingHandler);
+    hostErrors = 0;
+    {
+        veltrosa::x11::ErrorTrap trap(window.display());
+        XUnmapWindow(host->display(), 0x1fffffff);
+        XSync(host->display(), False);
+    }
+    EXPECT_EQ(hostErrors, 1);
+    XSetErrorHandler(before);
+}
+
+TEST_F(X11WindowTest, BogusParentsMakeNoWindowAndNoFuss) {
+    const XErrorHandler before = XSetErrorHandler(&countingHandler);
+    hostErrors = 0;
+    veltrosa::x11::X11Window other;
+    for (unsigned long parent : {0x1fffffffUL, 0UL, 1UL}) {
+        EXPECT_FALSE(other.create(parent, 305, 370)) << parent;
+        EXPECT_FALSE(other.exists());
+        EXPECT_EQ(other.display(), nullptr);
+    }
+    EXPECT_EQ(hostErrors, 0);
+    // Our handler came and went; the host's is back.
+    EXPECT_EQ(XSetErrorHandler(before), &countingHandler);
+}
+
+TEST_F(X11WindowTest, CreatingAndDestroyingAHundredTimesLeavesNoDescriptors) {
+    window.destroy();
+    const int before = x11test::openFileDescriptors();
+    for (int i = 0; i < 100; ++i) {
+        veltrosa::x11::X11Window w;
+        ASSERT_TRUE(w.create(host->window(), 305, 370));
+        w.dispatchEvents(recorder);
+    }
+    EXPECT_EQ(x11test::openFileDescriptors(), before);
+}
+
+}  // namespace
