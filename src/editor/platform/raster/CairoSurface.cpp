@@ -37,13 +37,7 @@ void CairoSurface::frameRect(const Rect& rect, Colour colour) {
     fillRect({rect.right - 1, rect.top, rect.right, rect.bottom}, colour);
 }
 
-void CairoSurface::drawText(const Rect& rect, std::string_view text, Colour colour) {
-    if (rect.width() <= 0 || rect.height() <= 0 || text.empty())
-        return;
-    const std::string line(text);  // Cairo wants a terminated string
-    cairo_save(cr);
-    cairo_rectangle(cr, rect.left, rect.top, rect.width(), rect.height());
-    cairo_clip(cr);
+CairoSurface::TextMetrics CairoSurface::selectFont(const std::string& line) {
     cairo_select_font_face(cr, kFontFamily, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, kFontSize);
     cairo_font_options_t* options = cairo_font_options_create();
@@ -51,15 +45,32 @@ void CairoSurface::drawText(const Rect& rect, std::string_view text, Colour colo
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
     cairo_set_font_options(cr, options);
     cairo_font_options_destroy(options);
-
     cairo_font_extents_t font;
     cairo_font_extents(cr, &font);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, line.c_str(), &extents);
+    return {extents.x_advance, font.ascent, font.ascent + font.descent};
+}
+
+std::pair<double, double> CairoSurface::textSize(std::string_view text) {
+    cairo_save(cr);
+    const TextMetrics metrics = selectFont(std::string(text));
+    cairo_restore(cr);
+    return {metrics.advance, metrics.lineHeight};
+}
+
+void CairoSurface::drawText(const Rect& rect, std::string_view text, Colour colour) {
+    if (rect.width() <= 0 || rect.height() <= 0 || text.empty())
+        return;
+    const std::string line(text);  // Cairo wants a terminated string
+    cairo_save(cr);
+    cairo_rectangle(cr, rect.left, rect.top, rect.width(), rect.height());
+    cairo_clip(cr);
+    const TextMetrics metrics = selectFont(line);
     // Centred by advance and by the font's line height, on whole pixels so
     // that the same text looks the same wherever it is drawn.
-    const double left = std::floor(rect.left + (rect.width() - extents.x_advance) / 2.0);
-    const double baseline = std::floor(rect.top + (rect.height() - (font.ascent + font.descent)) / 2.0 + font.ascent);
+    const double left = std::floor(rect.left + (rect.width() - metrics.advance) / 2.0);
+    const double baseline = std::floor(rect.top + (rect.height() - metrics.lineHeight) / 2.0 + metrics.ascent);
     setColour(colour);
     cairo_move_to(cr, left, baseline);
     cairo_show_text(cr, line.c_str());

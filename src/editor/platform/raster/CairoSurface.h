@@ -7,6 +7,9 @@
 
 #include <cairo.h>
 
+#include <string>
+#include <utility>
+
 #include "editor/platform/Surface.h"
 
 namespace veltrosa {
@@ -22,14 +25,23 @@ public:
     void fillRect(const Rect& rect, Colour colour) override;
     void frameRect(const Rect& rect, Colour colour) override;
     void drawText(const Rect& rect, std::string_view text, Colour colour) override;
+    // Width and height in pixels that text takes in the editor's font.
+    std::pair<double, double> textSize(std::string_view text);
 
     // The text face and its size in pixels: every text of the editor's
     // layout fits its box at this size.
     static constexpr const char* kFontFamily = "DejaVu Sans";
-    static constexpr double kFontSize = 11.0;
+    static constexpr double kFontSize = 10.5;
 
 private:
+    struct TextMetrics {
+        double advance;
+        double ascent;
+        double lineHeight;
+    };
     void setColour(Colour colour);
+    // Selects the editor's font on the context and measures line in it.
+    TextMetrics selectFont(const std::string& line);
     cairo_t* cr;
 };
 

@@ -15,7 +15,7 @@
 
 namespace veltrosa {
 
-class RasterWindowLayer final : public WindowLayer {
+class RasterWindowLayer : public WindowLayer {
 public:
     RasterWindowLayer() = default;
     ~RasterWindowLayer() override;
