@@ -62,8 +62,6 @@ bool X11Window::create(unsigned long parent, int width, int height) {
     if (display_ == nullptr)
         return false;
     XSetIOErrorExitHandler(display_, &keepRunning, nullptr);
-    width_ = width;
-    height_ = height;
 
     bool ok = false;
     {
@@ -82,7 +80,6 @@ bool X11Window::create(unsigned long parent, int width, int height) {
                                     CWEventMask | CWBackPixmap, &attributes);
             if (!trap.failedAfterSync()) {
                 surface_ = cairo_xlib_surface_create(display_, window_, parentAttributes.visual, width, height);
-                XMapWindow(display_, window_);
                 ok = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && !trap.failedAfterSync();
             }
         }
@@ -90,6 +87,21 @@ bool X11Window::create(unsigned long parent, int width, int height) {
     if (!ok)
         destroy();
     return ok;
+}
+
+void X11Window::show() {
+    if (window_ == 0)
+        return;
+    ErrorTrap trap(display_);
+    XMapWindow(display_, window_);
+}
+
+void X11Window::focus() {
+    if (window_ == 0)
+        return;
+    // Refused (harmlessly) while the window is not viewable.
+    ErrorTrap trap(display_);
+    XSetInputFocus(display_, window_, RevertToParent, lastPress_);
 }
 
 void X11Window::destroy() {
@@ -135,29 +147,35 @@ void X11Window::handle(const XEvent& event, WindowListener& listener, bool& expo
         exposed = true;
         break;
     case MotionNotify:
-        listener.pointer({PointerEvent::Kind::Move, event.xmotion.x, event.xmotion.y, 0});
+        listener.pointer({PointerEvent::Kind::Move, event.xmotion.x, event.xmotion.y, event.xmotion.x_root,
+                          event.xmotion.y_root, 0});
         break;
     case LeaveNotify:
         // The pointer left for the host's window: a last move outside lets a
         // hovered control know. Crossings caused by grabs are not moves.
         if (event.xcrossing.mode == NotifyNormal)
-            listener.pointer({PointerEvent::Kind::Move, event.xcrossing.x, event.xcrossing.y, 0});
+            listener.pointer({PointerEvent::Kind::Move, event.xcrossing.x, event.xcrossing.y, event.xcrossing.x_root,
+                              event.xcrossing.y_root, 0});
         break;
     case ButtonPress: {
         const XButtonEvent& b = event.xbutton;
-        if (b.button <= Button3)
-            XSetInputFocus(display_, window_, RevertToParent, b.time);
+        // Buttons 6 and 7 (sideways wheel) mean nothing to the editor.
+        if (b.button <= Button3) {
+            lastPress_ = b.time;
+            listener.pointer({PointerEvent::Kind::Activate, b.x, b.y, b.x_root, b.y_root, 0});
+        }
         if (b.button == Button1)
-            listener.pointer({PointerEvent::Kind::LeftDown, b.x, b.y, 0});
+            listener.pointer({PointerEvent::Kind::LeftDown, b.x, b.y, b.x_root, b.y_root, 0});
         else if (b.button == Button4)
-            listener.pointer({PointerEvent::Kind::Wheel, b.x, b.y, +1});
+            listener.pointer({PointerEvent::Kind::Wheel, b.x, b.y, b.x_root, b.y_root, +1});
         else if (b.button == Button5)
-            listener.pointer({PointerEvent::Kind::Wheel, b.x, b.y, -1});
+            listener.pointer({PointerEvent::Kind::Wheel, b.x, b.y, b.x_root, b.y_root, -1});
         break;
     }
     case ButtonRelease:
         if (event.xbutton.button == Button1)
-            listener.pointer({PointerEvent::Kind::LeftUp, event.xbutton.x, event.xbutton.y, 0});
+            listener.pointer({PointerEvent::Kind::LeftUp, event.xbutton.x, event.xbutton.y, event.xbutton.x_root,
+                              event.xbutton.y_root, 0});
         break;
     case DestroyNotify:
         // The host destroyed its window and ours went with it.

@@ -43,10 +43,13 @@ private:
 // Pointer input in client coordinates of the editor window. During a drag
 // (the implicit grab of a pressed button) they may lie outside it.
 struct PointerEvent {
-    enum class Kind { Move, LeftDown, LeftUp, Wheel };
+    // Activate comes before the press of any of the three main buttons.
+    enum class Kind { Move, Activate, LeftDown, LeftUp, Wheel };
     Kind kind = Kind::Move;
     int x = 0;
     int y = 0;
+    int rootX = 0;      // the same point on the screen
+    int rootY = 0;
     int direction = 0;  // Wheel: +1 away from the user, -1 towards
 };
 
@@ -66,10 +69,13 @@ public:
     X11Window(const X11Window&) = delete;
     X11Window& operator=(const X11Window&) = delete;
 
-    // Opens a connection and a width x height child at (0, 0) of parent,
-    // shown. False, with nothing left open, when there is no display or the
-    // parent is not a window.
+    // Opens a connection and a width x height child at (0, 0) of parent, not
+    // yet shown. False, with nothing left open, when there is no display or
+    // the parent is not a window.
     bool create(unsigned long parent, int width, int height);
+    void show();
+    // Keyboard focus to the window, as of the last button press.
+    void focus();
     // Destroys the window and closes the connection; harmless when the host
     // destroyed its window first, or when nothing was created.
     void destroy();
@@ -91,8 +97,7 @@ private:
     Display* display_ = nullptr;
     Window window_ = 0;
     cairo_surface_t* surface_ = nullptr;
-    int width_ = 0;
-    int height_ = 0;
+    Time lastPress_ = CurrentTime;
 };
 
 }  // namespace veltrosa::x11
