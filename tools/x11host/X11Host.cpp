@@ -65,6 +65,29 @@ bool Image::writePng(const std::string& path) const {
     return ok;
 }
 
+std::optional<Image> Image::readPng(const std::string& path) {
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    std::optional<Image> image;
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS &&
+        (cairo_image_surface_get_format(surface) == CAIRO_FORMAT_RGB24 ||
+         cairo_image_surface_get_format(surface) == CAIRO_FORMAT_ARGB32)) {
+        cairo_surface_flush(surface);
+        image.emplace();
+        image->width = cairo_image_surface_get_width(surface);
+        image->height = cairo_image_surface_get_height(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        for (int y = 0; y < image->height; ++y) {
+            const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+            image->pixels.insert(image->pixels.end(), row, row + image->width);
+        }
+        for (uint32_t& p : image->pixels)
+            p &= 0x00FFFFFFu;
+    }
+    cairo_surface_destroy(surface);
+    return image;
+}
+
 std::unique_ptr<HostWindow> HostWindow::create(int width, int height, std::string& error) {
     std::unique_ptr<HostWindow> host(new HostWindow());
     host->display_ = XOpenDisplay(nullptr);
@@ -158,6 +181,23 @@ std::optional<Image> HostWindow::capture() {
         }
     XDestroyImage(ximage);
     return image;
+}
+
+uint32_t HostWindow::pixel(int x, int y) {
+    if (window_ == 0)
+        return 0;
+    XSync(display_, False);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window_, &attributes) == 0 || x < 0 || y < 0 || x >= attributes.width ||
+        y >= attributes.height)
+        return 0;
+    XImage* ximage = XGetImage(display_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (ximage == nullptr)
+        return 0;
+    const Channel red(ximage->red_mask), green(ximage->green_mask), blue(ximage->blue_mask);
+    const unsigned long p = XGetPixel(ximage, 0, 0);
+    XDestroyImage(ximage);
+    return red.to8(p) << 16 | green.to8(p) << 8 | blue.to8(p);
 }
 
 void HostWindow::toRoot(int x, int y, int& rootX, int& rootY) {

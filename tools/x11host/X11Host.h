@@ -29,6 +29,7 @@ struct Image {
     uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)]; }
     // PNG through Cairo's image surface; false when the file cannot be written.
     bool writePng(const std::string& path) const;
+    static std::optional<Image> readPng(const std::string& path);
 };
 
 // The host's top-level window, as a sequencer creates it for a plug-in editor.
@@ -51,6 +52,8 @@ public:
     void destroyWindow();
     // What the window shows, child windows included. Empty without a window.
     std::optional<Image> capture();
+    // One pixel of what the window shows, 0x00RRGGBB; 0 outside it.
+    uint32_t pixel(int x, int y);
     // Root-window coordinates of a point in the window.
     void toRoot(int x, int y, int& rootX, int& rootY);
 

@@ -1,6 +1,8 @@
 #include "editor/platform/x11/X11WindowLayer.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace veltrosa {
 
@@ -10,6 +12,11 @@ bool X11WindowLayer::create(void* parent, int32_t width, int32_t height, WindowM
     destroy();
     if (!window.create(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parent)), width, height))
         return false;
+    canvas = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(canvas) != CAIRO_STATUS_SUCCESS) {
+        destroy();
+        return false;
+    }
     sink = &target;
     return true;
 }
@@ -19,6 +26,11 @@ void X11WindowLayer::destroy() {
     paintTrap.reset();
     sink = nullptr;
     window.destroy();
+    if (canvas != nullptr)
+        cairo_surface_destroy(canvas);
+    canvas = nullptr;
+    before.clear();
+    before.shrink_to_fit();
 }
 
 void X11WindowLayer::screenToClient(int32_t& x, int32_t& y) {
@@ -28,20 +40,74 @@ void X11WindowLayer::screenToClient(int32_t& x, int32_t& y) {
     y -= originY;
 }
 
-Surface* X11WindowLayer::beginPaint() {
-    cairo_surface_t* target = window.surface();
-    if (target == nullptr)
+Surface* X11WindowLayer::startDrawing() {
+    if (canvas == nullptr || window.surface() == nullptr)
         return nullptr;
     // processPendingMessages already keeps errors away from the host; the
     // painting at the end of open needs its own trap.
     if (!dispatching)
         paintTrap.emplace(window.display());
-    painting = std::make_unique<CairoSurface>(target);
+    painting = std::make_unique<CairoSurface>(canvas);
     return painting.get();
 }
 
+Surface* X11WindowLayer::beginPaint() { return startDrawing(); }
+
 void X11WindowLayer::endPaint() {
-    painting.reset();  // flushes Cairo's drawing into Xlib's queue
+    finishDrawing(0, 0, cairo_image_surface_get_width(canvas), cairo_image_surface_get_height(canvas));
+}
+
+Surface* X11WindowLayer::getSurface() {
+    if (canvas == nullptr)
+        return nullptr;
+    cairo_surface_flush(canvas);
+    const auto* pixels = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas));
+    before.assign(pixels, pixels + cairo_image_surface_get_stride(canvas) / 4 * cairo_image_surface_get_height(canvas));
+    return startDrawing();
+}
+
+void X11WindowLayer::releaseSurface() {
+    if (painting == nullptr)
+        return;
+    painting.reset();  // flushes into the image
+    // Only the changed rectangle goes to the server: usually one control.
+    const int pitch = cairo_image_surface_get_stride(canvas) / 4;
+    const int w = cairo_image_surface_get_width(canvas), h = cairo_image_surface_get_height(canvas);
+    const auto* now = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas));
+    int left = w, top = h, right = 0, bottom = 0;
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* a = now + static_cast<std::ptrdiff_t>(y) * pitch;
+        const uint32_t* b = before.data() + static_cast<std::ptrdiff_t>(y) * pitch;
+        if (std::memcmp(a, b, static_cast<std::size_t>(w) * 4) == 0)
+            continue;
+        top = std::min(top, y);
+        bottom = y + 1;
+        for (int x = 0; x < w; ++x)
+            if (a[x] != b[x]) {
+                left = std::min(left, x);
+                break;
+            }
+        for (int x = w - 1; x >= 0; --x)
+            if (a[x] != b[x]) {
+                right = std::max(right, x + 1);
+                break;
+            }
+    }
+    finishDrawing(left, top, right, bottom);
+}
+
+void X11WindowLayer::finishDrawing(int left, int top, int right, int bottom) {
+    painting.reset();
+    cairo_surface_t* target = window.surface();
+    if (target != nullptr && left < right && top < bottom) {
+        cairo_surface_flush(canvas);
+        cairo_t* cr = cairo_create(target);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(cr, canvas, 0, 0);
+        cairo_rectangle(cr, left, top, right - left, bottom - top);
+        cairo_fill(cr);
+        cairo_destroy(cr);
+    }
     window.flush();
     paintTrap.reset();
 }

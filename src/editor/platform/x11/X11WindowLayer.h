@@ -1,7 +1,11 @@
 // The window layer for Linux hosts: the editor lives in a child of the X11
 // window whose id the host passes to effEditOpen, on a Display connection of
-// its own, and draws through Cairo's Xlib surface with the same CairoSurface
-// the headless raster layer uses, so both show the same pixels.
+// its own. The widgets draw with the same CairoSurface the headless raster
+// layer uses, into a Cairo image of the window, and every paint and every
+// redraw puts what changed through Cairo's Xlib surface at once. Drawing text
+// straight onto an Xlib surface would leave glyph caches tied to each closed
+// connection behind in Cairo (some kilobytes per open), and would take the X
+// server's font settings instead of the raster image's.
 //
 // The instrument creates no threads, so the window's events are read in
 // processPendingMessages (effEditIdle) and handed to the toolkit there. The
@@ -10,8 +14,11 @@
 // Threads: user-interface thread only (the editor opcodes).
 #pragma once
 
+#include <cairo.h>
+
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "editor/platform/WindowLayer.h"
 #include "editor/platform/raster/CairoSurface.h"
@@ -35,8 +42,8 @@ public:
     void screenToClient(int32_t& x, int32_t& y) override;
     Surface* beginPaint() override;
     void endPaint() override;
-    Surface* getSurface() override { return beginPaint(); }
-    void releaseSurface() override { endPaint(); }
+    Surface* getSurface() override;
+    void releaseSurface() override;
     void processPendingMessages() override;
 
     const x11::X11Window& x11Window() const { return window; }
@@ -44,11 +51,16 @@ public:
 private:
     void pointer(const x11::PointerEvent& event) override;
     void exposed() override;
+    Surface* startDrawing();
+    // Ends drawing and shows the part of the image in [left, right) x [top, bottom).
+    void finishDrawing(int left, int top, int right, int bottom);
 
     x11::X11Window window;
     WindowMessageSink* sink = nullptr;
     std::optional<x11::ErrorTrap> paintTrap;  // our requests while drawing outside processPendingMessages
     std::unique_ptr<CairoSurface> painting;
+    cairo_surface_t* canvas = nullptr;  // the window's pixels, drawn here first
+    std::vector<uint32_t> before;       // the image before an immediate redraw
     bool dispatching = false;
     // Client origin on the screen, from the latest pointer event.
     int32_t originX = 0, originY = 0;
