@@ -198,7 +198,7 @@ double EffectBase::updateSampleRate() {
     const intptr_t answer = sendToHost(vst2::audioMasterGetSampleRate, 0, 0, nullptr, 0.0f, 0);
     if (answer > 0)
         sampleRate = static_cast<float>(answer);
-    return sampleRate;
+    return static_cast<double>(sampleRate);
 }
 
 int32_t EffectBase::updateBlockSize() {

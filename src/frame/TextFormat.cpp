@@ -17,7 +17,7 @@ char unitsDigit(double running) { return static_cast<char>('0' + static_cast<int
 
 }  // namespace
 
-void formatFloat(double value, char* text, int32_t maxLen) {
+void formatFloat(float value, char* text, int32_t maxLen) {
     if (text == nullptr || maxLen < 0)
         return;
     const auto limit = static_cast<std::size_t>(maxLen);
@@ -25,7 +25,7 @@ void formatFloat(double value, char* text, int32_t maxLen) {
         copyText(text, "NaN", limit);
         return;
     }
-    double v = value;
+    double v = static_cast<double>(value);
     bool negative = false;
     int count = 0;
     if (v < 0.0) {

@@ -15,7 +15,7 @@ namespace veltrosa {
 // characters. When the integer digits alone fill the width (eight digits, or
 // a minus sign and seven) the point is left out: "12345678", "-1234567".
 // NaN writes "NaN".
-void formatFloat(double value, char* text, int32_t maxLen);
+void formatFloat(float value, char* text, int32_t maxLen);
 
 // Up to nine digits; 100000000 and above write "Huge!", and so do negatives
 // of ten digits, which have no place left for their sign.
