@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "editor/EditorBase.h"
 #include "frame/SpeakerArrangement.h"
@@ -168,9 +169,11 @@ void EffectBase::hzToText(float samples, char* text, int32_t maxLen) {
 }
 
 void EffectBase::msToText(float samples, char* text, int32_t maxLen) {
-    // A rate of 0 gives an infinite quotient and so "Huge!".
-    const auto milliseconds = static_cast<float>(static_cast<double>(samples) * 1000.0 / static_cast<double>(sampleRate));
-    formatFloat(milliseconds, text, maxLen);
+    // A rate of 0 gives an infinite quotient and so "Huge!"; so does a
+    // quotient beyond the float range, whose plain conversion is undefined.
+    const double milliseconds = static_cast<double>(samples) * 1000.0 / static_cast<double>(sampleRate);
+    const bool fits = !(std::fabs(milliseconds) > static_cast<double>(std::numeric_limits<float>::max()));
+    formatFloat(fits ? static_cast<float>(milliseconds) : std::numeric_limits<float>::infinity(), text, maxLen);
 }
 
 void EffectBase::floatToText(float value, char* text, int32_t maxLen) { formatFloat(value, text, maxLen); }
@@ -190,7 +193,9 @@ bool EffectBase::beginEdit(int32_t index) {
     return sendToHost(vst2::audioMasterBeginEdit, index, 0, nullptr, 0.0f, 0) != 0;
 }
 
-bool EffectBase::endEdit(int32_t index) { return sendToHost(vst2::audioMasterEndEdit, index, 0, nullptr, 0.0f, 0) != 0; }
+bool EffectBase::endEdit(int32_t index) {
+    return sendToHost(vst2::audioMasterEndEdit, index, 0, nullptr, 0.0f, 0) != 0;
+}
 
 bool EffectBase::ioChanged() { return sendToHost(vst2::audioMasterIOChanged, 0, 0, nullptr, 0.0f, 0) != 0; }
 

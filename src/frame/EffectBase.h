@@ -119,7 +119,8 @@ public:
     // the MIDI channel counts (78, 79).
     virtual bool getInputProperties(int32_t /*index*/, vst2::VstPinProperties* /*properties*/) { return false; }
     virtual bool getOutputProperties(int32_t /*index*/, vst2::VstPinProperties* /*properties*/) { return false; }
-    virtual bool setSpeakerArrangement(vst2::VstSpeakerArrangement* /*input*/, vst2::VstSpeakerArrangement* /*output*/) {
+    virtual bool setSpeakerArrangement(vst2::VstSpeakerArrangement* /*input*/,
+                                       vst2::VstSpeakerArrangement* /*output*/) {
         return false;
     }
     // Stores null through each non-null address.

@@ -107,6 +107,7 @@ TEST(TextFormat, NumbersAsDisplayTexts) {
         {Kind::Milliseconds, 44100.0, 8, kRate, "1000.000"},
         {Kind::Milliseconds, 441.0, 8, kRate, "10.00000"},
         {Kind::Milliseconds, 100.0, 8, 0.0f, "Huge!"},
+        {Kind::Milliseconds, 3.0e38, 8, 1.0e-30f, "Huge!"},
     };
     for (const auto& c : cases) {
         BareEffect effect;
