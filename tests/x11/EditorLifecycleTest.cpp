@@ -2,7 +2,14 @@
 // windows, opening and closing over and over, two instances side by side.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "TestSupport.h"
 #include "X11Fixture.h"
@@ -164,6 +171,101 @@ TEST_F(EditorLifecycleTest, TwoInstancesEditorsWorkSideBySide) {
     x11test::Pointer(*secondHost).click(10 + 9 * 8 + 4, 25);
     EXPECT_TRUE(pumpUntil(both, [&] { return second->getParameter(8) == 0.75f; }));
     two.close();
+}
+
+}  // namespace
+
+namespace {
+
+// A private X server this test may kill: Xvfb on a display number derived
+// from the process id, waited for until it takes clients.
+class PrivateServer {
+public:
+    PrivateServer() {
+        const std::string display = ":" + std::to_string(400 + getpid() % 500);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, 1);
+            dup2(devNull, 2);
+            execlp("Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && pid_ > 0; ++i) {
+            if (Display* probe = XOpenDisplay(display.c_str())) {
+                XCloseDisplay(probe);
+                display_ = display;
+                return;
+            }
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {  // gone: no Xvfb, or the number is taken
+                pid_ = -1;
+                return;
+            }
+            usleep(10000);
+        }
+    }
+    ~PrivateServer() { kill(); }
+    const std::string& display() const { return display_; }
+    void kill() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+int lostConnections = 0;
+int countingIoHandler(Display*) {
+    ++lostConnections;
+    return 0;
+}
+void carryOn(Display*, void*) {}
+
+TEST(EditorServerLoss, TheHostSurvivesTheXServerGoingAwayUnderAnOpenEditor) {
+    PrivateServer server;
+    if (server.display().empty())
+        GTEST_SKIP() << "no Xvfb to start";
+    const char* previous = std::getenv("DISPLAY");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("DISPLAY", server.display().c_str(), 1);
+
+    auto plugin = startedPlugin();
+    ASSERT_TRUE(plugin);
+    std::string error;
+    auto host = x11host::HostWindow::create(305, 370, error);
+    ASSERT_TRUE(host) << error << " on " << server.display();
+    x11host::EditorSession editor(*plugin, *host);
+    ASSERT_EQ(editor.open(), 1);
+    plugin->dispatch(vst2::effEditIdle);
+
+    // The host here survives losing its own connection too; count how often
+    // its handler is asked, which must not be for the editor's connection.
+    const XIOErrorHandler hostIo = XSetIOErrorHandler(&countingIoHandler);
+    XSetIOErrorExitHandler(host->display(), &carryOn, nullptr);
+    lostConnections = 0;
+    server.kill();
+    for (int i = 0; i < 5; ++i)
+        plugin->dispatch(vst2::effEditIdle);
+    editor.close();
+    EXPECT_EQ(lostConnections, 0);
+    // Opening again without a server: an editor that shows nothing.
+    EXPECT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0x200001})), 1);
+    plugin->dispatch(vst2::effEditIdle);
+    plugin->dispatch(vst2::effEditClose);
+    plugin.reset();
+    EXPECT_EQ(lostConnections, 0);
+
+    host.reset();  // the host's own connection: its handler's business
+    XSetIOErrorHandler(hostIo);
+    if (saved.empty())
+        unsetenv("DISPLAY");
+    else
+        setenv("DISPLAY", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -22,17 +22,28 @@ static thread_local ErrorTrap* activeTrap = nullptr;
 
 ErrorTrap::ErrorTrap(Display* display) : display_(display), outer_(activeTrap) {
     previous_ = XSetErrorHandler(&ErrorTrap::handler);
+    previousIo_ = XSetIOErrorHandler(&ErrorTrap::ioHandler);
     activeTrap = this;
 }
 
 ErrorTrap::~ErrorTrap() {
-    if (NextRequest(display_) - 1 > LastKnownRequestProcessed(display_))
+    if (!closed_ && NextRequest(display_) - 1 > LastKnownRequestProcessed(display_))
         XSync(display_, False);
     activeTrap = outer_;
+    // Someone replaced our handlers meanwhile: leave theirs in place.
     XErrorHandler mine = XSetErrorHandler(previous_);
-    // Someone replaced our handler meanwhile: leave theirs in place.
     if (mine != &ErrorTrap::handler)
         XSetErrorHandler(mine);
+    XIOErrorHandler mineIo = XSetIOErrorHandler(previousIo_);
+    if (mineIo != &ErrorTrap::ioHandler)
+        XSetIOErrorHandler(mineIo);
+}
+
+ErrorTrap* ErrorTrap::outermost() {
+    ErrorTrap* trap = this;
+    while (trap->outer_ != nullptr)
+        trap = trap->outer_;
+    return trap;
 }
 
 bool ErrorTrap::failedAfterSync() {
@@ -46,11 +57,22 @@ int ErrorTrap::handler(Display* display, XErrorEvent* event) {
             ++trap->errors_;
             return 0;
         }
-    ErrorTrap* outermost = activeTrap;
-    while (outermost != nullptr && outermost->outer_ != nullptr)
-        outermost = outermost->outer_;
-    if (outermost != nullptr && outermost->previous_ != nullptr && outermost->previous_ != &ErrorTrap::handler)
-        return outermost->previous_(display, event);
+    ErrorTrap* first = activeTrap != nullptr ? activeTrap->outermost() : nullptr;
+    if (first != nullptr && first->previous_ != nullptr && first->previous_ != &ErrorTrap::handler)
+        return first->previous_(display, event);
+    return 0;
+}
+
+int ErrorTrap::ioHandler(Display* display) {
+    // Our connection is gone: returning lets keepRunning (the exit handler)
+    // end the matter; Xlib marks the connection dead and refuses further
+    // work on it. Anyone else's lost connection is their handler's business.
+    for (ErrorTrap* trap = activeTrap; trap != nullptr; trap = trap->outer_)
+        if (trap->display_ == display)
+            return 0;
+    ErrorTrap* first = activeTrap != nullptr ? activeTrap->outermost() : nullptr;
+    if (first != nullptr && first->previousIo_ != nullptr && first->previousIo_ != &ErrorTrap::ioHandler)
+        return first->previousIo_(display);
     return 0;
 }
 
@@ -107,20 +129,19 @@ void X11Window::focus() {
 void X11Window::destroy() {
     if (display_ == nullptr)
         return;
-    {
-        ErrorTrap trap(display_);
-        if (surface_ != nullptr) {
-            cairo_surface_finish(surface_);
-            cairo_surface_destroy(surface_);
-            surface_ = nullptr;
-        }
-        // Fails harmlessly when the host destroyed its window (and ours with
-        // it) first.
-        if (window_ != 0)
-            XDestroyWindow(display_, window_);
-        window_ = 0;
+    ErrorTrap trap(display_);
+    if (surface_ != nullptr) {
+        cairo_surface_finish(surface_);
+        cairo_surface_destroy(surface_);
+        surface_ = nullptr;
     }
+    // Fails harmlessly when the host destroyed its window (and ours with it)
+    // first.
+    if (window_ != 0)
+        XDestroyWindow(display_, window_);
+    window_ = 0;
     XCloseDisplay(display_);
+    trap.displayClosed();
     display_ = nullptr;
 }
 

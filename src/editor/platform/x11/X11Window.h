@@ -17,9 +17,10 @@
 namespace veltrosa::x11 {
 
 // Catches the X errors of one connection while it lives: installs our
-// handler, and on the way out waits for the server to answer every request
-// made meanwhile before the previous handler comes back. Errors of other
-// connections (the host's) go on to the handler that was there before.
+// handlers (protocol errors and a lost connection), and on the way out waits
+// for the server to answer every request made meanwhile before the previous
+// handlers come back. Errors of other connections (the host's) go on to the
+// handlers that were there before.
 class ErrorTrap {
 public:
     explicit ErrorTrap(Display* display);
@@ -30,14 +31,20 @@ public:
     // Waits for the answers to everything sent so far; true when any request
     // made since the trap was set failed.
     bool failedAfterSync();
+    // The connection was closed inside the trap: nothing to wait for.
+    void displayClosed() { closed_ = true; }
 
 private:
     static int handler(Display* display, XErrorEvent* event);
+    static int ioHandler(Display* display);
+    ErrorTrap* outermost();
 
     Display* display_;
     ErrorTrap* outer_;
     XErrorHandler previous_ = nullptr;
+    XIOErrorHandler previousIo_ = nullptr;
     int errors_ = 0;
+    bool closed_ = false;
 };
 
 // Pointer input in client coordinates of the editor window. During a drag
