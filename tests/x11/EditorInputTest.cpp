@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -149,6 +150,25 @@ TEST_F(EditorInputTest, TheWheelOverABoxStepsByAHundredthAndSidewaysDoesNothing)
     EXPECT_EQ(plugin->getParameter(40), expected);
 }
 
+TEST_F(EditorInputTest, ClosingInTheMiddleOfADragEndsItQuietly) {
+    plugin->setParameter(2, 0.5f);
+    pointer->drag(barX(2), 40, barX(2), 20, true);
+    ASSERT_TRUE(pumpUntil(step(), [&] { return countAutomations(*plugin, 2) > 0; }));
+    editor->close();
+    pointer->stepTo(barX(2), 60);
+    pointer->release(Button1);
+    const float left = plugin->getParameter(2);
+    ASSERT_EQ(editor->open(), 1);
+    plugin->clearCalls();
+    pointer->moveTo(barX(2), 65);
+    pumpFor(step());
+    EXPECT_EQ(plugin->getParameter(2), left);
+    EXPECT_TRUE(plugin->callsWithOpcode(vst2::audioMasterAutomate).empty());
+    // And the reopened editor takes clicks as before.
+    pointer->click(barX(2), 25);
+    EXPECT_TRUE(pumpUntil(step(), [&] { return plugin->getParameter(2) == 0.75f; }));
+}
+
 // Our window against the headless raster image of the same state: the same
 // drawing code on two Cairo backends.
 class EditorPixelsTest : public EditorInputTest {
@@ -206,7 +226,8 @@ TEST_F(EditorPixelsTest, AfterRealInputTheWindowStillMatchesTheRasterImage) {
 }
 
 TEST_F(EditorPixelsTest, HostChangesShowAtTheNextMouseMessageOverTheWindow) {
-    plugin->setParameter(40, 0.25f);
+    // From a thread of the host's own: the editor only takes note of it.
+    std::thread([&] { plugin->setParameter(40, 0.25f); }).join();
     pumpFor(step());
     std::string report;
     EXPECT_GT(differingPixels(report), 0);  // not drawn yet
