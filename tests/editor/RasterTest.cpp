@@ -116,14 +116,6 @@ TEST_F(RasterTest, ButtonInvertsUnderThePointer) {
     EXPECT_EQ(at(237, 82), kLight);
 }
 
-TEST_F(RasterTest, ValueBoxFramesItsNumber) {
-    // The filter Attack box: x 80..109, y 140..159, default 0.315 shows "31".
-    EXPECT_TRUE(rowIs(140, 80, 110, kBlack));
-    EXPECT_TRUE(rowIs(159, 80, 110, kBlack));
-    EXPECT_EQ(at(81, 141), kLight);
-    EXPECT_LT(lightPixels(81, 141, 109, 159), 28 * 18);  // dark digits inside
-}
-
 TEST(EditorFont, EveryTextOfTheLayoutFitsItsBox) {
     Instrument instrument{nullptr};
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 4, 4);
