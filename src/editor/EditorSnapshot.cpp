@@ -53,4 +53,6 @@ bool writeEditorPng(std::span<const unsigned char> chunk, const std::string& pat
     return false;
 }
 
+void releaseEditorDrawingCaches() { CairoSurface::releaseProcessCaches(); }
+
 }  // namespace veltrosa

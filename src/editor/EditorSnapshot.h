@@ -12,4 +12,9 @@ namespace veltrosa {
 // reason in error. Never throws.
 bool writeEditorPng(std::span<const unsigned char> chunk, const std::string& path, std::string& error);
 
+// For the very end of a tool or test that drew editors, when none is open any
+// more: frees what the font and drawing libraries keep for the process, so
+// that a leak checker sees a clean exit.
+void releaseEditorDrawingCaches();
+
 }  // namespace veltrosa

@@ -75,6 +75,7 @@ void OwlGui::close() {
         window.reset();
     }
     wheelRemainder = 0;
+    wheelTarget = nullptr;
     parentWindow = nullptr;
 }
 
@@ -222,10 +223,12 @@ void OwlGui::mouseWheel(int32_t screenX, int32_t screenY, int32_t delta) {
     // clipped rather than turned into millions of steps.
     delta = std::clamp(delta, int32_t{-32768}, int32_t{32767});
     // A full notch is one step; several notches in one message are as many
-    // steps; finer wheels add up until they make a notch. Turning back starts
-    // afresh so that the first notch the other way always counts.
-    if ((delta > 0) != (wheelRemainder > 0) && wheelRemainder != 0)
+    // steps; finer wheels add up until they make a notch over one control.
+    // Turning back starts afresh so that the first notch the other way
+    // always counts.
+    if (target != wheelTarget || (delta > 0) != (wheelRemainder > 0))
         wheelRemainder = 0;
+    wheelTarget = target;
     wheelRemainder += delta;
     const int32_t steps = wheelRemainder / kWheelNotch;
     wheelRemainder -= steps * kWheelNotch;

@@ -76,7 +76,8 @@ private:
     void mouseWheel(int32_t screenX, int32_t screenY, int32_t delta);
 
     WindowLayerFactory layerFactory = createWindowLayer;
-    int32_t wheelRemainder = 0;  // sub-notch wheel travel not yet turned into a step
+    int32_t wheelRemainder = 0;        // sub-notch wheel travel not yet turned into a step
+    Control* wheelTarget = nullptr;    // the control that travel was over
     int32_t lastX = 0, lastY = 0;  // last pointer position, for ending a capture on close
 };
 

@@ -4,7 +4,9 @@
 #include "EditorTestSupport.h"
 #include "TestSupport.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <typeinfo>
 
 #include "editor/Editor.h"
@@ -84,6 +86,30 @@ TEST(EditorThroughHost, RectBeforeOpenThenOpenAndCloseThroughTheDispatcher) {
     // Closing the effect with its editor open releases the window too.
     EXPECT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, &parentWindow), 1);
     plugin->close();
+}
+
+TEST(EditorThroughHost, TwoInstancesOpenTheirEditorsAtOnce) {
+    auto first = testing_support::loadPlugin();
+    auto second = testing_support::loadPlugin();
+    ASSERT_TRUE(first && second);
+    int parentWindow = 0;
+    EXPECT_EQ(first->dispatch(vst2::effEditOpen, 0, 0, &parentWindow), 1);
+    EXPECT_EQ(second->dispatch(vst2::effEditOpen, 0, 0, &parentWindow), 1);
+    EXPECT_EQ(first->dispatch(vst2::effEditClose), 0);
+    second->setParameter(3, 0.5f);  // the other window still takes its values
+    EXPECT_EQ(second->dispatch(vst2::effEditClose), 0);
+}
+
+TEST_F(EditorTest, TwoEditorsEachDriveTheirOwnInstrument) {
+    Instrument other{recordingHost};
+    RasterWindowLayer& otherWindow = *openHeadless(*other.instrumentEditor());
+    otherWindow.deliver(down(13, 11));
+    window().deliver(down(13, 69));
+    EXPECT_EQ(other.getParameter(0), 1.0f - 1.0f / 60.0f);
+    EXPECT_EQ(instrument.getParameter(0), 1.0f - 59.0f / 60.0f);
+    otherWindow.deliver(up(13, 11));
+    window().deliver(up(13, 69));
+    EXPECT_EQ(automations.size(), 2u);
 }
 
 TEST_F(EditorTest, SixtyFiveControlsInTheirPlaces) {
@@ -221,6 +247,38 @@ TEST_F(EditorTest, HostChangesMarkControlsAndShowAtTheNextMouseMessage) {
     // The value as passed reaches the controls, which clamp it themselves.
     instrument.setParameter(41, 3.0f);
     EXPECT_EQ(boxFor(41).getValue(), 1.0f);
+}
+
+TEST_F(EditorTest, ValuesSetOnAnotherThreadAreNeverLostToADrawInProgress) {
+    window();
+    std::atomic<bool> done{false};
+    std::thread parameterThread([&] {
+        for (int i = 0; i < 3000; ++i) {
+            instrument.setParameter(40, static_cast<float>(i % 100) / 100.0f);
+            instrument.setParameter(i % 32, static_cast<float>(i % 7) / 7.0f);
+        }
+        instrument.setParameter(40, 0.37f);
+        done = true;
+    });
+    for (int32_t n = 0; !done; ++n)
+        window().deliver(move(2 + n % 2, 2));
+    parameterThread.join();
+    window().deliver(move(2, 2));
+    EXPECT_EQ(boxFor(40).text(), "37");
+
+    // What the mouse messages drew equals a full repaint: no change went undrawn.
+    auto snapshot = [this] {
+        std::vector<uint32_t> pixels;
+        for (int32_t y = 0; y < Editor::kHeight; ++y)
+            for (int32_t x = 0; x < Editor::kWidth; ++x) {
+                const Colour c = *window().pixel(x, y);
+                pixels.push_back(static_cast<uint32_t>(c.red << 16 | c.green << 8 | c.blue));
+            }
+        return pixels;
+    };
+    const auto drawn = snapshot();
+    window().deliver({WindowMessageType::Paint});
+    EXPECT_TRUE(drawn == snapshot());
 }
 
 }  // namespace

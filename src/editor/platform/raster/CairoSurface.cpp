@@ -1,5 +1,7 @@
 #include "editor/platform/raster/CairoSurface.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <cmath>
 #include <string>
 
@@ -12,6 +14,11 @@ CairoSurface::CairoSurface(cairo_surface_t* target) : cr(cairo_create(target)) {
 CairoSurface::~CairoSurface() {
     cairo_surface_flush(cairo_get_target(cr));
     cairo_destroy(cr);
+}
+
+void CairoSurface::releaseProcessCaches() {
+    cairo_debug_reset_static_data();
+    FcFini();
 }
 
 void CairoSurface::setColour(Colour colour) {
