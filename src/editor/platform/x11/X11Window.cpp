@@ -1,6 +1,9 @@
 #include "editor/platform/x11/X11Window.h"
 
+#include <X11/Xutil.h>
 #include <cairo-xlib.h>
+
+#include <cstdint>
 
 namespace veltrosa::x11 {
 
@@ -101,6 +104,9 @@ bool X11Window::create(unsigned long parent, int width, int height) {
                                     static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
                                     CWEventMask | CWBackPixmap, &attributes);
             if (!trap.failedAfterSync()) {
+                visual_ = parentAttributes.visual;
+                depth_ = parentAttributes.depth;
+                gc_ = XCreateGC(display_, window_, 0, nullptr);
                 surface_ = cairo_xlib_surface_create(display_, window_, parentAttributes.visual, width, height);
                 ok = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && !trap.failedAfterSync();
             }
@@ -135,6 +141,9 @@ void X11Window::destroy() {
         cairo_surface_destroy(surface_);
         surface_ = nullptr;
     }
+    if (gc_ != nullptr)
+        XFreeGC(display_, gc_);
+    gc_ = nullptr;
     // Fails harmlessly when the host destroyed its window (and ours with it)
     // first.
     if (window_ != 0)
@@ -212,6 +221,39 @@ void X11Window::handle(const XEvent& event, WindowListener& listener, bool& expo
     default:
         break;
     }
+}
+
+void X11Window::show(cairo_surface_t* image, int left, int top, int right, int bottom) {
+    if (surface_ == nullptr || left >= right || top >= bottom)
+        return;
+    cairo_surface_flush(image);
+    const bool plainTrueColour = (depth_ == 24 || depth_ == 32) && visual_ != nullptr &&
+                                 visual_->red_mask == 0xFF0000 && visual_->green_mask == 0x00FF00 &&
+                                 visual_->blue_mask == 0x0000FF;
+    if (plainTrueColour && gc_ != nullptr) {
+        // The image's words are already the visual's pixels: straight to the
+        // server, no Cairo objects tied to this connection.
+        XImage* ximage = XCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, 0,
+                                      reinterpret_cast<char*>(cairo_image_surface_get_data(image)),
+                                      static_cast<unsigned>(cairo_image_surface_get_width(image)),
+                                      static_cast<unsigned>(cairo_image_surface_get_height(image)), 32,
+                                      cairo_image_surface_get_stride(image));
+        if (ximage != nullptr) {
+            const uint32_t probe = 1;
+            ximage->byte_order = *reinterpret_cast<const unsigned char*>(&probe) == 1 ? LSBFirst : MSBFirst;
+            XPutImage(display_, window_, gc_, ximage, left, top, left, top, static_cast<unsigned>(right - left),
+                      static_cast<unsigned>(bottom - top));
+            ximage->data = nullptr;  // Cairo's memory
+            XDestroyImage(ximage);
+            return;
+        }
+    }
+    cairo_t* cr = cairo_create(surface_);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_rectangle(cr, left, top, right - left, bottom - top);
+    cairo_fill(cr);
+    cairo_destroy(cr);
 }
 
 void X11Window::flush() {

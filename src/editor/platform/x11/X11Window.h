@@ -92,6 +92,9 @@ public:
     void dispatchEvents(WindowListener& listener);
     // A Cairo surface on the window (owned here), or null without a window.
     cairo_surface_t* surface() const { return surface_; }
+    // Shows part of a Cairo RGB24 image of the whole window: [left, right) x
+    // [top, bottom) of image goes to the same place in the window.
+    void show(cairo_surface_t* image, int left, int top, int right, int bottom);
     // Pushes what was drawn to the server at once.
     void flush();
 
@@ -104,6 +107,9 @@ private:
     Display* display_ = nullptr;
     Window window_ = 0;
     cairo_surface_t* surface_ = nullptr;
+    Visual* visual_ = nullptr;
+    int depth_ = 0;
+    GC gc_ = nullptr;
     Time lastPress_ = CurrentTime;
 };
 

@@ -98,16 +98,7 @@ void X11WindowLayer::releaseSurface() {
 
 void X11WindowLayer::finishDrawing(int left, int top, int right, int bottom) {
     painting.reset();
-    cairo_surface_t* target = window.surface();
-    if (target != nullptr && left < right && top < bottom) {
-        cairo_surface_flush(canvas);
-        cairo_t* cr = cairo_create(target);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, canvas, 0, 0);
-        cairo_rectangle(cr, left, top, right - left, bottom - top);
-        cairo_fill(cr);
-        cairo_destroy(cr);
-    }
+    window.show(canvas, left, top, right, bottom);
     window.flush();
     paintTrap.reset();
 }
