@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include <X11/Xutil.h>
+#include <cairo.h>
+
 #include "X11Fixture.h"
 #include "editor/platform/x11/X11Window.h"
 
@@ -159,7 +162,7 @@ TEST_F(X11WindowTest, SurvivesTheHostDestroyingItsWindowFirst) {
     hostErrors = 0;
     host->destroyWindow();
     x11test::pumpFor(step());
-    EXPECT_EQ(window.surface(), nullptr);
+    EXPECT_FALSE(window.drawable());
     window.destroy();
     EXPECT_FALSE(window.exists());
     EXPECT_EQ(hostErrors, 0);
@@ -192,6 +195,70 @@ TEST_F(X11WindowTest, BogusParentsMakeNoWindowAndNoFuss) {
     EXPECT_EQ(hostErrors, 0);
     // Our handler came and went; the host's is back.
     EXPECT_EQ(XSetErrorHandler(before), &countingHandler);
+}
+
+// The colour of one pixel of any window, read on the host's connection.
+uint32_t pixelOf(Display* d, Window w, int x, int y) {
+    XSync(d, False);
+    XImage* image = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (image == nullptr)
+        return 0xFFFFFFFFu;
+    const auto p = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFFu;
+    XDestroyImage(image);
+    return p;
+}
+
+// An image with a different colour in each quarter.
+cairo_surface_t* quarters(int w, int h) {
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    cairo_t* cr = cairo_create(image);
+    const double colours[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}};
+    for (int q = 0; q < 4; ++q) {
+        cairo_set_source_rgb(cr, colours[q][0], colours[q][1], colours[q][2]);
+        cairo_rectangle(cr, (q % 2) * w / 2, (q / 2) * h / 2, w / 2, h / 2);
+        cairo_fill(cr);
+    }
+    cairo_destroy(cr);
+    return image;
+}
+
+TEST_F(X11WindowTest, ShowsOnlyTheAskedPartOfAnImage) {
+    cairo_surface_t* image = quarters(305, 370);
+    window.show(image, 0, 0, 152, 185);  // the red quarter only
+    window.flush();
+    EXPECT_TRUE(x11test::pumpUntil(step(), [&] { return pixelOf(host->display(), window.window(), 10, 10) == 0xFF0000; }));
+    EXPECT_NE(pixelOf(host->display(), window.window(), 200, 10), 0x00FF00u);
+    window.show(image, 0, 0, 305, 370);
+    window.flush();
+    EXPECT_TRUE(x11test::pumpUntil(step(), [&] { return pixelOf(host->display(), window.window(), 300, 365) == 0xFFFF00; }));
+    cairo_surface_destroy(image);
+}
+
+TEST_F(X11WindowTest, ShowsImagesInParentsOfAnotherDepthToo) {
+    // A 32-bit parent, as a host that draws with alpha may have.
+    Display* d = host->display();
+    XVisualInfo info{};
+    if (XMatchVisualInfo(d, DefaultScreen(d), 32, TrueColor, &info) == 0)
+        GTEST_SKIP() << "no 32-bit visual";
+    XSetWindowAttributes attributes{};
+    attributes.colormap = XCreateColormap(d, DefaultRootWindow(d), info.visual, AllocNone);
+    const Window parent = XCreateWindow(d, host->window(), 0, 0, 305, 370, 0, 32, InputOutput, info.visual,
+                                        CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+    XMapWindow(d, parent);
+    XSync(d, False);
+    veltrosa::x11::X11Window deep;
+    ASSERT_TRUE(deep.create(parent, 305, 370));
+    deep.show();
+    cairo_surface_t* image = quarters(305, 370);
+    deep.show(image, 0, 0, 305, 370);
+    deep.flush();
+    EXPECT_TRUE(x11test::pumpUntil([&] { deep.dispatchEvents(recorder); },
+                                   [&] { return pixelOf(d, deep.window(), 200, 300) == 0xFFFF00; }));
+    EXPECT_EQ(pixelOf(d, deep.window(), 10, 300), 0x0000FFu);
+    cairo_surface_destroy(image);
+    deep.destroy();
+    XDestroyWindow(d, parent);
+    XFreeColormap(d, attributes.colormap);
 }
 
 TEST_F(X11WindowTest, CreatingAndDestroyingAHundredTimesLeavesNoDescriptors) {

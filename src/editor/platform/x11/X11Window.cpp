@@ -106,9 +106,10 @@ bool X11Window::create(unsigned long parent, int width, int height) {
             if (!trap.failedAfterSync()) {
                 visual_ = parentAttributes.visual;
                 depth_ = parentAttributes.depth;
+                width_ = width;
+                height_ = height;
                 gc_ = XCreateGC(display_, window_, 0, nullptr);
-                surface_ = cairo_xlib_surface_create(display_, window_, parentAttributes.visual, width, height);
-                ok = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && !trap.failedAfterSync();
+                ok = !trap.failedAfterSync();
             }
         }
     }
@@ -224,10 +225,10 @@ void X11Window::handle(const XEvent& event, WindowListener& listener, bool& expo
 }
 
 void X11Window::show(cairo_surface_t* image, int left, int top, int right, int bottom) {
-    if (surface_ == nullptr || left >= right || top >= bottom)
+    if (window_ == 0 || left >= right || top >= bottom)
         return;
     cairo_surface_flush(image);
-    const bool plainTrueColour = (depth_ == 24 || depth_ == 32) && visual_ != nullptr &&
+    const bool plainTrueColour = depth_ == 24 && visual_ != nullptr &&
                                  visual_->red_mask == 0xFF0000 && visual_->green_mask == 0x00FF00 &&
                                  visual_->blue_mask == 0x0000FF;
     if (plainTrueColour && gc_ != nullptr) {
@@ -248,6 +249,9 @@ void X11Window::show(cairo_surface_t* image, int left, int top, int right, int b
             return;
         }
     }
+    // Any other visual: Cairo's Xlib surface converts.
+    if (surface_ == nullptr)
+        surface_ = cairo_xlib_surface_create(display_, window_, visual_, width_, height_);
     cairo_t* cr = cairo_create(surface_);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, image, 0, 0);

@@ -1,5 +1,5 @@
 // The editor's child window in an X11 host: its own Display connection, the
-// events the toolkit needs, and a Cairo surface on the window.
+// events the toolkit needs, and showing a Cairo image in the window.
 //
 // Threads: every call comes from the host's user-interface thread, inside
 // the editor opcodes (effEditOpen, effEditIdle, effEditClose) or the effect's
@@ -90,8 +90,8 @@ public:
 
     // Drains the pending events and hands them to the listener in order.
     void dispatchEvents(WindowListener& listener);
-    // A Cairo surface on the window (owned here), or null without a window.
-    cairo_surface_t* surface() const { return surface_; }
+    // The window is there to draw in (not destroyed, by us or by the host).
+    bool drawable() const { return window_ != 0; }
     // Shows part of a Cairo RGB24 image of the whole window: [left, right) x
     // [top, bottom) of image goes to the same place in the window.
     void show(cairo_surface_t* image, int left, int top, int right, int bottom);
@@ -106,9 +106,11 @@ private:
 
     Display* display_ = nullptr;
     Window window_ = 0;
-    cairo_surface_t* surface_ = nullptr;
+    cairo_surface_t* surface_ = nullptr;  // made only for visuals other than 24-bit true colour
     Visual* visual_ = nullptr;
     int depth_ = 0;
+    int width_ = 0;
+    int height_ = 0;
     GC gc_ = nullptr;
     Time lastPress_ = CurrentTime;
 };

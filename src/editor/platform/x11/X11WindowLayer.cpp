@@ -41,7 +41,7 @@ void X11WindowLayer::screenToClient(int32_t& x, int32_t& y) {
 }
 
 Surface* X11WindowLayer::startDrawing() {
-    if (canvas == nullptr || window.surface() == nullptr)
+    if (canvas == nullptr || !window.drawable())
         return nullptr;
     // processPendingMessages already keeps errors away from the host; the
     // painting at the end of open needs its own trap.

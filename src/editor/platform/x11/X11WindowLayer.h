@@ -2,8 +2,9 @@
 // window whose id the host passes to effEditOpen, on a Display connection of
 // its own. The widgets draw with the same CairoSurface the headless raster
 // layer uses, into a Cairo image of the window, and every paint and every
-// redraw puts what changed through Cairo's Xlib surface at once. Drawing text
-// straight onto an Xlib surface would leave glyph caches tied to each closed
+// redraw sends what changed to the window at once (XPutImage on 24-bit true
+// colour, Cairo's Xlib surface on any other visual). Drawing text straight
+// onto an Xlib surface would leave glyph caches tied to each closed
 // connection behind in Cairo (some kilobytes per open), and would take the X
 // server's font settings instead of the raster image's.
 //
