@@ -101,20 +101,23 @@ TEST_F(EditorInputTest, DraggingAValueBoxUpTenPixelsAddsAHalfStepPerPixel) {
 }
 
 TEST_F(EditorInputTest, ADragBeyondTheEditorsTopLeftKeepsGoingAndEndsThere) {
-    const int k = 0;
-    plugin->setParameter(k, 0.3f);
-    // Up and out of the window: the bar follows to exactly 1.0 while the
-    // pointer is at negative coordinates, and the release ends the drag.
-    pointer->drag(barX(k), 40, barX(k), -20, true);
-    pointer->stepTo(-20, -20);
+    // The bandwidth box counts every pixel of the way, including the 30
+    // above the window, where the pointer's coordinates are negative.
+    plugin->setParameter(32, 0.1f);
+    pointer->drag(85, 90, 85, -30, true);
+    pointer->stepTo(-20, -30);
     pointer->release(Button1);
-    ASSERT_TRUE(pumpUntil(step(), [&] { return plugin->getParameter(k) == 1.0f; }));
+    float expected = 0.1f;
+    for (int i = 0; i < 120; ++i)
+        expected = expected - -1.0f * 0.005f;
+    ASSERT_TRUE(pumpUntil(step(), [&] { return countAutomations(*plugin, 32) == 120; }));
     pumpFor(step());
+    EXPECT_NEAR(plugin->getParameter(32), expected, 1e-6f);
+    EXPECT_NEAR(plugin->getParameter(32), 0.7f, 1e-5f);
     plugin->clearCalls();
-    // The drag is over: moving back over the bars changes nothing.
-    pointer->moveTo(barX(k), 60);
+    // The drag is over: moving back over the box changes nothing.
+    pointer->moveTo(85, 95);
     pumpFor(step());
-    EXPECT_EQ(plugin->getParameter(k), 1.0f);
     EXPECT_TRUE(plugin->callsWithOpcode(vst2::audioMasterAutomate).empty());
 }
 
@@ -133,8 +136,10 @@ TEST_F(EditorInputTest, ClickingUpdateRegeneratesWithoutTellingTheHost) {
 TEST_F(EditorInputTest, TheWheelOverABoxStepsByAHundredthAndSidewaysDoesNothing) {
     plugin->setParameter(40, 0.5f);
     pointer->scroll(kResBoxX, kResBoxY, 3);
-    pointer->press(6);
-    pointer->release(6);
+    for (unsigned sideways : {6u, 7u}) {
+        pointer->press(sideways);
+        pointer->release(sideways);
+    }
     pointer->scroll(kResBoxX, kResBoxY, -1);
     ASSERT_TRUE(pumpUntil(step(), [&] { return countAutomations(*plugin, 40) == 4; }));
     pumpFor(step());
