@@ -48,12 +48,13 @@ protected:
             return;
         hostErrors = 0;
         previousHandler = XSetErrorHandler(&hostHandler);
+        handlerInstalled = true;
         plugin = startedPlugin();
         ASSERT_TRUE(plugin);
     }
     void TearDown() override {
         plugin.reset();
-        if (previousHandler != nullptr || hostErrors >= 0) {
+        if (handlerInstalled) {
             EXPECT_EQ(XSetErrorHandler(previousHandler), &hostHandler) << "the host's error handler was replaced";
             EXPECT_EQ(hostErrors, 0);
         }
@@ -69,6 +70,7 @@ protected:
     }
 
     XErrorHandler previousHandler = nullptr;
+    bool handlerInstalled = false;
     std::unique_ptr<vsthost::Plugin> plugin;
 };
 
