@@ -120,23 +120,18 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
     std::fill(L, L + o, 0.0f);
     std::fill(R, R + o, 0.0f);
 
-    // Readers. Both channels in one loop: their chains are independent, and
-    // interleaving them halves the time spent waiting on each recurrence.
+    // Readers, then the filter with its envelope, velocity and volume, from
+    // the start offset on. One loop for both channels and both stages: their
+    // recurrences are independent, so each hides the others' latency.
     Oscillator oscL = oscLeft_, oscR = oscRight_;
-    for (int32_t i = o; i < n; ++i) {
-        L[i] = oscL.tick(table);
-        R[i] = oscR.tick(table);
-    }
-    oscLeft_ = oscL;
-    oscRight_ = oscR;
-
-    // Filter with its envelope, velocity and volume, from the start offset on.
     const float vel2 = velocitySquared_;
     const EnvRates filterRates = filterEnv_.rates();
     EnvLevel fenv = filterEnv_.now;
     SvfState fl = left_, fr = right_;
     float damping = damping_, cutoffCoef = cutoffCoef_;
     for (int32_t i = o; i < n; ++i) {
+        L[i] = oscL.tick(table);
+        R[i] = oscR.tick(table);
         damping = 1.1f - p.resonance;
         fenv.step(filterRates);
         const float e = fenv.level;
@@ -157,6 +152,8 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
         L[i] = L[i] * p.volume;
         R[i] = R[i] * p.volume;
     }
+    oscLeft_ = oscL;
+    oscRight_ = oscR;
     filterEnv_.now = fenv;
     left_ = fl;
     right_ = fr;
