@@ -18,7 +18,7 @@ deps:
 	@scripts/install-deps test
 
 # Every test, plain and under the sanitizers. A sanitizer report fails it.
-test: test-plain test-asan
+test: test-plain test-asan test-tsan
 
 test-plain: all
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
