@@ -56,7 +56,7 @@ Result measure(const std::string& path, double seconds) {
     vsthost::EventList events(chord);
     vsthost::EventList none;
     vst2::AEffect* effect = plugin->effect();
-    const auto blocks = static_cast<int>(seconds * kRate / kBlock);
+    const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
     double cpu = 0.0;
     for (int b = 0; b < blocks; ++b) {
         effect->dispatcher(effect, vst2::effProcessEvents, 0, 0, (b == 0 ? events : none).get(), 0.0f);

@@ -101,11 +101,11 @@ TEST(Wavetable, EachGenerationUsesTheNextRunOfPhases) {
     }
     EXPECT_EQ(phase::current(), s);
     // Where the spectrum is strong, the bin's phase is the generator's.
-    const auto spec = spectrum(engine.table());
-    const float top = std::abs(spec[static_cast<std::size_t>(loudestBin(spec))]);
+    const auto bins = spectrum(engine.table());
+    const float top = std::abs(bins[static_cast<std::size_t>(loudestBin(bins))]);
     int checked = 0;
     for (int k = 1; k <= Wavetable::kBins; ++k) {
-        const auto bin = spec[static_cast<std::size_t>(k)];
+        const auto bin = bins[static_cast<std::size_t>(k)];
         if (std::abs(bin) < top * 0.05f)
             continue;
         const float diff = std::remainder(std::arg(bin) - phases[static_cast<std::size_t>(k)],
@@ -129,21 +129,21 @@ TEST(Wavetable, FundamentalAloneAtNarrowestBandIsANarrowToneNearBin256) {
     setHarmonics(engine, {{0, 1.0f}}, 0.0f);
     regenerate(engine);
     EXPECT_NEAR(peakOf(engine.table()), 0.70711f, 1e-5f);
-    const auto spec = spectrum(engine.table());
+    const auto bins = spectrum(engine.table());
     // Energy-weighted centre of the band, and how far it spreads.
     double energy = 0.0, centre = 0.0;
-    for (std::size_t k = 0; k < spec.size(); ++k) {
-        const auto e = static_cast<double>(std::norm(spec[k]));
+    for (std::size_t k = 0; k < bins.size(); ++k) {
+        const auto e = static_cast<double>(std::norm(bins[k]));
         energy += e;
         centre += e * static_cast<double>(k);
     }
     centre /= energy;
     // The band is narrower than a bin: it lands on the bin nearest 256.6.
     EXPECT_NEAR(centre, 256.6, 0.5);
-    EXPECT_EQ(loudestBin(spec), 257);
+    EXPECT_EQ(loudestBin(bins), 257);
     double inside = 0.0;
     for (int k = 256; k <= 258; ++k)
-        inside += static_cast<double>(std::norm(spec[static_cast<std::size_t>(k)]));
+        inside += static_cast<double>(std::norm(bins[static_cast<std::size_t>(k)]));
     EXPECT_GT(inside / energy, 0.999);
 }
 
@@ -220,8 +220,8 @@ TEST(Wavetable, ANewerTableReplacesOneThatStillWaits) {
     int strongest = 1 + static_cast<int>(std::lround(255.6053));
     for (int k = 1; k <= strongest; ++k)
         s = phase::next(s);
-    const auto spec = spectrum(wt.current());
-    EXPECT_NEAR(std::remainder(std::arg(spec[static_cast<std::size_t>(strongest)]) - phase::angle(s),
+    const auto bins = spectrum(wt.current());
+    EXPECT_NEAR(std::remainder(std::arg(bins[static_cast<std::size_t>(strongest)]) - phase::angle(s),
                                2.0f * std::numbers::pi_v<float>),
                 0.0f, 1e-3f);
     EXPECT_FALSE(wt.adopt());
