@@ -1,7 +1,6 @@
 #include "engine/SynthEngine.h"
 
 #include <algorithm>
-#include <bit>
 #include <new>
 
 #include "engine/DenormalGuard.h"
@@ -13,10 +12,8 @@ namespace {
 constexpr float kVelocityScale = 0.007874016f;  // 1/127
 
 void zeroNonFinite(float* out, int32_t n) {
-    for (int32_t i = 0; i < n; ++i) {
-        const uint32_t bits = std::bit_cast<uint32_t>(out[i]);
-        out[i] = (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : out[i];
-    }
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = finiteOrZero(out[i]);
 }
 
 }  // namespace

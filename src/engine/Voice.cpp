@@ -1,7 +1,6 @@
 #include "engine/Voice.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 #include "engine/Parameters.h"
@@ -13,17 +12,6 @@ namespace {
 
 constexpr double kSmoothingOmega = 56548.66776461628;  // 2π · 9000 Hz
 constexpr float kTableLength = static_cast<float>(Wavetable::kLength);
-
-float loadParam(float* params, int32_t index) {
-    return std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed);
-}
-
-// A sample the host can take: NaN and infinities become 0. Branch-free, so
-// the mixing loop stays a straight vector loop.
-inline float finiteOrZero(float x) {
-    const uint32_t bits = std::bit_cast<uint32_t>(x);
-    return (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : x;
-}
 
 // Readers step through the table modulo its length; a step of a table or
 // more (extreme pitch against a tiny sample rate) is brought into range so

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 
 #include "engine/Envelope.h"
@@ -14,6 +15,13 @@
 namespace veltrosa {
 
 class Wavetable;
+
+// A sample the host can take: NaN and infinities become 0. Branch-free, so
+// loops over a block stay straight vector loops.
+inline float finiteOrZero(float x) {
+    const uint32_t bits = std::bit_cast<uint32_t>(x);
+    return (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : x;
+}
 
 // One table reader with its four-stage smoothing chain.
 struct Oscillator {
@@ -91,8 +99,8 @@ public:
     EnvRates filterRates() const { return filterEnv_.rates(); }
     const Oscillator& oscillator(int channel) const { return channel == 0 ? oscLeft_ : oscRight_; }
 
-    // The smoothing coefficient for a sample rate; π·9000/rate as long as the
-    // stages settle (rates above about 14137 Hz).
+    // The smoothing coefficient for a usable sample rate: π·9000/rate as long
+    // as the stages settle (rates above about 14137 Hz).
     static float smoothingFor(double rate);
     // The rate the voice computes with: the engine's when it is usable.
     static double usableRate(double rate);

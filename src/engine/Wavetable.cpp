@@ -7,23 +7,20 @@
 #include <cstdlib>
 #include <memory>
 
+#include "engine/Parameters.h"
+
 namespace veltrosa {
 
 namespace {
 
 constexpr int32_t kN = Wavetable::kLength;
 constexpr int32_t kH = Wavetable::kBins;
-constexpr int32_t kHarmonics = 32;           // parameters 0..31
 constexpr float kBinPerHarmonic = 0.0078004533f;  // 344 / 44100: centre of harmonic 1 as a fraction of kH bins
 constexpr float kHalfRateReciprocal = 0.000011337868f;  // 1 / (2 * 44100)
 constexpr float kProfileCutoff = 14.71280603f;          // x^2 beyond which a profile counts as 0
 constexpr double kProfileReach = 3.8357;                // a little above sqrt(kProfileCutoff)
 
 std::atomic<uint32_t> phaseSeed{phase::kInitialState};
-
-float loadParam(float* params, int32_t index) {
-    return std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed);
-}
 
 struct FreeDeleter {
     void operator()(void* p) const noexcept { std::free(p); }
@@ -78,9 +75,10 @@ float relativeBandwidth(float bandW) {
 }
 
 // Adds each harmonic's bell-shaped band into amp (kH entries, zeroed).
+// Harmonic i comes from parameter i - 1, the 32nd bar included.
 void addHarmonicProfiles(float* params, float* amp) {
-    const float b = relativeBandwidth(loadParam(params, 32));
-    for (int32_t i = 1; i <= kHarmonics; ++i) {
+    const float b = relativeBandwidth(loadParam(params, kParamBandwidth));
+    for (int32_t i = 1; i <= kNumHarmonics; ++i) {
         const float a = loadParam(params, i - 1);
         const float f = static_cast<float>(i) * kBinPerHarmonic;
         const float w = ((static_cast<float>(i) * b) * 344.0f) * kHalfRateReciprocal;
