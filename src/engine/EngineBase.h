@@ -10,6 +10,9 @@
 
 namespace veltrosa {
 
+// The audio thread must never wait on a lock hidden inside an atomic.
+static_assert(std::atomic<double>::is_always_lock_free && std::atomic<float>::is_always_lock_free);
+
 class EngineBase {
 public:
     explicit EngineBase(int32_t count) : params(new float[static_cast<std::size_t>(count)]()), numParams(count) {}
