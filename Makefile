@@ -52,5 +52,14 @@ windows: windows-deps
 windows-deps:
 	@scripts/install-deps windows
 
+# The Windows tests under Wine, headless, against this build's Linux module
+# (ctest label "wine"). Wine's prefix is prepared while the DLLs compile.
+windows-test: deps windows-deps
+	cmake -S . -B $(BUILD) -DVELTROSA_WINE_TESTS=ON $(CMAKE_FLAGS)
+	scripts/wine-run $(BUILD)/wine-prefix --boot & \
+	  $(MAKE) windows && cmake --build $(BUILD) -j $(JOBS) --target Veltrosa wine_reference; \
+	  status=$$?; wait; exit $$status
+	scripts/with-display ctest --test-dir $(BUILD) -L wine --output-on-failure -j $(JOBS)
+
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-win32 build-win64 build-fuzz
