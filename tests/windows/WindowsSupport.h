@@ -29,6 +29,18 @@ inline std::unique_ptr<vsthost::Plugin> loadPlugin() {
     return plugin;
 }
 
+// A 32-bit top-down DIB header: pixel (x, y) is word y * width + x, 0x00RRGGBB.
+inline BITMAPINFO topDownBitmap(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 // The snapshot the Linux module wrote (Snapshot.h), named by the runner.
 inline const char* referencePath() { return std::getenv("VELTROSA_REFERENCE"); }
 
