@@ -15,7 +15,8 @@ endif()
 add_library(veltrosa_kissfft STATIC
   ${VELTROSA_KISSFFT_DIR}/kiss_fft.c
   ${VELTROSA_KISSFFT_DIR}/kiss_fftr.c)
-target_include_directories(veltrosa_kissfft SYSTEM PUBLIC ${VELTROSA_KISSFFT_DIR})
+# Both spellings Debian's headers allow: <kiss_fftr.h> and <kissfft/kiss_fftr.h>.
+target_include_directories(veltrosa_kissfft SYSTEM PUBLIC ${VELTROSA_KISSFFT_DIR} ${VELTROSA_KISSFFT_DIR}/..)
 target_compile_definitions(veltrosa_kissfft PUBLIC kiss_fft_scalar=float)
 target_compile_options(veltrosa_kissfft PRIVATE -O3 -ffast-math -fomit-frame-pointer -w)
 # The name the Linux build gets from pkg-config, so the engine links the same.

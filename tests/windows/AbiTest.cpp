@@ -173,8 +173,11 @@ TEST_F(LinuxReference, SameChunks) {
 
 // The two builds run the same single-precision code, but their maths
 // libraries (sin, cos, pow, exp) may round differently in the last place, and
-// the wavetable generator feeds those into a 65536-point FFT.
-constexpr float kSoundTolerance = 1e-4f;
+// the wavetable generator feeds those into a 65536-point FFT. Measured: the
+// 64-bit DLL renders bit for bit what Linux renders, the 32-bit one differs by
+// up to 4.5e-8 on a peak of 0.26; the bound leaves room for other Wine and
+// runtime versions while still catching any real difference in the sound.
+constexpr float kSoundTolerance = 1e-6f;
 
 TEST_F(LinuxReference, SameSound) {
     ASSERT_EQ(windows_.left.size(), linux_.left.size());
