@@ -4,6 +4,7 @@
 BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
+BUILD_BENCH ?= build-bench
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
 CMAKE_FLAGS ?=
@@ -19,7 +20,7 @@ deps:
 	@scripts/install-deps test
 
 # Every test, plain and under the sanitizers. A sanitizer report fails it.
-test: test-plain test-asan
+test: test-plain test-asan test-tsan
 
 test-plain: all
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -35,6 +36,14 @@ test-tsan: deps
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
+
+# Engine benchmarks and the side-by-side with peer instruments (Release build).
+bench:
+	@scripts/install-deps bench
+	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench compare_peers Veltrosa
+	$(BUILD_BENCH)/bench/engine_bench
+	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
 
 install: all
 	mkdir -p $(PREFIX)
@@ -62,4 +71,4 @@ windows-test: deps windows-deps
 	scripts/with-display ctest --test-dir $(BUILD) -L wine --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) build-win32 build-win64 build-fuzz
