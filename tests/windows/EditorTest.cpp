@@ -214,6 +214,27 @@ TEST_F(EditorWindow, CloseDestroysTheWindowAndUnregistersTheClass) {
     EXPECT_NE(editor, nullptr);
 }
 
+TEST_F(EditorWindow, ClosingInTheMiddleOfADragReleasesTheCapture) {
+    send(WM_LBUTTONDOWN, 14, 40, MK_LBUTTON);
+    ASSERT_EQ(GetCapture(), editor);
+    plugin->dispatch(vst2::effEditClose);
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_FALSE(IsWindow(editor));
+}
+
+TEST(Editor, ParentThatIsNoWindowOpensWithoutOne) {
+    auto plugin = loadPlugin();
+    ASSERT_TRUE(plugin);
+    // A host handing over something that is not a window: nothing to show,
+    // nothing to crash on.
+    EXPECT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, reinterpret_cast<void*>(0x1234)), 1);
+    plugin->dispatch(vst2::effEditIdle);
+    plugin->dispatch(vst2::effEditClose);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc));
+}
+
 TEST_F(EditorWindow, TwoEditorsShareTheClassUntilTheLastCloses) {
     auto second = loadPlugin();
     ASSERT_TRUE(second);

@@ -32,8 +32,12 @@ bool Win32WindowLayer::create(void* parent, int32_t width, int32_t height, Windo
 
     window_ = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, width, height, static_cast<HWND>(parent),
                               nullptr, instance(), nullptr);
-    if (window_ == nullptr)
+    if (window_ == nullptr) {
+        // Windows keeps a DLL's classes past its unloading; a class left
+        // behind would send a later copy of the DLL to a stale procedure.
+        UnregisterClassA(kClassName, instance());
         return false;
+    }
     // From here on the window procedure hands messages to the toolkit.
     SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&sink));
     return true;
