@@ -222,6 +222,33 @@ TEST_F(EditorWindow, ClosingInTheMiddleOfADragReleasesTheCapture) {
     EXPECT_FALSE(IsWindow(editor));
 }
 
+TEST(Editor, HostDestroyingItsWindowFirst) {
+    auto plugin = loadPlugin();
+    ASSERT_TRUE(plugin);
+    // Hosts often hand over a child window of their own and may tear it down
+    // before they send effEditClose.
+    HWND frame = CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE, 0, 0, kWidth, kHeight, hostWindow(0),
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, frame), 1);
+    HWND editor = FindWindowExA(frame, nullptr, "OwlGui", nullptr);
+    ASSERT_NE(editor, nullptr);
+    DestroyWindow(frame);
+    EXPECT_FALSE(IsWindow(editor));
+    pumpMessages();
+    plugin->dispatch(vst2::effEditClose);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc));
+    // And it opens again in a new window.
+    HWND second = CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE, 0, 0, kWidth, kHeight, hostWindow(0),
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, second), 1);
+    EXPECT_NE(FindWindowExA(second, nullptr, "OwlGui", nullptr), nullptr);
+    plugin->dispatch(vst2::effEditClose);
+    DestroyWindow(second);
+}
+
 TEST(Editor, ParentThatIsNoWindowOpensWithoutOne) {
     auto plugin = loadPlugin();
     ASSERT_TRUE(plugin);
