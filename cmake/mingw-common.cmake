@@ -18,7 +18,6 @@ set(CMAKE_C_FLAGS_INIT "${VELTROSA_MINGW_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${VELTROSA_MINGW_FLAGS}")
 # Executables (tests, tools) are self-contained too: Wine needs no MinGW DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 # No link time stamp in the PE header: the same sources give the same DLL.
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--no-insert-timestamp")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-Wl,--no-insert-timestamp")
