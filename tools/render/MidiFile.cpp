@@ -1,0 +1,96 @@
+#include "MidiFile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <glib.h>
+#include <smf.h>
+
+#include "Failure.h"
+
+namespace render {
+
+namespace {
+
+// libsmf reports through the GLib log; keep the first complaint for our
+// one-line error instead of letting it print its own lines.
+struct LogCapture {
+    LogCapture() : previous(g_log_set_default_handler(&LogCapture::handle, this)) {}
+    ~LogCapture() { g_log_set_default_handler(previous, nullptr); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    static void handle(const gchar*, GLogLevelFlags level, const gchar* message, gpointer self) {
+        auto* capture = static_cast<LogCapture*>(self);
+        if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0 && capture->first.empty() && message != nullptr)
+            capture->first = message;
+    }
+
+    GLogFunc previous;
+    std::string first;
+};
+
+struct SmfDeleter {
+    void operator()(smf_t* smf) const { smf_delete(smf); }
+};
+
+// A channel message's length by its status byte; 0 for everything else.
+int channelMessageLength(unsigned char status) {
+    switch (status & 0xF0) {
+    case 0x80: case 0x90: case 0xA0: case 0xB0: case 0xE0:
+        return 3;
+    case 0xC0: case 0xD0:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+int64_t toFrame(double seconds, double sampleRate) { return std::llround(std::max(0.0, seconds) * sampleRate); }
+
+}  // namespace
+
+MidiSequence readMidiFile(const std::string& path, double sampleRate) {
+    // Our own check first: the loader's message for a missing file is vague.
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + std::strerror(errno));
+    }
+
+    LogCapture log;
+    std::unique_ptr<smf_t, SmfDeleter> smf(smf_load(path.c_str()));
+    if (!smf) {
+        std::string reason = log.first.empty() ? "not a Standard MIDI File" : log.first;
+        while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n'))
+            reason.pop_back();
+        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + reason);
+    }
+
+    MidiSequence sequence;
+    // Tracks merged by time, and seconds from the whole file's tempo map.
+    while (smf_event_t* event = smf_get_next_event(smf.get())) {
+        if (smf_event_is_metadata(event) || event->midi_buffer_length < 1)
+            continue;
+        const unsigned char* bytes = event->midi_buffer;
+        const int length = channelMessageLength(bytes[0]);
+        if (length == 0 || event->midi_buffer_length < length) {
+            ++sequence.skipped;
+            continue;
+        }
+        vsthost::MidiMessage m;
+        m.status = bytes[0];
+        m.data1 = bytes[1] & 0x7F;
+        m.data2 = length == 3 ? bytes[2] & 0x7F : 0;
+        sequence.messages.push_back({toFrame(event->time_seconds, sampleRate), m});
+    }
+    sequence.endFrame = toFrame(smf_get_length_seconds(smf.get()), sampleRate);
+    if (!sequence.messages.empty())
+        sequence.endFrame = std::max(sequence.endFrame, sequence.messages.back().frame);
+    return sequence;
+}
+
+}  // namespace render
