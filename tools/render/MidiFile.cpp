@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 #include <glib.h>
 #include <smf.h>
@@ -49,20 +52,43 @@ int channelMessageLength(unsigned char status) {
     }
 }
 
+// The loader believes the lengths that chunk headers claim and reads past
+// the end of a truncated file; every chunk must lie within the file.
+std::string chunkProblem(const std::vector<unsigned char>& bytes) {
+    constexpr std::size_t kMaxSize = 1u << 30;
+    if (bytes.size() > kMaxSize)
+        return "larger than 1 GiB";
+    if (bytes.size() < 14 || std::memcmp(bytes.data(), "MThd", 4) != 0)
+        return "not a Standard MIDI File (no MThd header)";
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        if (bytes.size() - pos < 8)
+            return "truncated (" + std::to_string(bytes.size() - pos) + " stray bytes at the end)";
+        const std::size_t length = std::size_t(bytes[pos + 4]) << 24 | std::size_t(bytes[pos + 5]) << 16 |
+                                   std::size_t(bytes[pos + 6]) << 8 | std::size_t(bytes[pos + 7]);
+        if (length > bytes.size() - pos - 8)
+            return "truncated (the chunk at byte " + std::to_string(pos) + " runs past the end of the file)";
+        pos += 8 + length;
+    }
+    return {};
+}
+
 int64_t toFrame(double seconds, double sampleRate) { return std::llround(std::max(0.0, seconds) * sampleRate); }
 
 }  // namespace
 
 MidiSequence readMidiFile(const std::string& path, double sampleRate) {
-    // Our own check first: the loader's message for a missing file is vague.
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::fclose(f);
-    } else {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
         throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + std::strerror(errno));
-    }
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": read error");
+    if (const std::string problem = chunkProblem(bytes); !problem.empty())
+        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + problem);
 
     LogCapture log;
-    std::unique_ptr<smf_t, SmfDeleter> smf(smf_load(path.c_str()));
+    std::unique_ptr<smf_t, SmfDeleter> smf(smf_load_from_memory(bytes.data(), static_cast<int>(bytes.size())));
     if (!smf) {
         std::string reason = log.first.empty() ? "not a Standard MIDI File" : log.first;
         while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n'))
@@ -75,16 +101,16 @@ MidiSequence readMidiFile(const std::string& path, double sampleRate) {
     while (smf_event_t* event = smf_get_next_event(smf.get())) {
         if (smf_event_is_metadata(event) || event->midi_buffer_length < 1)
             continue;
-        const unsigned char* bytes = event->midi_buffer;
-        const int length = channelMessageLength(bytes[0]);
+        const unsigned char* data = event->midi_buffer;
+        const int length = channelMessageLength(data[0]);
         if (length == 0 || event->midi_buffer_length < length) {
             ++sequence.skipped;
             continue;
         }
         vsthost::MidiMessage m;
-        m.status = bytes[0];
-        m.data1 = bytes[1] & 0x7F;
-        m.data2 = length == 3 ? bytes[2] & 0x7F : 0;
+        m.status = data[0];
+        m.data1 = data[1] & 0x7F;
+        m.data2 = length == 3 ? data[2] & 0x7F : 0;
         sequence.messages.push_back({toFrame(event->time_seconds, sampleRate), m});
     }
     sequence.endFrame = toFrame(smf_get_length_seconds(smf.get()), sampleRate);

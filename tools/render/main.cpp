@@ -127,6 +127,21 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// A WAV file's sizes are 32-bit: refuse up front what it cannot hold rather
+// than fill the disk with a file no program can read.
+void checkWavCapacity(const MidiSequence& sequence, const Options& options) {
+    const int64_t bytesPerFrame = options.format == SampleFormat::Float   ? 8
+                                  : options.format == SampleFormat::Pcm24 ? 6
+                                                                          : 4;
+    const int64_t capacity = (int64_t{0xFFFFFFFF} - 4096) / bytesPerFrame;
+    const int64_t frames = sequence.endFrame + std::llround(options.tailSeconds * options.sampleRate);
+    if (frames > capacity)
+        throw Failure(kExitOutput, "cannot write " + options.output + ": " + options.midiFile + " lasts " +
+                                       std::to_string(sequence.endFrame / options.sampleRate) +
+                                       " s, longer than a WAV file holds in this format (" +
+                                       std::to_string(capacity / options.sampleRate) + " s)");
+}
+
 struct RenderResult {
     int64_t frames = 0;
     float peak = 0.0f;
@@ -136,6 +151,7 @@ struct RenderResult {
 // kSilenceSeconds (cut exactly there, whatever the block size) or the tail
 // runs out.
 RenderResult renderToFile(vsthost::Plugin& plugin, const MidiSequence& sequence, const Options& options) {
+    checkWavCapacity(sequence, options);
     WavWriter wav(options.output, options.sampleRate, options.format);
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO), sequence.endFrame, options.sampleRate);
     const int64_t end = sequence.endFrame;
