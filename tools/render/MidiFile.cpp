@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -78,6 +79,9 @@ int64_t toFrame(double seconds, double sampleRate) { return std::llround(std::ma
 }  // namespace
 
 MidiSequence readMidiFile(const std::string& path, double sampleRate) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + std::strerror(errno));

@@ -60,6 +60,14 @@ SampleFormat parseFormat(const char* text) {
     usage("invalid --format '" + s + "' (expected float, pcm24 or pcm16)");
 }
 
+// The option getopt just refused, as the user typed it.
+std::string optionName(char** argv) {
+    const std::string arg = argv[optind - 1];
+    if (arg.rfind("--", 0) == 0)
+        return arg.substr(0, arg.find('='));
+    return std::string("-") + static_cast<char>(optopt);
+}
+
 }  // namespace
 
 Options parseOptions(int argc, char** argv) {
@@ -102,14 +110,10 @@ Options parseOptions(int argc, char** argv) {
         case 'q': options.quiet = true; break;
         case 'h': options.help = true; break;
         case kVersion: options.version = true; break;
-        case ':': {
-            const std::string name = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-            usage("option '" + name + "' requires an argument");
-        }
-        default: {
-            const std::string name = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-            usage("unknown option '" + name + "'");
-        }
+        case ':':
+            usage("option '" + optionName(argv) + "' requires an argument");
+        default:
+            usage("unknown option '" + optionName(argv) + "'");
         }
     }
     if (options.help || options.version)

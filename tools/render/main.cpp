@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <exception>
 #include <fstream>
 #include <iterator>
@@ -33,6 +34,9 @@ volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onSignal(int) { interrupted = 1; }
 
 std::vector<unsigned char> readStateFile(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw Failure(kExitState, "cannot read state file " + path + ": is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw Failure(kExitState, "cannot read state file " + path + ": " + std::strerror(errno));
