@@ -178,10 +178,14 @@ std::vector<unsigned char> Plugin::getChunk(bool preset) {
 }
 
 intptr_t Plugin::setChunk(std::span<const unsigned char> bytes, bool preset) {
-    // A private copy: the plug-in may keep reading while we still run.
+    // A private copy: the plug-in may keep reading while we still run. It
+    // ends in a NUL past the size handed over, because plug-ins that keep
+    // text state hand out their text without its terminator and then read
+    // it back as a C string.
     std::vector<unsigned char> copy(bytes.begin(), bytes.end());
-    return dispatch(vst2::effSetChunk, preset ? 1 : 0, static_cast<intptr_t>(copy.size()),
-                    copy.empty() ? nullptr : copy.data());
+    copy.push_back(0);
+    return dispatch(vst2::effSetChunk, preset ? 1 : 0, static_cast<intptr_t>(bytes.size()),
+                    bytes.empty() ? nullptr : copy.data());
 }
 
 intptr_t Plugin::sendEvents(std::span<const MidiMessage> messages) {
