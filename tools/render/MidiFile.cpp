@@ -107,10 +107,8 @@ MidiSequence readMidiFile(const std::string& path, double sampleRate) {
             continue;
         const unsigned char* data = event->midi_buffer;
         const int length = channelMessageLength(data[0]);
-        if (length == 0 || event->midi_buffer_length < length) {
-            ++sequence.skipped;
+        if (length == 0 || event->midi_buffer_length < length)
             continue;
-        }
         vsthost::MidiMessage m;
         m.status = data[0];
         m.data1 = data[1] & 0x7F;

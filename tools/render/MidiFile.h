@@ -10,10 +10,10 @@ namespace render {
 
 struct MidiSequence {
     // Channel messages of every track, merged in time order, with frames
-    // taken from the tempo map at the given sample rate.
+    // taken from the tempo map at the given sample rate. System-exclusive
+    // and system messages are left out.
     std::vector<vsthost::TimedMessage> messages;
     int64_t endFrame = 0;   // end of the longest track (its end-of-track event)
-    int skipped = 0;        // system-exclusive and system messages left out
 };
 
 // Throws Failure(kExitMidi) when the file cannot be read or parsed.
