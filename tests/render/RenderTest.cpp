@@ -187,8 +187,10 @@ TEST_F(Render, TempoChangesMoveTheOnset) {
     writeMidi(steady, 480, 2, {{0, 0, tempo(120)}, {1, 960, {0x90, 60, 100}}, {1, 1920, {0x80, 60, 0}}});
     writeMidi(slowing, 480, 2,
               {{0, 0, tempo(120)}, {0, 480, tempo(60)}, {1, 960, {0x90, 60, 100}}, {1, 1920, {0x80, 60, 0}}});
+    // One track holding everything, with messages the instrument ignores.
     writeMidi(single, 480, 1,
-              {{0, 0, tempo(120)}, {0, 480, tempo(60)}, {0, 960, {0x91, 60, 100}}, {0, 1920, {0x81, 60, 0}}});
+              {{0, 0, tempo(120)}, {0, 0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}, {0, 0, {0xC1, 5}},
+               {0, 100, {0xE1, 0, 0x40}}, {0, 480, tempo(60)}, {0, 960, {0x91, 60, 100}}, {0, 1920, {0x81, 60, 0}}});
     const std::pair<fs::path, std::size_t> cases[] = {{steady, 44100}, {slowing, 66150}, {single, 66150}};
     for (const auto& [midi, onset] : cases) {
         const auto out = dir / "out.wav";
