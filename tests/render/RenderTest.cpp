@@ -252,7 +252,9 @@ TEST_F(Render, StateRoundTripsBitExactly) {
 
     const Result listed = run({"--load-state", first, "--list-params"});
     ASSERT_EQ(listed.status, 0) << listed.err;
-    EXPECT_NE(listed.out.find("   47  Volume    Ynk       0.300000"), std::string::npos) << listed.out;
+    const auto row = listed.out.find("\n   47  Volume ");
+    ASSERT_NE(row, std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find(" Ynk    0.300000", row), std::string::npos) << listed.out;
     EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 49);
 }
 

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -88,11 +89,22 @@ void setParameters(vsthost::Plugin& plugin, const std::vector<ParameterSetting>&
 }
 
 void listParameters(vsthost::Plugin& plugin) {
-    std::printf("%5s  %-8s  %-8s  %-10s  %s\n", "INDEX", "NAME", "LABEL", "VALUE", "DISPLAY");
-    for (int32_t i = 0; i < plugin.numParams(); ++i)
-        std::printf("%5d  %-8s  %-8s  %-10.6f  %s\n", i, plugin.parameterName(i).c_str(),
-                    plugin.parameterLabel(i).c_str(), static_cast<double>(plugin.getParameter(i)),
-                    plugin.parameterDisplay(i).c_str());
+    struct Row {
+        std::string name, label, display;
+        float value;
+    };
+    std::vector<Row> rows;
+    int nameWidth = 4, labelWidth = 5;
+    for (int32_t i = 0; i < plugin.numParams(); ++i) {
+        rows.push_back({plugin.parameterName(i), plugin.parameterLabel(i), plugin.parameterDisplay(i),
+                        plugin.getParameter(i)});
+        nameWidth = std::max(nameWidth, static_cast<int>(rows.back().name.size()));
+        labelWidth = std::max(labelWidth, static_cast<int>(rows.back().label.size()));
+    }
+    std::printf("%5s  %-*s  %-*s  %-10s  %s\n", "INDEX", nameWidth, "NAME", labelWidth, "LABEL", "VALUE", "DISPLAY");
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        std::printf("%5zu  %-*s  %-*s  %-10.6f  %s\n", i, nameWidth, rows[i].name.c_str(), labelWidth,
+                    rows[i].label.c_str(), static_cast<double>(rows[i].value), rows[i].display.c_str());
 }
 
 class Progress {
