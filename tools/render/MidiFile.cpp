@@ -1,12 +1,7 @@
 #include "MidiFile.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -14,6 +9,7 @@
 #include <smf.h>
 
 #include "Failure.h"
+#include "Files.h"
 
 namespace render {
 
@@ -79,15 +75,7 @@ int64_t toFrame(double seconds, double sampleRate) { return std::llround(std::ma
 }  // namespace
 
 MidiSequence readMidiFile(const std::string& path, double sampleRate) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": is a directory");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + std::strerror(errno));
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw Failure(kExitMidi, "cannot read MIDI file " + path + ": read error");
+    const std::vector<unsigned char> bytes = readWholeFile(path, kExitMidi, "MIDI file");
     if (const std::string problem = chunkProblem(bytes); !problem.empty())
         throw Failure(kExitMidi, "cannot read MIDI file " + path + ": " + problem);
 

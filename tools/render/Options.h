@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "OutputFile.h"
+#include "Files.h"
 
 namespace render {
 

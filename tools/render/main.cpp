@@ -7,10 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +18,7 @@
 #include "Host.h"
 #include "MidiFile.h"
 #include "Options.h"
-#include "OutputFile.h"
+#include "Files.h"
 
 namespace render {
 
@@ -33,19 +30,6 @@ constexpr double kSilenceSeconds = 0.25;
 
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onSignal(int) { interrupted = 1; }
-
-std::vector<unsigned char> readStateFile(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        throw Failure(kExitState, "cannot read state file " + path + ": is a directory");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw Failure(kExitState, "cannot read state file " + path + ": " + std::strerror(errno));
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw Failure(kExitState, "cannot read state file " + path + ": read error");
-    return bytes;
-}
 
 std::unique_ptr<vsthost::Plugin> loadPlugin(const Options& options) {
     const std::string path = options.plugin.empty() ? defaultPluginPath() : options.plugin;
@@ -65,7 +49,7 @@ std::unique_ptr<vsthost::Plugin> loadPlugin(const Options& options) {
 }
 
 void loadState(vsthost::Plugin& plugin, const std::string& path) {
-    const auto bytes = readStateFile(path);
+    const auto bytes = readWholeFile(path, kExitState, "state file");
     if ((plugin.effect()->flags & vst2::effFlagsProgramChunks) == 0)
         throw Failure(kExitState, "cannot load state file " + path + ": the plug-in keeps no state chunk");
     // Many plug-ins answer 0 to a load they took (the answer was never pinned

@@ -1,4 +1,5 @@
-// Files that appear under their name only when complete: written to a
+// Reading whole files, and writing files that appear under their name only
+// when complete: written to a
 // temporary file in the same directory, renamed over the target on commit,
 // removed when abandoned. A failed run never leaves a half-written file nor
 // destroys an existing one.
@@ -11,7 +12,12 @@
 
 #include <sndfile.h>
 
+#include "Failure.h"
+
 namespace render {
+
+// The whole file, or Failure(status, "cannot read <what> <path>: <reason>").
+std::vector<unsigned char> readWholeFile(const std::string& path, ExitStatus status, const char* what);
 
 class OutputFile {
 public:

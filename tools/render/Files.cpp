@@ -1,8 +1,10 @@
-#include "OutputFile.h"
+#include "Files.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <fcntl.h>
@@ -26,6 +28,20 @@ mode_t creationMode() {
 }
 
 }  // namespace
+
+std::vector<unsigned char> readWholeFile(const std::string& path, ExitStatus status, const char* what) {
+    const std::string failure = std::string("cannot read ") + what + " " + path + ": ";
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw Failure(status, failure + "is a directory");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Failure(status, failure + std::strerror(errno));
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw Failure(status, failure + "read error");
+    return bytes;
+}
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
     namespace fs = std::filesystem;
