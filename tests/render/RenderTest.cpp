@@ -1,9 +1,13 @@
 // veltrosa-render end to end: small MIDI files written here with the same
 // library the renderer reads them with, the renderer run as a user runs it,
 // and its WAV files read back.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <smf.h>
@@ -332,6 +337,34 @@ TEST_F(Render, ReplacesAnExistingFileOnlyWhenDone) {
     const auto mode = fs::status(out).permissions();
     EXPECT_NE(mode & fs::perms::owner_read, fs::perms::none);
     EXPECT_NE(mode & fs::perms::others_read, fs::perms::none);  // not the temporary file's private mode
+}
+
+TEST_F(Render, InterruptedRenderLeavesTheOldFile) {
+    const auto midi = noteFile("hour.mid", 0, 3600 * kRate);
+    const auto out = dir / "out.wav";
+    writeBytes(out, {'k', 'e', 'e', 'p'});
+    const auto before = files();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl(VELTROSA_RENDER_PATH, VELTROSA_RENDER_PATH, midi.c_str(), "-o", out.c_str(), "-f", "pcm16", "-t", "0",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Interrupt it as soon as its temporary file exists.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (files().size() == before.size() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(readText(out), "keep");
+    EXPECT_EQ(files(), before);
 }
 
 TEST_F(Render, HelpAndVersion) {
