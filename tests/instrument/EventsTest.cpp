@@ -2,6 +2,8 @@
 // drives them: one instance per test, scenarios played one after another on
 // it (each after a silence), so that every comparison reads the same table.
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
