@@ -4,6 +4,7 @@
 BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
+BUILD_BENCH ?= build-bench
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
 CMAKE_FLAGS ?=
@@ -18,7 +19,7 @@ deps:
 	@scripts/install-deps test
 
 # Every test, plain and under the sanitizers. A sanitizer report fails it.
-test: test-plain test-asan
+test: test-plain test-asan test-tsan
 
 test-plain: all
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -42,10 +43,18 @@ demo:
 	cmake --build $(BUILD) -j $(JOBS) --target veltrosa-render
 	$(BUILD)/veltrosa-render examples/demo.mid -o $(BUILD)/demo.wav
 
+# Engine benchmarks and the side-by-side with peer instruments (Release build).
+bench:
+	@scripts/install-deps bench
+	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench compare_peers Veltrosa
+	$(BUILD_BENCH)/bench/engine_bench
+	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
+
 install: all
 	mkdir -p $(PREFIX)
 	cp $(BUILD)/Veltrosa.so $(PREFIX)/
 	@echo "installed $(PREFIX)/Veltrosa.so"
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) build-win32 build-win64 build-fuzz

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "editor/Editor.h"
 #include "frame/Text.h"
 
 namespace veltrosa {
@@ -49,7 +50,15 @@ Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams
     effect.flags |= vst2::effFlagsIsSynth | vst2::effFlagsProgramChunks | vst2::effFlagsCanReplacing;
     copyText(programName, "Default", kProgramNameLength);
     engine = new SynthEngine();
+    // Without an editor the instrument still plays; the host just sees none.
+    try {
+        editor = new Editor(this);
+    } catch (...) {
+        editor = nullptr;
+    }
     setFlag(vst2::effFlagsHasEditor, editor != nullptr);
+    if (Editor* view = instrumentEditor())
+        view->refreshControls();
     (void)noteFrequencyTable();
 }
 
@@ -58,7 +67,7 @@ Instrument::~Instrument() {
     engine = nullptr;
 }
 
-Editor* Instrument::instrumentEditor() { return nullptr; }
+Editor* Instrument::instrumentEditor() { return static_cast<Editor*>(editor); }
 
 void Instrument::setSampleRate(float rate) {
     sampleRate = rate;
@@ -70,6 +79,9 @@ void Instrument::setParameter(int32_t index, float value) {
         engine->setParam(index, value);
         engine->parameterChanged(index);
     }
+    // The value as passed, not as stored: the controls clamp it themselves.
+    if (Editor* view = instrumentEditor())
+        view->parameterChanged(index, value);
 }
 
 float Instrument::getParameter(int32_t index) {
@@ -111,6 +123,8 @@ int32_t Instrument::setChunk(void* data, int32_t byteSize, bool) {
         engine->setParam(i, value);
     }
     engine->parameterChanged(kAllParametersChanged);
+    if (Editor* view = instrumentEditor())
+        view->refreshControls();
     return expected;
 }
 
