@@ -310,6 +310,7 @@ TEST_F(Render, BadInputFailsWithOneLineAndLeavesFilesAlone) {
         {{m, "-o", d + "/no/such/dir/out.wav"}, 6, "cannot write"},
         {{m, "-o", d}, 6, "is a directory"},
         {{m, "-o", o, "--save-state", d + "/no/such/dir/s.state"}, 6, "cannot write"},
+        {{"--editor-png", d + "/no/such/dir/e.png"}, 6, "cannot write"},
     };
     const auto before = files();
     for (const Case& c : cases) {
@@ -367,13 +368,41 @@ TEST_F(Render, InterruptedRenderLeavesTheOldFile) {
     EXPECT_EQ(files(), before);
 }
 
+TEST_F(Render, EditorPictureShowsTheState) {
+    const auto png = dir / "editor.png";
+    const Result r = run({"--param", "47=0.9", "--editor-png", png});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string bytes = readText(png);
+    ASSERT_GT(bytes.size(), 24u);
+    EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1A\n");
+    auto be32 = [&](std::size_t at) {
+        return uint32_t(uint8_t(bytes[at])) << 24 | uint32_t(uint8_t(bytes[at + 1])) << 16 |
+               uint32_t(uint8_t(bytes[at + 2])) << 8 | uint32_t(uint8_t(bytes[at + 3]));
+    };
+    EXPECT_EQ(be32(16), 305u);
+    EXPECT_EQ(be32(20), 370u);
+    // Another value, another picture.
+    const auto other = dir / "other.png";
+    ASSERT_EQ(run({"--param", "47=0.1", "--editor-png", other}).status, 0);
+    EXPECT_NE(readText(other), bytes);
+
+    const char* amsynth = "/usr/lib/vst/amsynth_vst.so";
+    if (fs::exists(amsynth)) {
+        const auto refused = dir / "refused.png";
+        const Result wrong = run({"--plugin", amsynth, "--editor-png", refused}, "ASAN_OPTIONS=detect_leaks=0");
+        EXPECT_EQ(wrong.status, 3);
+        EXPECT_NE(wrong.err.find("Veltrosa's editor"), std::string::npos) << wrong.err;
+        EXPECT_FALSE(fs::exists(refused));
+    }
+}
+
 TEST_F(Render, HelpAndVersion) {
     const Result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: veltrosa-render [OPTION]... MIDIFILE -o OUTPUT.wav\n", 0), 0u);
     for (const char* text : {"--plugin=PATH", "--format=FORMAT", "--sample-rate=HZ", "--block-size=FRAMES",
                              "--tail=SECONDS", "--param=INDEX=VALUE", "--load-state=FILE", "--save-state=FILE",
-                             "--list-params", "Exit status:"})
+                             "--list-params", "--editor-png=FILE", "Exit status:"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     EXPECT_EQ(help.err, "");
     const Result version = run({"--version"});

@@ -28,6 +28,8 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     int fd() const { return fd_; }
+    // For writers that take a file name rather than a descriptor.
+    const std::string& temporaryPath() const { return temporary_; }
     const std::string& path() const { return path_; }
     // Flushes to disk and renames over the target. Throws on failure.
     void commit();

@@ -14,7 +14,7 @@ namespace render {
 
 namespace {
 
-enum LongOnly { kLoadState = 256, kSaveState, kParam, kVersion };
+enum LongOnly { kLoadState = 256, kSaveState, kParam, kVersion, kEditorPng };
 
 [[noreturn]] void usage(const std::string& message) { throw Failure(kExitUsage, message); }
 
@@ -81,6 +81,7 @@ Options parseOptions(int argc, char** argv) {
         {"param", required_argument, nullptr, kParam},
         {"load-state", required_argument, nullptr, kLoadState},
         {"save-state", required_argument, nullptr, kSaveState},
+        {"editor-png", required_argument, nullptr, kEditorPng},
         {"list-params", no_argument, nullptr, 'l'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -106,6 +107,7 @@ Options parseOptions(int argc, char** argv) {
         case kParam: options.parameters.push_back(parseParameter(optarg)); break;
         case kLoadState: options.loadState = optarg; break;
         case kSaveState: options.saveState = optarg; break;
+        case kEditorPng: options.editorPng = optarg; break;
         case 'l': options.listParams = true; break;
         case 'q': options.quiet = true; break;
         case 'h': options.help = true; break;
@@ -124,7 +126,7 @@ Options parseOptions(int argc, char** argv) {
         usage(std::string("unexpected argument '") + argv[optind] + "'");
     if (options.listParams)
         return options;
-    if (options.midiFile.empty() && options.saveState.empty())
+    if (options.midiFile.empty() && options.saveState.empty() && options.editorPng.empty())
         usage("no MIDI file given");
     if (!options.midiFile.empty() && options.output.empty())
         usage("no output file given (-o FILE)");
@@ -143,6 +145,7 @@ const char* helpText() {
     return R"(Usage: veltrosa-render [OPTION]... MIDIFILE -o OUTPUT.wav
   or:  veltrosa-render [OPTION]... --list-params
   or:  veltrosa-render [OPTION]... --save-state FILE
+  or:  veltrosa-render [OPTION]... --editor-png FILE
 Render a Standard MIDI File (format 0 or 1, tempo changes honoured) through a
 VST 2 instrument into a stereo WAV file. Every MIDI event reaches the
 instrument at its exact sample within the block.
@@ -163,6 +166,8 @@ instrument at its exact sample within the block.
                              (applied before --param)
       --save-state=FILE      save the state chunk to FILE (after --load-state
                              and --param, before rendering)
+      --editor-png=FILE      write a picture of Veltrosa's editor showing that
+                             state to FILE (PNG, 305 x 370)
   -l, --list-params          list index, name, label and value of every
                              parameter, then exit
   -q, --quiet                print no progress bar and no summary
@@ -177,9 +182,10 @@ Exit status:
   1    other failure (the instrument produced no usable output)
   2    usage error: unknown option, bad or missing argument
   3    the plug-in is missing, cannot be loaded or is not a VST 2 instrument
+       (for --editor-png: does not keep Veltrosa's 192-byte state)
   4    the MIDI file is missing, unreadable or not a Standard MIDI File
   5    the state file is missing, unreadable or rejected (wrong size)
-  6    the output WAV or state file cannot be written
+  6    the output WAV, state or picture file cannot be written
   130  interrupted
 
 Example:

@@ -27,6 +27,7 @@ struct Options {
     std::vector<ParameterSetting> parameters;
     std::string loadState;
     std::string saveState;
+    std::string editorPng;
     bool listParams = false;
     bool quiet = false;
     bool help = false;

@@ -18,6 +18,7 @@
 #include "Host.h"
 #include "MidiFile.h"
 #include "Options.h"
+#include "editor/EditorSnapshot.h"
 #include "Files.h"
 
 namespace render {
@@ -89,6 +90,23 @@ void listParameters(vsthost::Plugin& plugin) {
     for (std::size_t i = 0; i < rows.size(); ++i)
         std::printf("%5zu  %-*s  %-*s  %-10.6f  %s\n", i, nameWidth, rows[i].name.c_str(), labelWidth,
                     rows[i].label.c_str(), static_cast<double>(rows[i].value), rows[i].display.c_str());
+}
+
+// The picture is drawn by a private Veltrosa inside this program from the
+// hosted plug-in's state, which therefore has to be Veltrosa's.
+void writeEditorPicture(vsthost::Plugin& plugin, const std::string& path) {
+    const auto chunk = plugin.getChunk();
+    constexpr std::size_t kVeltrosaState = 192;
+    if (chunk.size() != kVeltrosaState)
+        throw Failure(kExitPlugin, "--editor-png draws Veltrosa's editor, but the plug-in's state has " +
+                                       std::to_string(chunk.size()) + " bytes, not Veltrosa's 192");
+    OutputFile file(path);
+    std::string error;
+    const bool written = veltrosa::writeEditorPng(chunk, file.temporaryPath(), error);
+    veltrosa::releaseEditorDrawingCaches();
+    if (!written)
+        throw Failure(kExitOutput, "cannot write " + path + ": " + error);
+    file.commit();
 }
 
 class Progress {
@@ -231,6 +249,8 @@ int run(int argc, char** argv) {
             throw Failure(kExitState, "cannot save state: the plug-in hands out no state chunk");
         writeWholeFile(options.saveState, chunk);
     }
+    if (!options.editorPng.empty())
+        writeEditorPicture(*plugin, options.editorPng);
     if (options.midiFile.empty())
         return kExitOk;
 
