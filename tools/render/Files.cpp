@@ -109,6 +109,9 @@ WavWriter::WavWriter(const std::string& path, int sampleRate, SampleFormat forma
         fail(path, sf_strerror(nullptr));
     // Integer formats clip loud samples instead of wrapping them round.
     sf_command(sndfile_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The peak chunk carries the time of writing: without it, the same
+    // render gives the same file.
+    sf_command(sndfile_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
 
 WavWriter::~WavWriter() {
