@@ -43,6 +43,9 @@ void pumpMessages() {
 HWND hostWindow(int which) {
     static HWND windows[2] = {};
     if (windows[which] == nullptr) {
+        // The real pointer away from the windows, so that only the messages
+        // the tests send move it over the editor.
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
         WNDCLASSA wc{};
         wc.lpfnWndProc = DefWindowProcA;
         wc.hInstance = GetModuleHandleA(nullptr);
