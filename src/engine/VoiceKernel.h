@@ -5,7 +5,8 @@
 // EnvLevel::step operation for operation; keep them in step.
 //
 // V provides: F (W floats), I (W int32), W, loadf/storef/loadi/storei,
-// set1f/set1i, add/sub/mul, andf/orf/andnotf, select(m, a, b) (b where m),
+// set1f/set1i, add/sub/mul, subWhere(m, a, b) (a - b where m, else a),
+// andf/orf/xorf/andnotf, any(mask), greater, select(m, a, b) (b where m),
 // selecti, cmpeqi/cmpgti, andi/andnoti, lessNot (!(a < b)), greaterNot
 // (!(a > b)), greaterEqual, truncate, toFloat, toMask/toMaski, allIn(I, a, b),
 // readPairs(table, I k, F& lo, F& hi) for t[k] and t[k + 1].
@@ -54,7 +55,7 @@ struct OscV {
         out = V::add(V::mul(V::sub(s3, out), c), out);
         position = V::add(position, step);
         const F length = V::set1f(kTableLengthF);
-        position = V::sub(position, V::andf(V::greaterEqual(position, length), length));
+        position = V::subWhere(V::greaterEqual(position, length), position, length);
         return out;
     }
 
@@ -89,6 +90,60 @@ struct EnvV {
     // Idle and Sustain never change within a block: such lanes need no steps.
     bool still() const { return V::allIn(state, kIdle, kSustain); }
 
+    // Between state changes every lane's step is one subtraction: level -
+    // down, with down = -attack (x - -a is x + a, bit for bit), the decay,
+    // release or fade step, or 0 for lanes that hold (x - 0 is x). A sample on
+    // which any lane would change state, or a holding release would run out,
+    // takes the full step() instead, and the run is set up anew.
+    typename V::F down, flip, threshold, watched;
+    typename V::I holdOnes;
+    int32_t safe = 0;  // samples the run may still take
+
+    void advance() {
+        if (safe > 0) {
+            const typename V::F next = V::sub(level, down);
+            // Lanes about to change: attack !(next < 1), i.e. !(-next > -1);
+            // decay !(next > sustain); falling !(next > 0).
+            const typename V::F change =
+                V::andnotf(V::greater(V::xorf(next, flip), threshold), watched);
+            if (!V::any(change)) {
+                level = next;
+                releaseDelay = V::subi(releaseDelay, holdOnes);
+                --safe;
+                return;
+            }
+        }
+        step();
+        prepareRun();
+    }
+
+    void prepareRun() {
+        using F = typename V::F;
+        using I = typename V::I;
+        const F isAttack = V::toMask(V::cmpeqi(state, V::set1i(kAttack)));
+        const F isDecay = V::toMask(V::cmpeqi(state, V::set1i(kDecay)));
+        const I isRelease = V::cmpeqi(state, V::set1i(kRelease));
+        const I holding = V::andi(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
+        const F falling = V::toMask(V::ori(V::andnoti(holding, isRelease), V::cmpeqi(state, V::set1i(kFade))));
+        const F sign = V::set1f(-0.0f);
+        F d = V::andf(falling, V::select(V::toMask(isRelease), V::set1f(kFadeStepF), release));
+        d = V::select(isDecay, d, decay);
+        down = V::select(isAttack, d, V::xorf(attack, sign));
+        flip = V::andf(isAttack, sign);
+        F t = V::select(isDecay, V::set1f(0.0f), sustain);
+        threshold = V::select(isAttack, t, V::set1f(-1.0f));
+        watched = V::orf(V::orf(isAttack, isDecay), falling);
+        holdOnes = V::andi(holding, V::set1i(1));
+        // A holding lane with r samples of delay left holds r - 1 more samples.
+        alignas(32) int32_t delay[V::W], held[V::W];
+        V::storei(delay, releaseDelay);
+        V::storei(held, holding);
+        safe = 0x7FFFFFFF;
+        for (int32_t j = 0; j < V::W; ++j)
+            if (held[j] != 0 && delay[j] - 1 < safe)
+                safe = delay[j] - 1;
+    }
+
     // One sample of every lane, each by its own state.
     void step() {
         using F = typename V::F;
@@ -107,10 +162,10 @@ struct EnvV {
         const F one = V::set1f(1.0f), zero = V::set1f(0.0f);
         const F raised = V::add(level, attack);
         const F attackDone = V::lessNot(raised, one);
-        F down = V::set1f(kFadeStepF);
-        down = V::select(V::toMask(isRelease), down, release);
-        down = V::select(V::toMask(isDecay), down, decay);
-        const F lowered = V::sub(level, down);
+        F rate = V::set1f(kFadeStepF);
+        rate = V::select(V::toMask(isRelease), rate, release);
+        rate = V::select(V::toMask(isDecay), rate, decay);
+        const F lowered = V::sub(level, rate);
         const F decayDone = V::greaterNot(lowered, sustain);
         const F fallDone = V::greaterNot(lowered, zero);
 
@@ -136,36 +191,71 @@ typename V::F finiteOrZeroV(typename V::F x) {
     return V::andnotf(V::toMask(V::cmpeqi(V::andi(bits, exponent), exponent)), x);
 }
 
-// W lanes from lane j on, n frames, contributions frame by frame.
+// The state of W lanes while a block renders.
 template <class V>
-void renderLanesWith(veltrosa::VoiceLanes& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t n,
-                     float* outLeft, float* outRight) {
+struct LanesV {
+    using F = typename V::F;
+    OscV<V> oscL{}, oscR{};
+    EnvV<V> fenv{}, aenv{};
+    F lowL, bandL, highL, lowR, bandR, highR, vel2, damping, cutoffCoef;
+
+    LanesV(const veltrosa::VoiceLanes& s, int32_t j) {
+        oscL.load(s.oscLeft, j);
+        oscR.load(s.oscRight, j);
+        fenv.load(s.filterEnv, j);
+        aenv.load(s.ampEnv, j);
+        lowL = V::loadf(s.left.low + j);
+        bandL = V::loadf(s.left.band + j);
+        highL = V::loadf(s.left.high + j);
+        lowR = V::loadf(s.right.low + j);
+        bandR = V::loadf(s.right.band + j);
+        highR = V::loadf(s.right.high + j);
+        vel2 = V::loadf(s.velocitySquared + j);
+        damping = V::loadf(s.damping + j);
+        cutoffCoef = V::loadf(s.cutoffCoef + j);
+    }
+
+    void store(veltrosa::VoiceLanes& s, int32_t j) const {
+        oscL.store(s.oscLeft, j);
+        oscR.store(s.oscRight, j);
+        fenv.store(s.filterEnv, j);
+        aenv.store(s.ampEnv, j);
+        V::storef(s.left.low + j, lowL);
+        V::storef(s.left.band + j, bandL);
+        V::storef(s.left.high + j, highL);
+        V::storef(s.right.low + j, lowR);
+        V::storef(s.right.band + j, bandR);
+        V::storef(s.right.high + j, highR);
+        V::storef(s.damping + j, damping);
+        V::storef(s.cutoffCoef + j, cutoffCoef);
+    }
+};
+
+// n frames of Voice::render's loops, fused (the amplitude envelope does not
+// depend on the sound). An envelope whose lanes all stand still (Idle or
+// Sustain) is not stepped; the loop is built for each case, so a still
+// envelope's run state takes no registers.
+template <class V, bool FilterMoves, bool AmpMoves>
+void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t n, float* outLeft,
+                  float* outRight) {
     using F = typename V::F;
     constexpr int32_t W = V::W;
-    OscV<V> oscL{}, oscR{};
-    oscL.load(s.oscLeft, j);
-    oscR.load(s.oscRight, j);
-    EnvV<V> fenv{}, aenv{};
-    fenv.load(s.filterEnv, j);
-    aenv.load(s.ampEnv, j);
-    F lowL = V::loadf(s.left.low + j), bandL = V::loadf(s.left.band + j), highL = V::loadf(s.left.high + j);
-    F lowR = V::loadf(s.right.low + j), bandR = V::loadf(s.right.band + j), highR = V::loadf(s.right.high + j);
-    const F vel2 = V::loadf(s.velocitySquared + j);
-    F damping = V::loadf(s.damping + j);
-    F cutoffCoef = V::loadf(s.cutoffCoef + j);
-
+    OscV<V> oscL = v.oscL, oscR = v.oscR;
+    EnvV<V> fenv = v.fenv, aenv = v.aenv;
+    F lowL = v.lowL, bandL = v.bandL, highL = v.highL, lowR = v.lowR, bandR = v.bandR, highR = v.highR;
+    F damping = v.damping, cutoffCoef = v.cutoffCoef;
+    const F vel2 = v.vel2;
     const F one = V::set1f(1.0f);
     const F envDepth = V::set1f(p.envDepth), cutoff = V::set1f(p.cutoff), resonance = V::set1f(p.resonance);
     const F filterVelocity = V::set1f(p.filterVelocity), ampVelocity = V::set1f(p.ampVelocity);
     const F volume = V::set1f(p.volume);
-    const bool filterStill = fenv.still(), ampStill = aenv.still();
 
     for (int32_t i = 0; i < n; ++i) {
         F l = oscL.tick(t);
         F r = oscR.tick(t);
         damping = V::sub(V::set1f(1.1f), resonance);
-        if (!filterStill)
-            fenv.step();
+        if constexpr (FilterMoves)
+            fenv.advance();
         const F e = fenv.level;
         const F x = V::add(V::mul(envDepth, V::mul(e, e)), cutoff);
         const F x1 = V::sub(x, one);
@@ -184,9 +274,8 @@ void renderLanesWith(veltrosa::VoiceLanes& s, int32_t j, const veltrosa::VoicePa
         r = V::add(r, V::mul(V::sub(V::mul(r, vel2), r), ampVelocity));
         l = V::mul(l, volume);
         r = V::mul(r, volume);
-        // The amplitude envelope: the same sample of Voice::render's second loop.
-        if (!ampStill)
-            aenv.step();
+        if constexpr (AmpMoves)
+            aenv.advance();
         const F g = V::mul(aenv.level, aenv.level);
         l = V::mul(l, g);
         r = V::mul(r, g);
@@ -194,18 +283,35 @@ void renderLanesWith(veltrosa::VoiceLanes& s, int32_t j, const veltrosa::VoicePa
         V::storef(outRight + i * W, finiteOrZeroV<V>(r));
     }
 
-    oscL.store(s.oscLeft, j);
-    oscR.store(s.oscRight, j);
-    fenv.store(s.filterEnv, j);
-    aenv.store(s.ampEnv, j);
-    V::storef(s.left.low + j, lowL);
-    V::storef(s.left.band + j, bandL);
-    V::storef(s.left.high + j, highL);
-    V::storef(s.right.low + j, lowR);
-    V::storef(s.right.band + j, bandR);
-    V::storef(s.right.high + j, highR);
-    V::storef(s.damping + j, damping);
-    V::storef(s.cutoffCoef + j, cutoffCoef);
+    v.oscL = oscL;
+    v.oscR = oscR;
+    v.fenv = fenv;
+    v.aenv = aenv;
+    v.lowL = lowL;
+    v.bandL = bandL;
+    v.highL = highL;
+    v.lowR = lowR;
+    v.bandR = bandR;
+    v.highR = highR;
+    v.damping = damping;
+    v.cutoffCoef = cutoffCoef;
+}
+
+// W lanes from lane j on, n frames (n > 0), contributions frame by frame.
+template <class V>
+void renderLanesWith(veltrosa::VoiceLanes& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t n,
+                     float* outLeft, float* outRight) {
+    LanesV<V> v(s, j);
+    const bool filterMoves = !v.fenv.still(), ampMoves = !v.aenv.still();
+    if (filterMoves && ampMoves)
+        renderFrames<V, true, true>(v, p, t, n, outLeft, outRight);
+    else if (filterMoves)
+        renderFrames<V, true, false>(v, p, t, n, outLeft, outRight);
+    else if (ampMoves)
+        renderFrames<V, false, true>(v, p, t, n, outLeft, outRight);
+    else
+        renderFrames<V, false, false>(v, p, t, n, outLeft, outRight);
+    v.store(s, j);
 }
 
 }  // namespace

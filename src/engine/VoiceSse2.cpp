@@ -20,7 +20,12 @@ struct Sse2 {
     static F add(F a, F b) { return _mm_add_ps(a, b); }
     static F sub(F a, F b) { return _mm_sub_ps(a, b); }
     static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F subWhere(F m, F a, F b) { return _mm_sub_ps(a, _mm_and_ps(m, b)); }  // a - 0 is a
     static F andf(F a, F b) { return _mm_and_ps(a, b); }
+    static F orf(F a, F b) { return _mm_or_ps(a, b); }
+    static F xorf(F a, F b) { return _mm_xor_ps(a, b); }
+    static F greater(F a, F b) { return _mm_cmpgt_ps(a, b); }
+    static bool any(F m) { return _mm_movemask_ps(m) != 0; }
     static F andnotf(F a, F b) { return _mm_andnot_ps(a, b); }
     static F select(F m, F a, F b) { return _mm_or_ps(_mm_and_ps(m, b), _mm_andnot_ps(m, a)); }
     static I selecti(I m, I a, I b) { return _mm_or_si128(_mm_and_si128(m, b), _mm_andnot_si128(m, a)); }
