@@ -41,28 +41,36 @@ struct OscV {
         V::storef(o.s3 + j, s3);
     }
 
-    typename V::F read(const float* t) {
+    // The interpolated table value at the position, then the step on.
+    typename V::F fetch(const float* t) {
         using F = typename V::F;
         const typename V::I k = V::truncate(position);
         const F frac = V::sub(position, V::toFloat(k));
         F a, b;
         V::readPairs(t, k, a, b);
         const F y = V::add(a, V::mul(frac, V::sub(b, a)));
+        position = V::add(position, step);
+        const F length = V::set1f(kTableLengthF);
+        position = V::subWhere(V::greaterEqual(position, length), position, length);
+        return y;
+    }
+
+    // The four smoothing stages on one fetched value.
+    typename V::F smooth(typename V::F y) {
+        using F = typename V::F;
         const F c = coef;
         s1 = V::add(V::mul(V::sub(y, s1), c), s1);
         s2 = V::add(V::mul(V::sub(s1, s2), c), s2);
         s3 = V::add(V::mul(V::sub(s2, s3), c), s3);
         out = V::add(V::mul(V::sub(s3, out), c), out);
-        position = V::add(position, step);
-        const F length = V::set1f(kTableLengthF);
-        position = V::subWhere(V::greaterEqual(position, length), position, length);
         return out;
     }
 
-    typename V::F tick(const float* t) {
+    // One output sample from the two values fetched for it: summed, not averaged.
+    typename V::F tick(typename V::F first, typename V::F second) {
         typename V::F sum = V::set1f(0.0f);
-        sum = V::add(sum, read(t));
-        sum = V::add(sum, read(t));
+        sum = V::add(sum, smooth(first));
+        sum = V::add(sum, smooth(second));
         return sum;
     }
 };
@@ -250,9 +258,10 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     const F filterVelocity = V::set1f(p.filterVelocity), ampVelocity = V::set1f(p.ampVelocity);
     const F volume = V::set1f(p.volume);
 
-    for (int32_t i = 0; i < n; ++i) {
-        F l = oscL.tick(t);
-        F r = oscR.tick(t);
+    // The table is read one frame ahead of the smoothing and the filter, so
+    // that each iteration holds independent chains the processor overlaps.
+    F l1 = oscL.fetch(t), l2 = oscL.fetch(t), r1 = oscR.fetch(t), r2 = oscR.fetch(t);
+    auto frame = [&](int32_t i, F l, F r) {
         damping = V::sub(V::set1f(1.1f), resonance);
         if constexpr (FilterMoves)
             fenv.advance();
@@ -281,7 +290,16 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         r = V::mul(r, g);
         V::storef(outLeft + i * W, finiteOrZeroV<V>(l));
         V::storef(outRight + i * W, finiteOrZeroV<V>(r));
+    };
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        const F a1 = l1, a2 = l2, b1 = r1, b2 = r2;
+        l1 = oscL.fetch(t);
+        l2 = oscL.fetch(t);
+        r1 = oscR.fetch(t);
+        r2 = oscR.fetch(t);
+        frame(i, oscL.tick(a1, a2), oscR.tick(b1, b2));
     }
+    frame(n - 1, oscL.tick(l1, l2), oscR.tick(r1, r2));
 
     v.oscL = oscL;
     v.oscR = oscR;
