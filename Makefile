@@ -36,6 +36,13 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
 
+# Renders examples/demo.mid through the freshly built plug-in.
+demo:
+	@scripts/install-deps build
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target veltrosa-render
+	$(BUILD)/veltrosa-render examples/demo.mid -o $(BUILD)/demo.wav
+
 # Engine benchmarks and the side-by-side with peer instruments (Release build).
 bench:
 	@scripts/install-deps bench
