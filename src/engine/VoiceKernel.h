@@ -261,7 +261,7 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     // The table is read one frame ahead of the smoothing and the filter, so
     // that each iteration holds independent chains the processor overlaps.
     F l1 = oscL.fetch(t), l2 = oscL.fetch(t), r1 = oscR.fetch(t), r2 = oscR.fetch(t);
-    auto frame = [&](int32_t i, F l, F r) {
+    auto frame = [&](int32_t i, F l, F r) __attribute__((always_inline)) {
         damping = V::sub(V::set1f(1.1f), resonance);
         if constexpr (FilterMoves)
             fenv.advance();
