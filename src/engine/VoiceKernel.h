@@ -258,8 +258,9 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     const F filterVelocity = V::set1f(p.filterVelocity), ampVelocity = V::set1f(p.ampVelocity);
     const F volume = V::set1f(p.volume);
 
-    // The table is read one frame ahead of the smoothing and the filter, so
-    // that each iteration holds independent chains the processor overlaps.
+    // The table is read two frames ahead of the smoothing and the filter, so
+    // that each iteration holds independent chains the processor overlaps:
+    // (l1, l2, r1, r2) are frame i's reads, (m1, m2, q1, q2) frame i + 1's.
     F l1 = oscL.fetch(t), l2 = oscL.fetch(t), r1 = oscR.fetch(t), r2 = oscR.fetch(t);
     auto frame = [&](int32_t i, F l, F r) __attribute__((always_inline)) {
         damping = V::sub(V::set1f(1.1f), resonance);
@@ -291,15 +292,25 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         V::storef(outLeft + i * W, finiteOrZeroV<V>(l));
         V::storef(outRight + i * W, finiteOrZeroV<V>(r));
     };
-    for (int32_t i = 0; i + 1 < n; ++i) {
-        const F a1 = l1, a2 = l2, b1 = r1, b2 = r2;
-        l1 = oscL.fetch(t);
-        l2 = oscL.fetch(t);
-        r1 = oscR.fetch(t);
-        r2 = oscR.fetch(t);
-        frame(i, oscL.tick(a1, a2), oscR.tick(b1, b2));
+    if (n == 1) {
+        frame(0, oscL.tick(l1, l2), oscR.tick(r1, r2));
+    } else {
+        F m1 = oscL.fetch(t), m2 = oscL.fetch(t), q1 = oscR.fetch(t), q2 = oscR.fetch(t);
+        for (int32_t i = 0; i + 2 < n; ++i) {
+            const F a1 = l1, a2 = l2, b1 = r1, b2 = r2;
+            l1 = m1;
+            l2 = m2;
+            r1 = q1;
+            r2 = q2;
+            m1 = oscL.fetch(t);
+            m2 = oscL.fetch(t);
+            q1 = oscR.fetch(t);
+            q2 = oscR.fetch(t);
+            frame(i, oscL.tick(a1, a2), oscR.tick(b1, b2));
+        }
+        frame(n - 2, oscL.tick(l1, l2), oscR.tick(r1, r2));
+        frame(n - 1, oscL.tick(m1, m2), oscR.tick(q1, q2));
     }
-    frame(n - 1, oscL.tick(l1, l2), oscR.tick(r1, r2));
 
     v.oscL = oscL;
     v.oscR = oscR;
