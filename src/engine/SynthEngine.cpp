@@ -263,9 +263,6 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         sumLanesSse2(right, sounding, n, outRight);
     }
 #endif
-    // Voices never add NaN or infinity, but their sum may still overflow.
-    zeroNonFinite(outLeft, n);
-    zeroNonFinite(outRight, n);
 }
 
 }  // namespace veltrosa

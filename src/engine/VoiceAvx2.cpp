@@ -91,14 +91,14 @@ void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out) {
         for (int32_t j = 0; j < 8; ++j)
             if (mask & (1u << j))
                 sum = _mm256_add_ps(sum, rows[j]);
-        _mm256_storeu_ps(out + i, sum);
+        _mm256_storeu_ps(out + i, finiteOrZeroV<Avx2>(sum));
     }
     for (; i < n; ++i) {
         float sum = 0.0f;
         for (int32_t v = 0; v < kLanes; ++v)
             if (mask & (1u << v))
                 sum += group[i * 8 + v];
-        out[i] = sum;
+        out[i] = finiteOrZeroScalar(sum);
     }
 }
 

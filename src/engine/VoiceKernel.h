@@ -191,6 +191,14 @@ struct EnvV {
     }
 };
 
+// NaN and infinities become 0 (finiteOrZero, kept here so that this unit
+// shares no inline code with the others).
+inline float finiteOrZeroScalar(float x) {
+    uint32_t bits;
+    __builtin_memcpy(&bits, &x, sizeof bits);
+    return (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : x;
+}
+
 // NaN and infinities become 0 (finiteOrZero).
 template <class V>
 typename V::F finiteOrZeroV(typename V::F x) {

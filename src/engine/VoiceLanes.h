@@ -56,7 +56,8 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left
-// them (SSE2: lanes 0-3 in group[0], 4-7 in group[1]; AVX2: all in group[0]).
+// them (SSE2: lanes 0-3 in group[0], 4-7 in group[1]; AVX2: all in group[0]);
+// a sum that overflowed becomes 0.
 void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* out);
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out);
 

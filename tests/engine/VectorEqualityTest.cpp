@@ -209,6 +209,8 @@ TEST_P(VectorEquality, ScriptedSituationsInEveryBlockSize) {
         rig.set(kParamCutoff, 0.3f);
         rig.set(kParamVolume, kInf);
         ASSERT_TRUE(rig.block(n));
+        rig.set(kParamVolume, 3.0e38f);  // each voice finite, their sum overflowing
+        ASSERT_TRUE(rig.block(n));
         rig.set(kParamVolume, 0.5f);
         rig.set(kParamAmpDecay, kNaN);
         rig.set(kParamFilterSustain, -kInf);
