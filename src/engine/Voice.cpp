@@ -10,6 +10,14 @@ namespace veltrosa {
 
 namespace {
 
+static_assert(lane::kIdle == static_cast<int32_t>(EnvState::Idle) &&
+              lane::kAttack == static_cast<int32_t>(EnvState::Attack) &&
+              lane::kDecay == static_cast<int32_t>(EnvState::Decay) &&
+              lane::kSustain == static_cast<int32_t>(EnvState::Sustain) &&
+              lane::kRelease == static_cast<int32_t>(EnvState::Release) &&
+              lane::kFade == static_cast<int32_t>(EnvState::Fade));
+static_assert(lane::kFadeStep == EnvLevel::kFadeStep && lane::kTableLength == Wavetable::kLength);
+
 constexpr double kSmoothingOmega = 56548.66776461628;  // 2π · 9000 Hz
 constexpr float kTableLength = static_cast<float>(Wavetable::kLength);
 

@@ -16,9 +16,7 @@
 
 namespace {
 
-constexpr float kTableLengthF = 65536.0f;
-constexpr float kFadeStepF = 0.006f;  // EnvLevel::kFadeStep
-constexpr int32_t kIdle = 0, kAttack = 1, kDecay = 2, kSustain = 3, kRelease = 4, kFade = 5;
+using namespace veltrosa::lane;
 
 template <class V>
 struct OscV {
@@ -50,7 +48,7 @@ struct OscV {
         V::readPairs(t, k, a, b);
         const F y = V::add(a, V::mul(frac, V::sub(b, a)));
         position = V::add(position, step);
-        const F length = V::set1f(kTableLengthF);
+        const F length = V::set1f(kTableLength);
         position = V::subWhere(V::greaterEqual(position, length), position, length);
         return y;
     }
@@ -134,7 +132,7 @@ struct EnvV {
         const I holding = V::andi(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
         const F falling = V::toMask(V::ori(V::andnoti(holding, isRelease), V::cmpeqi(state, V::set1i(kFade))));
         const F sign = V::set1f(-0.0f);
-        F d = V::andf(falling, V::select(V::toMask(isRelease), V::set1f(kFadeStepF), release));
+        F d = V::andf(falling, V::select(V::toMask(isRelease), V::set1f(kFadeStep), release));
         d = V::select(isDecay, d, decay);
         down = V::select(isAttack, d, V::xorf(attack, sign));
         flip = V::andf(isAttack, sign);
@@ -170,7 +168,7 @@ struct EnvV {
         const F one = V::set1f(1.0f), zero = V::set1f(0.0f);
         const F raised = V::add(level, attack);
         const F attackDone = V::lessNot(raised, one);
-        F rate = V::set1f(kFadeStepF);
+        F rate = V::set1f(kFadeStep);
         rate = V::select(V::toMask(isRelease), rate, release);
         rate = V::select(V::toMask(isDecay), rate, decay);
         const F lowered = V::sub(level, rate);

@@ -25,6 +25,14 @@ enum class RenderPath : int32_t {
 
 constexpr int32_t kLanes = 8;
 
+// What the vector units know of the voice without its headers; Voice.cpp
+// checks them against EnvState, EnvLevel::kFadeStep and Wavetable::kLength.
+namespace lane {
+constexpr int32_t kIdle = 0, kAttack = 1, kDecay = 2, kSustain = 3, kRelease = 4, kFade = 5;
+constexpr float kFadeStep = 0.006f;
+constexpr float kTableLength = 65536.0f;
+}  // namespace lane
+
 struct OscLanes {
     float position[kLanes], step[kLanes], coef[kLanes], out[kLanes], s1[kLanes], s2[kLanes], s3[kLanes];
 };
