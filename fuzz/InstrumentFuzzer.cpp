@@ -11,6 +11,7 @@
 // numEvents never exceeds what was allocated, chunks of exactly the byte
 // count passed. What is checked after every step is in Session::check*.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -288,13 +289,15 @@ private:
     int32_t pickBlock(Input& in) {
         const uint8_t k = in.byte();
         int32_t n;
-        if (k < 8)
-            n = k;  // 0..7
+        if (k == 7)
+            n = -1;  // no host sends it; it must write nothing
+        else if (k < 8)
+            n = k;  // 0..6
         else if (k < 64)
             n = instrument->getBlockSize();
         else
             n = static_cast<int32_t>(in.raw<uint16_t>() % (kMaxBlock + 1));
-        if (n < 0 || n > kMaxBlock)
+        if (n < -1 || n > kMaxBlock)
             n = 512;
         if (framesRendered > kFrameBudget)
             n = std::min(n, 32);
@@ -304,6 +307,13 @@ private:
     // processReplacing into buffers of exactly n samples, pre-filled with NaN
     // so that a sample the plug-in leaves unwritten is caught.
     void render(int32_t n, bool expectSilence = false) {
+        if (n < 0) {
+            float left = 0.5f, right = 0.5f;
+            float* outputs[2] = {&left, &right};
+            effect->processReplacing(effect, nullptr, outputs, n);
+            FUZZ_CHECK(left == 0.5f && right == 0.5f, "a negative block wrote samples", n);
+            return;
+        }
         const auto size = static_cast<std::size_t>(n);
         std::unique_ptr<float[]> left(new float[size]);
         std::unique_ptr<float[]> right(new float[size]);
@@ -330,7 +340,7 @@ private:
 
     // The accumulating and double-precision callbacks do nothing at all.
     void legacyProcess(Input& in) {
-        const int32_t n = pickBlock(in);
+        const int32_t n = std::max(pickBlock(in), 0);
         const auto size = static_cast<std::size_t>(n);
         if (in.byte() & 1) {
             std::vector<float> left(size, 0.25f), right(size, -0.25f);
@@ -451,7 +461,7 @@ private:
     void silenceAndCheck(Input& in) {
         const uint8_t k = in.byte();
         sendController(k & 1 ? 126 : 123, k >> 4);
-        render(std::max<int32_t>(pickBlock(in), 1), true);
+        render(std::max(pickBlock(in), 1), true);
     }
 
     // ---- Sample rate.
