@@ -3,9 +3,12 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "editor/EditorBase.h"
+#include "frame/SpeakerArrangement.h"
 #include "frame/Text.h"
+#include "frame/TextFormat.h"
 
 namespace veltrosa {
 
@@ -132,8 +135,7 @@ void EffectBase::resume() {
 
 void EffectBase::setParameterAutomated(int32_t index, float value) {
     setParameter(index, value);
-    if (audioMaster != nullptr)
-        audioMaster(&effect, vst2::audioMasterAutomate, index, 0, nullptr, value);
+    sendToHost(vst2::audioMasterAutomate, index, 0, nullptr, value, 0);
 }
 
 void EffectBase::getProgramName(char* name) { copyText(name, "", 24); }
@@ -141,11 +143,84 @@ void EffectBase::getParameterLabel(int32_t, char* label) { copyText(label, "", 8
 void EffectBase::getParameterDisplay(int32_t, char* text) { copyText(text, "", 8); }
 void EffectBase::getParameterName(int32_t, char* text) { copyText(text, "", 8); }
 
-int32_t EffectBase::getMasterVersion() {
+intptr_t EffectBase::sendToHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt,
+                                intptr_t fallback) {
     if (audioMaster == nullptr)
-        return 1;
-    const intptr_t answer = audioMaster(&effect, vst2::audioMasterVersion, 0, 0, nullptr, 0.0f);
+        return fallback;
+    return audioMaster(&effect, opcode, index, value, ptr, opt);
+}
+
+int32_t EffectBase::getMasterVersion() {
+    const intptr_t answer = sendToHost(vst2::audioMasterVersion, 0, 0, nullptr, 0.0f, 1);
     return answer == 0 ? 1 : static_cast<int32_t>(answer);
+}
+
+int32_t EffectBase::getCurrentUniqueId() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterCurrentId, 0, 0, nullptr, 0.0f, 0));
+}
+
+int32_t EffectBase::masterIdle() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterIdle, 0, 0, nullptr, 0.0f, 0));
+}
+
+void EffectBase::dbToText(float amplitude, char* text, int32_t maxLen) { formatDecibels(amplitude, text, maxLen); }
+
+void EffectBase::hzToText(float samples, char* text, int32_t maxLen) {
+    formatFloat(samples == 0.0f ? 0.0f : sampleRate / samples, text, maxLen);
+}
+
+void EffectBase::msToText(float samples, char* text, int32_t maxLen) {
+    // A rate of 0 gives an infinite quotient and so "Huge!"; so does a
+    // quotient beyond the float range, whose plain conversion is undefined.
+    const double milliseconds = static_cast<double>(samples) * 1000.0 / static_cast<double>(sampleRate);
+    const bool fits = !(std::fabs(milliseconds) > static_cast<double>(std::numeric_limits<float>::max()));
+    formatFloat(fits ? static_cast<float>(milliseconds) : std::numeric_limits<float>::infinity(), text, maxLen);
+}
+
+void EffectBase::floatToText(float value, char* text, int32_t maxLen) { formatFloat(value, text, maxLen); }
+
+void EffectBase::intToText(int32_t value, char* text, int32_t maxLen) { formatInt(value, text, maxLen); }
+
+// The host answers 0 for a connected pin.
+bool EffectBase::isInputConnected(int32_t input) {
+    return sendToHost(vst2::audioMasterPinConnected, input, 0, nullptr, 0.0f, 0) == 0;
+}
+
+bool EffectBase::isOutputConnected(int32_t output) {
+    return sendToHost(vst2::audioMasterPinConnected, output, 1, nullptr, 0.0f, 0) == 0;
+}
+
+bool EffectBase::beginEdit(int32_t index) {
+    return sendToHost(vst2::audioMasterBeginEdit, index, 0, nullptr, 0.0f, 0) != 0;
+}
+
+bool EffectBase::endEdit(int32_t index) {
+    return sendToHost(vst2::audioMasterEndEdit, index, 0, nullptr, 0.0f, 0) != 0;
+}
+
+bool EffectBase::ioChanged() { return sendToHost(vst2::audioMasterIOChanged, 0, 0, nullptr, 0.0f, 0) != 0; }
+
+double EffectBase::updateSampleRate() {
+    const intptr_t answer = sendToHost(vst2::audioMasterGetSampleRate, 0, 0, nullptr, 0.0f, 0);
+    if (answer > 0)
+        sampleRate = static_cast<float>(answer);
+    return static_cast<double>(sampleRate);
+}
+
+int32_t EffectBase::updateBlockSize() {
+    const intptr_t answer = sendToHost(vst2::audioMasterGetBlockSize, 0, 0, nullptr, 0.0f, 0);
+    // A 64-bit answer beyond the field's range is no block size either.
+    if (answer > 0 && answer <= INT32_MAX)
+        blockSize = static_cast<int32_t>(answer);
+    return blockSize;
+}
+
+int32_t EffectBase::getInputLatency() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetInputLatency, 0, 0, nullptr, 0.0f, 0));
+}
+
+int32_t EffectBase::getOutputLatency() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetOutputLatency, 0, 0, nullptr, 0.0f, 0));
 }
 
 bool EffectBase::getSpeakerArrangement(vst2::VstSpeakerArrangement** input, vst2::VstSpeakerArrangement** output) {
@@ -156,14 +231,152 @@ bool EffectBase::getSpeakerArrangement(vst2::VstSpeakerArrangement** input, vst2
     return false;
 }
 
+vst2::VstTimeInfo* EffectBase::getTimeInfo(int32_t filter) {
+    return reinterpret_cast<vst2::VstTimeInfo*>(sendToHost(vst2::audioMasterGetTime, 0, filter, nullptr, 0.0f, 0));
+}
+
+int32_t EffectBase::getCurrentProcessLevel() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetCurrentProcessLevel, 0, 0, nullptr, 0.0f, 0));
+}
+
+int32_t EffectBase::getAutomationState() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetAutomationState, 0, 0, nullptr, 0.0f, 0));
+}
+
+bool EffectBase::getHostVendorString(char* text) {
+    return sendToHost(vst2::audioMasterGetVendorString, 0, 0, text, 0.0f, 0) != 0;
+}
+
+bool EffectBase::getHostProductString(char* text) {
+    return sendToHost(vst2::audioMasterGetProductString, 0, 0, text, 0.0f, 0) != 0;
+}
+
+int32_t EffectBase::getHostVendorVersion() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetVendorVersion, 0, 0, nullptr, 0.0f, 0));
+}
+
+intptr_t EffectBase::hostVendorSpecific(int32_t index, intptr_t value, void* ptr, float opt) {
+    return sendToHost(vst2::audioMasterVendorSpecific, index, value, ptr, opt, 0);
+}
+
+int32_t EffectBase::canHostDo(char* text) {
+    return sendToHost(vst2::audioMasterCanDo, 0, 0, text, 0.0f, 0) != 0 ? 1 : 0;
+}
+
+int32_t EffectBase::getHostLanguage() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetLanguage, 0, 0, nullptr, 0.0f, 0));
+}
+
+void* EffectBase::getDirectory() {
+    return reinterpret_cast<void*>(sendToHost(vst2::audioMasterGetDirectory, 0, 0, nullptr, 0.0f, 0));
+}
+
 int32_t EffectBase::getPlugCategory() {
     return (effect.flags & vst2::effFlagsIsSynth) ? vst2::kPlugCategSynth : vst2::kPlugCategUnknown;
 }
 
+bool EffectBase::updateDisplay() { return sendToHost(vst2::audioMasterUpdateDisplay, 0, 0, nullptr, 0.0f, 0) != 0; }
+
+bool EffectBase::sizeWindow(int32_t width, int32_t height) {
+    return sendToHost(vst2::audioMasterSizeWindow, width, height, nullptr, 0.0f, 0) != 0;
+}
+
+bool EffectBase::openFileSelector(vst2::VstFileSelect* select) {
+    return select != nullptr && sendToHost(vst2::audioMasterOpenFileSelector, 0, 0, select, 0.0f, 0) != 0;
+}
+
+bool EffectBase::closeFileSelector(vst2::VstFileSelect* select) {
+    return select != nullptr && sendToHost(vst2::audioMasterCloseFileSelector, 0, 0, select, 0.0f, 0) != 0;
+}
+
+bool EffectBase::allocateArrangement(vst2::VstSpeakerArrangement** where, int32_t channels) {
+    return speakers::allocate(where, channels);
+}
+
+bool EffectBase::deallocateArrangement(vst2::VstSpeakerArrangement** where) { return speakers::release(where); }
+
+bool EffectBase::copySpeaker(vst2::VstSpeakerProperties* to, const vst2::VstSpeakerProperties* from) {
+    return speakers::copySpeaker(to, from);
+}
+
+bool EffectBase::matchArrangement(vst2::VstSpeakerArrangement** to, const vst2::VstSpeakerArrangement* from) {
+    return speakers::match(to, from);
+}
+
+bool EffectBase::offlineRead(vst2::VstOfflineTask* task, int32_t option, bool readSource) {
+    return sendToHost(vst2::audioMasterOfflineRead, readSource ? 1 : 0, option, task, 0.0f, 0) != 0;
+}
+
+bool EffectBase::offlineWrite(vst2::VstOfflineTask* task, int32_t option) {
+    return sendToHost(vst2::audioMasterOfflineWrite, 0, option, task, 0.0f, 0) != 0;
+}
+
+bool EffectBase::offlineStart(vst2::VstAudioFile* files, int32_t numAudioFiles, int32_t numNewAudioFiles) {
+    return sendToHost(vst2::audioMasterOfflineStart, numNewAudioFiles, numAudioFiles, files, 0.0f, 0) != 0;
+}
+
+bool EffectBase::offlineGetCurrentPass() {
+    return sendToHost(vst2::audioMasterOfflineGetCurrentPass, 0, 0, nullptr, 0.0f, 0) != 0;
+}
+
+bool EffectBase::offlineGetCurrentMetaPass() {
+    return sendToHost(vst2::audioMasterOfflineGetCurrentMetaPass, 0, 0, nullptr, 0.0f, 0) != 0;
+}
+
 intptr_t EffectBase::wantEvents(intptr_t filter) {
-    if (audioMaster == nullptr)
-        return 0;
-    return audioMaster(&effect, vst2::audioMasterWantMidi, 0, filter, nullptr, 0.0f);
+    return sendToHost(vst2::audioMasterWantMidi, 0, filter, nullptr, 0.0f, 0);
+}
+
+intptr_t EffectBase::tempoAt(intptr_t samplePosition) {
+    return sendToHost(vst2::audioMasterTempoAt, 0, samplePosition, nullptr, 0.0f, 0);
+}
+
+int32_t EffectBase::getNumAutomatableParameters() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetNumAutomatableParameters, 0, 0, nullptr, 0.0f, 0));
+}
+
+int32_t EffectBase::getParameterQuantization() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterGetParameterQuantization, 0, 0, nullptr, 0.0f, 0));
+}
+
+bool EffectBase::needIdle() { return sendToHost(vst2::audioMasterNeedIdle, 0, 0, nullptr, 0.0f, 0) != 0; }
+
+vst2::AEffect* EffectBase::getPreviousPlug(int32_t) {
+    return reinterpret_cast<vst2::AEffect*>(sendToHost(vst2::audioMasterGetPreviousPlug, 0, 0, nullptr, 0.0f, 0));
+}
+
+vst2::AEffect* EffectBase::getNextPlug(int32_t) {
+    return reinterpret_cast<vst2::AEffect*>(sendToHost(vst2::audioMasterGetNextPlug, 0, 0, nullptr, 0.0f, 0));
+}
+
+int32_t EffectBase::willProcessReplacing() {
+    return static_cast<int32_t>(sendToHost(vst2::audioMasterWillReplaceOrAccumulate, 0, 0, nullptr, 0.0f, 0));
+}
+
+intptr_t EffectBase::setOutputSampleRate(float rate) {
+    return sendToHost(vst2::audioMasterSetOutputSampleRate, 0, 0, nullptr, rate, 0);
+}
+
+vst2::VstSpeakerArrangement* EffectBase::getInputSpeakerArrangement() {
+    return reinterpret_cast<vst2::VstSpeakerArrangement*>(
+        sendToHost(vst2::audioMasterGetInputSpeakerArrangement, 0, 0, nullptr, 0.0f, 0));
+}
+
+vst2::VstSpeakerArrangement* EffectBase::getOutputSpeakerArrangement() {
+    return reinterpret_cast<vst2::VstSpeakerArrangement*>(
+        sendToHost(vst2::audioMasterGetOutputSpeakerArrangement, 0, 0, nullptr, 0.0f, 0));
+}
+
+void* EffectBase::openWindow(vst2::VstWindow* window) {
+    return reinterpret_cast<void*>(sendToHost(vst2::audioMasterOpenWindow, 0, 0, window, 0.0f, 0));
+}
+
+bool EffectBase::closeWindow(vst2::VstWindow* window) {
+    return sendToHost(vst2::audioMasterCloseWindow, 0, 0, window, 0.0f, 0) != 0;
+}
+
+bool EffectBase::getChunkFile(void* nativePath) {
+    return nativePath != nullptr && sendToHost(vst2::audioMasterGetChunkFile, 0, 0, nativePath, 0.0f, 0) != 0;
 }
 
 intptr_t EffectBase::dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
@@ -256,12 +469,38 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
         return processEvents(static_cast<VstEvents*>(ptr));
     case effCanBeAutomated:
         return canParameterBeAutomated(index) ? 1 : 0;
+    case effString2Parameter:
+        return ptr != nullptr && string2parameter(index, static_cast<char*>(ptr)) ? 1 : 0;
     case effGetProgramNameIndexed:
         return ptr != nullptr && getProgramNameIndexed(static_cast<int32_t>(value), index, static_cast<char*>(ptr))
                    ? 1
                    : 0;
+    case effGetInputProperties:
+        return ptr != nullptr && getInputProperties(index, static_cast<VstPinProperties*>(ptr)) ? 1 : 0;
+    case effGetOutputProperties:
+        return ptr != nullptr && getOutputProperties(index, static_cast<VstPinProperties*>(ptr)) ? 1 : 0;
     case effGetPlugCategory:
         return getPlugCategory();
+    case effOfflineNotify:
+        return ptr != nullptr &&
+                       offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<int32_t>(value), index != 0)
+                   ? 1
+                   : 0;
+    case effOfflinePrepare:
+        return ptr != nullptr && offlinePrepare(static_cast<VstOfflineTask*>(ptr), static_cast<int32_t>(value)) ? 1
+                                                                                                                 : 0;
+    case effOfflineRun:
+        return ptr != nullptr && offlineRun(static_cast<VstOfflineTask*>(ptr), static_cast<int32_t>(value)) ? 1 : 0;
+    case effProcessVarIo:
+        return ptr != nullptr && processVariableIo(static_cast<VstVariableIo*>(ptr)) ? 1 : 0;
+    case effSetSpeakerArrangement:
+        // Either arrangement may be absent; the operation checks.
+        return setSpeakerArrangement(reinterpret_cast<VstSpeakerArrangement*>(value),
+                                     static_cast<VstSpeakerArrangement*>(ptr))
+                   ? 1
+                   : 0;
+    case effSetBypass:
+        return setBypass(value != 0) ? 1 : 0;
     case effGetEffectName:
         return ptr != nullptr && getEffectName(static_cast<char*>(ptr)) ? 1 : 0;
     case effGetVendorString:
@@ -270,8 +509,15 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
         return ptr != nullptr && getProductString(static_cast<char*>(ptr)) ? 1 : 0;
     case effGetVendorVersion:
         return getVendorVersion();
+    case effVendorSpecific:
+        // Arguments are the vendor's own; they pass through unread.
+        return vendorSpecific(index, value, ptr, opt);
     case effCanDo:
         return ptr != nullptr ? canDo(static_cast<const char*>(ptr)) : 0;
+    case effGetTailSize:
+        return getTailSize();
+    case effGetParameterProperties:
+        return ptr != nullptr && getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)) ? 1 : 0;
     case effGetVstVersion:
         return getVstVersion();
     case effEditKeyDown:
@@ -288,14 +534,44 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
         if (editor != nullptr)
             editor->setKnobMode(static_cast<int32_t>(value));
         return 0;
+    case effGetMidiProgramName:
+        return ptr != nullptr ? getMidiProgramName(index, static_cast<MidiProgramName*>(ptr)) : 0;
     case effGetCurrentMidiProgram:
-        return getCurrentMidiProgram(index, ptr);
+        return getCurrentMidiProgram(index, static_cast<MidiProgramName*>(ptr));
+    case effGetMidiProgramCategory:
+        return ptr != nullptr ? getMidiProgramCategory(index, static_cast<MidiProgramCategory*>(ptr)) : 0;
+    case effHasMidiProgramsChanged:
+        return hasMidiProgramsChanged(index) ? 1 : 0;
+    case effGetMidiKeyName:
+        return ptr != nullptr && getMidiKeyName(index, static_cast<MidiKeyName*>(ptr)) ? 1 : 0;
+    case effBeginSetProgram:
+        return beginSetProgram() ? 1 : 0;
+    case effEndSetProgram:
+        return endSetProgram() ? 1 : 0;
     case effGetSpeakerArrangement:
         getSpeakerArrangement(reinterpret_cast<VstSpeakerArrangement**>(value),
                               static_cast<VstSpeakerArrangement**>(ptr));
         return 0;
+    case effShellGetNextPlugin:
+        return ptr != nullptr ? getNextShellPlugin(static_cast<char*>(ptr)) : 0;
+    case effStartProcess:
+        return startProcess();
+    case effStopProcess:
+        return stopProcess();
     case effSetTotalSampleToProcess:
         return setTotalSampleToProcess(value);
+    case effSetPanLaw:
+        return setPanLaw(static_cast<int32_t>(value), opt) ? 1 : 0;
+    case effBeginLoadBank:
+        return ptr != nullptr ? beginLoadBank(static_cast<VstPatchChunkInfo*>(ptr)) : 0;
+    case effBeginLoadProgram:
+        return ptr != nullptr ? beginLoadProgram(static_cast<VstPatchChunkInfo*>(ptr)) : 0;
+    case effSetProcessPrecision:
+        return setProcessPrecision(static_cast<int32_t>(value)) ? 1 : 0;
+    case effGetNumMidiInputChannels:
+        return getNumMidiInputChannels();
+    case effGetNumMidiOutputChannels:
+        return getNumMidiOutputChannels();
     default:
         return 0;
     }

@@ -315,6 +315,20 @@ enum : int32_t {
     kVstTimeSigValid = 1 << 13,
 };
 
+// Records that only pass between host and effect through the base class's
+// operations and wrappers; nothing here reads them, so they are named only.
+struct VstPinProperties;
+struct VstParameterProperties;
+struct VstVariableIo;
+struct VstAudioFile;
+struct VstOfflineTask;
+struct VstPatchChunkInfo;
+struct VstWindow;
+struct VstFileSelect;
+struct MidiProgramName;
+struct MidiProgramCategory;
+struct MidiKeyName;
+
 constexpr std::size_t kSpeakerArrangementHeaderSize = offsetof(VstSpeakerArrangement, speakers);
 
 // Pinned layouts: a host compiled from the published declarations must see
