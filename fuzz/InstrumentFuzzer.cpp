@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +36,19 @@ using veltrosa::kParamUpdate;
 [[noreturn]] void fail(const char* what, long a = 0, long b = 0) {
     std::fprintf(stderr, "veltrosa_fuzz: broken invariant: %s (%ld, %ld)\n", what, a, b);
     std::abort();
+}
+
+// VELTROSA_FUZZ_TRACE=1 prints every call made at the boundary, to read what
+// a crashing input does.
+const bool kTrace = std::getenv("VELTROSA_FUZZ_TRACE") != nullptr;
+
+__attribute__((format(printf, 1, 2))) void trace(const char* format, ...) {
+    if (!kTrace)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
 }
 
 #define FUZZ_CHECK(cond, ...) \
@@ -152,7 +166,7 @@ intptr_t VSTCALL hostCallback(vst2::AEffect*, int32_t opcode, int32_t, intptr_t,
 }
 
 // What ptr points at for each opcode a host can send.
-enum class Ptr { Bytes, TextIn, TextOut, Struct };
+enum class Ptr { Bytes, TextIn, TextOut, Struct, ZeroedStruct };
 
 struct PtrKind {
     Ptr kind;
@@ -181,8 +195,16 @@ PtrKind ptrKindOf(int32_t opcode) {
         return {Ptr::TextOut, 65};
     case effGetErrorText:
         return {Ptr::TextOut, 256};
+    case effOfflineNotify:
+    case effOfflinePrepare:
+    case effOfflineRun:
+    case effProcessVarIo:
+        // Records that hold pointers of their own: all null.
+        return {Ptr::ZeroedStruct, 1024};
     case effGetInputProperties:
     case effGetOutputProperties:
+    case effBeginLoadBank:
+    case effBeginLoadProgram:
     case effGetParameterProperties:
     case effGetMidiProgramName:
     case effGetCurrentMidiProgram:
@@ -190,7 +212,7 @@ PtrKind ptrKindOf(int32_t opcode) {
     case effGetMidiKeyName:
     case effGetCurrentPosition:
     case effGetDestinationBuffer:
-        return {Ptr::Struct, 512};
+        return {Ptr::Struct, 1024};
     default:
         return {Ptr::Bytes, 0};
     }
@@ -241,6 +263,8 @@ public:
 
 private:
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f) {
+        trace("dispatch %d index %d value %ld ptr %p opt %g\n", opcode, index, static_cast<long>(value), ptr,
+              static_cast<double>(opt));
         return effect->dispatcher(effect, opcode, index, value, ptr, opt);
     }
 
@@ -255,6 +279,7 @@ private:
             value = 0.5f;
         if (fires && mayRegenerate())
             ++regenerations;
+        trace("setParameter %d %g\n", index, static_cast<double>(value));
         effect->setParameter(effect, index, value);
         if (index < 0 || index >= kNumParams) {
             FUZZ_CHECK(bitsOf(effect->getParameter(effect, index)) == 0, "getParameter out of range answers 0",
@@ -320,6 +345,7 @@ private:
         std::fill_n(left.get(), size, std::numeric_limits<float>::quiet_NaN());
         std::fill_n(right.get(), size, std::numeric_limits<float>::quiet_NaN());
         float* outputs[2] = {left.get(), right.get()};
+        trace("processReplacing %d\n", n);
         effect->processReplacing(effect, nullptr, outputs, n);
         framesRendered += n;
         if (expectSilence) {
@@ -331,6 +357,8 @@ private:
         if (!parametersNominal())
             return;
         for (std::size_t i = 0; i < size; ++i) {
+            if (!(std::fabs(left[i]) < kOutputBound && std::fabs(right[i]) < kOutputBound))
+                trace("sample %zu: %g %g\n", i, static_cast<double>(left[i]), static_cast<double>(right[i]));
             FUZZ_CHECK(std::isfinite(left[i]) && std::isfinite(right[i]), "output sample not finite",
                        static_cast<long>(i), n);
             FUZZ_CHECK(std::fabs(left[i]) < kOutputBound && std::fabs(right[i]) < kOutputBound,
@@ -394,6 +422,9 @@ private:
         midi.midiData[2] = static_cast<char>(in.byte());
         midi.midiData[3] = static_cast<char>(in.byte());
         std::memcpy(record, &midi, sizeof midi);
+        trace("  event type %d delta %d midi %02x %02x %02x\n", midi.type, midi.deltaFrames,
+              static_cast<uint8_t>(midi.midiData[0]), static_cast<uint8_t>(midi.midiData[1]),
+              static_cast<uint8_t>(midi.midiData[2]));
     }
 
     vst2::VstEvents* buildEvents(Input& in, EventBlock& block) {
@@ -597,10 +628,10 @@ private:
             return;
         }
         case vst2::effSetSpeakerArrangement: {
-            vst2::VstSpeakerArrangement input{}, output{};
-            in.fill(&input, sizeof input);
-            in.fill(&output, sizeof output);
-            dispatch(opcode, 0, reinterpret_cast<intptr_t>(&input), &output);
+            // value and ptr are arrangements, each with room for as many
+            // speakers as it claims (or null).
+            auto input = arrangement(in), output = arrangement(in);
+            dispatch(opcode, 0, reinterpret_cast<intptr_t>(input.get()), output.get());
             return;
         }
         default: break;
@@ -621,8 +652,9 @@ private:
         case Ptr::TextOut: buffer.assign(kind.size, '\x7F'); break;
         case Ptr::Struct:
             buffer.resize(kind.size);
-            in.fill(buffer.data(), buffer.size());
+            in.fill(buffer.data(), buffer.size() / 4);
             break;
+        case Ptr::ZeroedStruct: buffer.assign(kind.size, '\0'); break;
         case Ptr::Bytes:
             buffer.resize(in.byte() % 64u);
             in.fill(buffer.data(), buffer.size());
@@ -639,6 +671,25 @@ private:
             FUZZ_CHECK(answer == 1 || answer == -1 || null, "canDo answers 1 or -1", static_cast<long>(answer));
         if (opcode == vst2::effSetProgram || opcode == vst2::effSetProgramName || opcode == vst2::effSetBlockSize)
             checkParameters();
+    }
+
+    struct FreeArrangement {
+        void operator()(vst2::VstSpeakerArrangement* p) const { std::free(p); }
+    };
+    using Arrangement = std::unique_ptr<vst2::VstSpeakerArrangement, FreeArrangement>;
+
+    static Arrangement arrangement(Input& in) {
+        const uint8_t k = in.byte();
+        if (k == 0xFF)
+            return nullptr;
+        const int32_t channels = static_cast<int32_t>(k % 20) - 2;
+        const std::size_t room = static_cast<std::size_t>(std::max(channels, 8));
+        const std::size_t bytes = vst2::kSpeakerArrangementHeaderSize + room * sizeof(vst2::VstSpeakerProperties);
+        const std::size_t size = std::max(bytes, sizeof(vst2::VstSpeakerArrangement));
+        Arrangement made(static_cast<vst2::VstSpeakerArrangement*>(std::calloc(1, size)));
+        made->type = in.raw<int32_t>();
+        made->numChannels = channels;
+        return made;
     }
 
     // What hosts do around playback: suspend/resume, start/stop, block size,

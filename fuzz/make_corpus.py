@@ -84,7 +84,8 @@ def host(kind, *args):
 
 
 TEXT_OUT = {5, 6, 7, 8, 29, 45, 46, 47, 48, 70}
-STRUCTS = {33, 34, 36, 37, 56, 62, 63, 64, 66}
+STRUCTS = {33, 34, 36, 37, 56, 62, 63, 64, 66, 75, 76}
+ZEROED = {38, 39, 40, 41}
 
 
 def payload_for(opcode):
@@ -92,7 +93,9 @@ def payload_for(opcode):
     if opcode in TEXT_OUT:
         return b''
     if opcode in STRUCTS:
-        return bytes(512)
+        return bytes(256)
+    if opcode in ZEROED:
+        return b''
     return bytes([0])
 
 
