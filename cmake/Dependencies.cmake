@@ -3,6 +3,7 @@ pkg_check_modules(KISSFFT REQUIRED IMPORTED_TARGET kissfft-float)
 
 if(NOT WIN32)
   pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+  pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
   if(VELTROSA_EDITOR_X11)
     pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
     pkg_check_modules(CAIRO_XLIB REQUIRED IMPORTED_TARGET cairo-xlib)

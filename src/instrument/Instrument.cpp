@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "editor/Editor.h"
 #include "frame/Text.h"
 
 namespace veltrosa {
@@ -48,7 +49,15 @@ Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams
     effect.flags |= vst2::effFlagsIsSynth | vst2::effFlagsProgramChunks | vst2::effFlagsCanReplacing;
     copyText(programName, "Default", kProgramNameLength);
     engine = new SynthEngine();
+    // Without an editor the instrument still plays; the host just sees none.
+    try {
+        editor = new Editor(this);
+    } catch (...) {
+        editor = nullptr;
+    }
     setFlag(vst2::effFlagsHasEditor, editor != nullptr);
+    if (Editor* view = instrumentEditor())
+        view->refreshControls();
     (void)noteFrequencyTable();
 }
 
@@ -57,7 +66,7 @@ Instrument::~Instrument() {
     engine = nullptr;
 }
 
-Editor* Instrument::instrumentEditor() { return nullptr; }
+Editor* Instrument::instrumentEditor() { return static_cast<Editor*>(editor); }
 
 void Instrument::setSampleRate(float rate) {
     sampleRate = rate;
@@ -69,6 +78,9 @@ void Instrument::setParameter(int32_t index, float value) {
         engine->setParam(index, value);
         engine->parameterChanged(index);
     }
+    // The value as passed, not as stored: the controls clamp it themselves.
+    if (Editor* view = instrumentEditor())
+        view->parameterChanged(index, value);
 }
 
 float Instrument::getParameter(int32_t index) {
@@ -110,6 +122,8 @@ int32_t Instrument::setChunk(void* data, int32_t byteSize, bool) {
         engine->setParam(i, value);
     }
     engine->parameterChanged(kAllParametersChanged);
+    if (Editor* view = instrumentEditor())
+        view->refreshControls();
     return expected;
 }
 

@@ -1,0 +1,87 @@
+// The window seam: the internal API every platform implementation of the
+// editor's window must provide. The toolkit (OwlGui) never calls the window
+// system itself; it asks a WindowLayer, and the layer turns the platform's
+// own messages into WindowMessages handed to the toolkit's sink.
+//
+// A backend provides a class derived from WindowLayer and exactly one
+// definition of createWindowLayer(), picked at link time (src/editor/
+// CMakeLists.txt): the Win32 layer on Windows, the X11 layer where it is
+// built, otherwise the headless raster layer (raster/RasterWindowLayer.h).
+//
+// Threads: every call, and every message delivered, on the host's
+// user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "editor/platform/Surface.h"
+
+namespace veltrosa {
+
+enum class WindowMessageType {
+    Paint,            // the whole client area must be painted again
+    Activate,         // the window was clicked while not active: take focus
+    MouseMove,        // x, y: client coordinates (outside the window during a capture)
+    LeftButtonDown,   // x, y: client coordinates
+    LeftButtonUp,     // x, y: client coordinates
+    Wheel,            // x, y: SCREEN coordinates; wheelDelta: 120 per notch, positive away from the user
+};
+
+struct WindowMessage {
+    WindowMessageType type = WindowMessageType::Paint;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t wheelDelta = 0;
+};
+
+// The toolkit's platform-neutral message handling (the window procedure's
+// body). A layer hands every message above to it and answers all others with
+// the platform's default handling.
+class WindowMessageSink {
+public:
+    virtual void handleMessage(const WindowMessage& message) = 0;
+
+protected:
+    ~WindowMessageSink() = default;
+};
+
+class WindowLayer {
+public:
+    // Destroys the window if it still exists.
+    virtual ~WindowLayer() = default;
+
+    // Creates the editor's child window, not yet visible, at (0, 0) with the
+    // given client size inside the host's parent window, and from then on
+    // delivers its messages to sink. False when the platform refuses; the
+    // toolkit then shows nothing but carries on.
+    virtual bool create(void* parent, int32_t width, int32_t height, WindowMessageSink& sink) = 0;
+    virtual void show() = 0;
+    // Destroys the window; no message reaches the sink afterwards.
+    virtual void destroy() = 0;
+
+    // Mouse capture: moves and the release reach the window even outside it.
+    virtual void setCapture() = 0;
+    virtual void releaseCapture() = 0;
+    virtual void setFocus() = 0;
+    // Turns screen coordinates (of a wheel message) into client coordinates.
+    virtual void screenToClient(int32_t& x, int32_t& y) = 0;
+
+    // Painting the whole client area (the Paint message and the end of open):
+    // the surface is valid until endPaint. Null when there is no window.
+    virtual Surface* beginPaint() = 0;
+    virtual void endPaint() = 0;
+    // Immediate drawing after a mouse message: valid until releaseSurface.
+    virtual Surface* getSurface() = 0;
+    virtual void releaseSurface() = 0;
+
+    // Called from effEditIdle. Layers whose messages are not dispatched by the
+    // host's own event loop read and deliver them here; others do nothing.
+    virtual void processPendingMessages() {}
+};
+
+// Provided once per platform at link time. May answer null (no window system
+// available); the editor then opens without a window.
+std::unique_ptr<WindowLayer> createWindowLayer();
+
+}  // namespace veltrosa

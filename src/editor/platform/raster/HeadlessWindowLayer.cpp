@@ -1,0 +1,9 @@
+// Linked in where no platform window layer is built: the editor opens into
+// an image in memory.
+#include "editor/platform/raster/RasterWindowLayer.h"
+
+namespace veltrosa {
+
+std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<RasterWindowLayer>(); }
+
+}  // namespace veltrosa

@@ -1,0 +1,73 @@
+#include "editor/platform/raster/RasterWindowLayer.h"
+
+namespace veltrosa {
+
+RasterWindowLayer::~RasterWindowLayer() { destroy(); }
+
+bool RasterWindowLayer::create(void* parentWindow, int32_t width, int32_t height, WindowMessageSink& target) {
+    destroy();
+    cairo_surface_t* created = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(created) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(created);
+        return false;
+    }
+    image = created;
+    parent = parentWindow;
+    sink = &target;
+    return true;
+}
+
+void RasterWindowLayer::destroy() {
+    painting.reset();
+    if (image != nullptr)
+        cairo_surface_destroy(image);
+    image = nullptr;
+    sink = nullptr;
+    shown = capture = focus = false;
+}
+
+void RasterWindowLayer::screenToClient(int32_t& x, int32_t& y) {
+    x -= screenX;
+    y -= screenY;
+}
+
+Surface* RasterWindowLayer::beginPaint() {
+    if (image == nullptr)
+        return nullptr;
+    painting = std::make_unique<CairoSurface>(image);
+    ++paints;
+    return painting.get();
+}
+
+void RasterWindowLayer::endPaint() { painting.reset(); }
+
+void RasterWindowLayer::deliver(const WindowMessage& message) {
+    if (sink != nullptr)
+        sink->handleMessage(message);
+}
+
+std::optional<Colour> RasterWindowLayer::pixel(int32_t x, int32_t y) const {
+    if (image == nullptr || x < 0 || y < 0 || x >= cairo_image_surface_get_width(image) ||
+        y >= cairo_image_surface_get_height(image))
+        return std::nullopt;
+    cairo_surface_flush(image);
+    const unsigned char* row = cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+    uint32_t word;
+    __builtin_memcpy(&word, row + 4 * x, sizeof word);  // native-endian 0x00RRGGBB
+    return Colour{static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+}
+
+bool RasterWindowLayer::writePng(const std::string& path, std::string& error) const {
+    if (image == nullptr) {
+        error = "no editor window to take a picture of";
+        return false;
+    }
+    const cairo_status_t status = cairo_surface_write_to_png(image, path.c_str());
+    if (status != CAIRO_STATUS_SUCCESS) {
+        error = path + ": " + cairo_status_to_string(status);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace veltrosa
