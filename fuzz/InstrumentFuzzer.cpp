@@ -24,6 +24,8 @@
 #include <memory>
 #include <vector>
 
+#include "editor/OwlGui.h"
+#include "editor/platform/raster/RasterWindowLayer.h"
 #include "engine/Parameters.h"
 #include "frame/vst2.h"
 #include "instrument/Instrument.h"
@@ -63,6 +65,7 @@ constexpr int32_t kMaxBlock = 4096;
 constexpr int64_t kFrameBudget = 1 << 16;  // frames rendered per input before blocks shrink
 constexpr int kRegenerationBudget = 3;     // wavetable generations per input beyond the first
 constexpr float kOutputBound = 1000.0f;
+constexpr int kMaxWindowMessages = 24;     // each may press "Update"
 
 class Input {
 public:
@@ -223,6 +226,11 @@ public:
     Session() {
         instrument = new veltrosa::Instrument(hostCallback);
         effect = instrument->getAeffect();
+        // The editor opens into a headless raster window whatever parent the
+        // host names; messages reach it as a window system would send them.
+        gui = dynamic_cast<veltrosa::OwlGui*>(instrument->getEditor());
+        if (gui != nullptr)
+            gui->setWindowLayerFactory([] { return std::make_unique<veltrosa::RasterWindowLayer>(); });
         for (int32_t i = 0; i < kNumParams; ++i)
             expected[static_cast<std::size_t>(i)] = bitsOf(effect->getParameter(effect, i));
     }
@@ -237,7 +245,7 @@ public:
 
     void run(Input& in) {
         for (int step = 0; step < kMaxSteps && !in.empty(); ++step) {
-            switch (in.byte() % 12) {
+            switch (in.byte() % 13) {
             case 0: genericDispatch(in); break;
             case 1: {
                 const int32_t index = pickIndex(in);
@@ -254,6 +262,7 @@ public:
             case 9: legacyProcess(in); break;
             case 10: silenceAndCheck(in); break;
             case 11: hostRoutine(in); break;
+            case 12: windowMessage(in); break;
             }
             if (effect == nullptr)
                 return;
@@ -588,16 +597,56 @@ private:
             }
             break;
         }
-        case effEditOpen:
-            // No window system here: the host's parent window is null.
-            dispatch(opcode, 0, 0, nullptr);
+        case effEditOpen: {
+            // The parent is a real object or null; the raster layer only keeps it.
+            static int parentWindow = 0;
+            dispatch(opcode, 0, 0, in.byte() & 1 ? nullptr : &parentWindow);
             break;
+        }
         default: {
             const int32_t index = pickIndex(in);
             const intptr_t value = pickValue(in);
             dispatch(opcode, index, value, nullptr, pickFloat(in));
             break;
         }
+        }
+    }
+
+    // What the window system delivers while the editor is open: presses,
+    // drags, releases, wheel turns anywhere, inside the window or not. A
+    // control may move only its own parameter, and only within 0..1.
+    void windowMessage(Input& in) {
+        using veltrosa::WindowMessageType;
+        auto* layer = gui != nullptr ? dynamic_cast<veltrosa::RasterWindowLayer*>(gui->windowLayer()) : nullptr;
+        if (layer == nullptr || !layer->exists() || windowMessages >= kMaxWindowMessages)
+            return;
+        ++windowMessages;
+        static constexpr WindowMessageType kTypes[] = {
+            WindowMessageType::Paint,          WindowMessageType::Activate,     WindowMessageType::MouseMove,
+            WindowMessageType::LeftButtonDown, WindowMessageType::LeftButtonUp, WindowMessageType::Wheel};
+        veltrosa::WindowMessage message;
+        message.type = kTypes[in.byte() % std::size(kTypes)];
+        const uint8_t k = in.byte();
+        if (k < 224) {
+            message.x = static_cast<int32_t>(in.raw<uint16_t>() % 400) - 40;
+            message.y = static_cast<int32_t>(in.raw<uint16_t>() % 460) - 40;
+        } else {
+            message.x = in.raw<int32_t>();
+            message.y = in.raw<int32_t>();
+        }
+        const uint8_t w = in.byte();
+        message.wheelDelta = w < 128 ? (static_cast<int32_t>(w % 9) - 4) * 120 : in.raw<int32_t>();
+        trace("window message %d at %d %d wheel %d\n", static_cast<int>(message.type), message.x, message.y,
+              message.wheelDelta);
+        const auto before = expected;
+        layer->deliver(message);
+        for (int32_t i = 0; i < kNumParams; ++i) {
+            const auto slot = static_cast<std::size_t>(i);
+            const float v = effect->getParameter(effect, i);
+            if (bitsOf(v) != before[slot])
+                FUZZ_CHECK(v >= 0.0f && v <= 1.0f, "a control set its parameter out of range", i,
+                           static_cast<long>(bitsOf(v)));
+            expected[slot] = bitsOf(v);
         }
     }
 
@@ -735,6 +784,8 @@ private:
     }
 
     veltrosa::Instrument* instrument = nullptr;  // deleted by effClose
+    veltrosa::OwlGui* gui = nullptr;            // the instrument's editor, if any
+    int windowMessages = 0;
     vst2::AEffect* effect = nullptr;
     std::array<uint32_t, kNumParams> expected{};  // bits of each parameter as the host should read it
     int regenerations = 0;

@@ -9,8 +9,10 @@ import os
 import struct
 import sys
 
-# Operation bytes, as Session::run decodes them (byte % 12).
-GENERIC, SET_PARAM, CHECK, EVENTS, RENDER, RATE, SET_CHUNK, GET_CHUNK, EDITOR, LEGACY, SILENCE, HOST = range(12)
+# Operation bytes, as Session::run decodes them (byte % 13).
+GENERIC, SET_PARAM, CHECK, EVENTS, RENDER, RATE, SET_CHUNK, GET_CHUNK, EDITOR, LEGACY, SILENCE, HOST, WINDOW = range(13)
+# Window message types.
+PAINT, ACTIVATE, MOVE, DOWN, UP, WHEEL = range(6)
 
 # pickFloat selectors.
 NAN, SNAN, NEG_NAN, INF, NEG_INF, ZERO, NEG_ZERO, ONE, P95, P90, DENORM, FMAX, MINUS_ONE, TWO, FMIN, TINY, HUGE = range(17)
@@ -77,6 +79,11 @@ def chunk(floats):
 
 def generic(opcode, idx=0, val=0, opt=special(ZERO), ptr=b'\x00', payload=b''):
     return bytes([GENERIC, opcode + 2]) + index(idx) + value(val) + opt + ptr + payload
+
+
+def window(kind, x, y, notches=0):
+    """A window message at client (x, y); for WHEEL, screen coordinates."""
+    return bytes([WINDOW, kind, 0]) + struct.pack('<HH', x + 40, y + 40) + bytes([notches + 4])
 
 
 def host(kind, *args):
@@ -147,8 +154,14 @@ SEEDS = {
     'opcodes': b''.join(generic(op) + payload_for(op)
                         for op in range(0, 80) if op not in (1, 10, 13, 14, 23, 24, 25, 42, 69)),
     # Editor calls as hosts make them, open or not.
-    'editor': bytes([EDITOR, 3, 1, 0, 5, EDITOR, 0, EDITOR, 1, EDITOR, 0, EDITOR, 3, 1, 0, 5, EDITOR, 4, 1, 65, 0,
+    'editor': bytes([EDITOR, 3, 1, 0, 5, EDITOR, 0, EDITOR, 1, 1, EDITOR, 0, EDITOR, 3, 1, 0, 5, EDITOR, 4, 1, 65, 0,
                      EDITOR, 2, 1, 0, 5, EDITOR, 3, 1, 0, 5]),
+    # The editor open in a window: a slider dragged past its ends, the Update
+    # button pressed, a value box turned by the wheel, a press released outside.
+    'editor-mouse': bytes([EDITOR, 1, 0]) + window(PAINT, 0, 0) + window(DOWN, 14, 40) + window(MOVE, 14, -30)
+    + window(MOVE, 14, 200) + window(UP, 14, 200) + window(DOWN, 265, 90) + window(UP, 265, 90)
+    + window(WHEEL, 85, 90, 3) + window(WHEEL, 85, 90, -4) + window(DOWN, 85, 90) + window(MOVE, 320, -20)
+    + window(UP, 320, -20) + events(midi(0x90, 60, 100)) + render(512) + bytes([EDITOR, 3, 1, 0, 5, EDITOR, 2, 1, 0, 5]),
     # The callbacks nobody uses.
     'legacy': bytes([LEGACY]) + block(64) + bytes([1, LEGACY]) + block(64) + bytes([0]),
 }

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "editor/OwlGui.h"
+#include "editor/platform/raster/RasterWindowLayer.h"
 #include "engine/Parameters.h"
 #include "frame/vst2.h"
 #include "instrument/Instrument.h"
@@ -87,7 +89,7 @@ struct MidiList {
 // block at a time; every sample finite and bounded (every value the other
 // threads write lies in 0..1).
 void audioThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<int>& badSamples,
-                 std::atomic<int>& blocks) {
+                 std::atomic<int>& /*tornTables*/, std::atomic<int>& blocks) {
     std::mt19937 random(1);
     std::vector<float> left(kBlock), right(kBlock);
     MidiList list;
@@ -116,10 +118,33 @@ void audioThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<int>
 }
 
 // User-interface thread: what hosts call from their window thread while the
-// audio thread renders.
-void interfaceThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<int>& calls) {
+// audio thread renders, with the editor open on a raster window: the user
+// drags sliders, turns value boxes and now and then presses "Update".
+void interfaceThread(Record& plugin, const std::atomic<bool>& stop, const std::atomic<bool>& mayEdit,
+                     std::atomic<bool>& editsDone, std::atomic<int>& edits, std::atomic<int>& calls) {
+    using veltrosa::WindowMessage;
+    using veltrosa::WindowMessageType;
     std::mt19937 random(3);
+    auto* gui = dynamic_cast<veltrosa::OwlGui*>(plugin.instrument().getEditor());
+    if (gui != nullptr)
+        gui->setWindowLayerFactory([] { return std::make_unique<veltrosa::RasterWindowLayer>(); });
+    static int parentWindow = 0;
+    plugin.dispatch(vst2::effEditOpen, 0, 0, &parentWindow);
+    int step = 0;
     while (!stop.load()) {
+        auto* layer = gui != nullptr ? dynamic_cast<veltrosa::RasterWindowLayer*>(gui->windowLayer()) : nullptr;
+        if (!mayEdit.load())
+            editsDone.store(true);
+        else if (layer != nullptr && layer->exists()) {
+            const auto x = static_cast<int32_t>(random() % 305);
+            const auto y = static_cast<int32_t>(random() % 370);
+            const bool update = ++step % 40 == 0;  // the Update button
+            layer->deliver({WindowMessageType::LeftButtonDown, update ? 265 : x, update ? 90 : y, 0});
+            layer->deliver({WindowMessageType::MouseMove, x, static_cast<int32_t>(random() % 370), 0});
+            layer->deliver({WindowMessageType::LeftButtonUp, x, y, 0});
+            layer->deliver({WindowMessageType::Wheel, x, y, static_cast<int32_t>(random() % 3) * 120 - 120});
+            edits.fetch_add(1);
+        }
         char name[25] = {};
         char param[9] = {};
         plugin.dispatch(vst2::effEditIdle);
@@ -132,20 +157,23 @@ void interfaceThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<
         vst2::ERect* rect = nullptr;
         plugin.dispatch(vst2::effEditGetRect, 0, 0, &rect);
         if (random() % 64 == 0) {
-            plugin.dispatch(vst2::effEditOpen);
             plugin.dispatch(vst2::effEditClose);
+            plugin.dispatch(vst2::effEditOpen, 0, 0, &parentWindow);
         }
         calls.fetch_add(1);
         std::this_thread::sleep_for(1ms);
     }
+    plugin.dispatch(vst2::effEditClose);
 }
 
 TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
     Record plugin;
-    std::atomic<bool> stop{false};
-    std::atomic<int> badSamples{0}, blocks{0}, interfaceCalls{0};
-    std::thread audio(audioThread, std::ref(plugin), std::cref(stop), std::ref(badSamples), std::ref(blocks));
-    std::thread ui(interfaceThread, std::ref(plugin), std::cref(stop), std::ref(interfaceCalls));
+    std::atomic<bool> stop{false}, mayEdit{true}, editsDone{false};
+    std::atomic<int> badSamples{0}, tornTables{0}, blocks{0}, edits{0}, interfaceCalls{0};
+    std::thread audio(audioThread, std::ref(plugin), std::cref(stop), std::ref(badSamples), std::ref(tornTables),
+                      std::ref(blocks));
+    std::thread ui(interfaceThread, std::ref(plugin), std::cref(stop), std::cref(mayEdit), std::ref(editsDone),
+                   std::ref(edits), std::ref(interfaceCalls));
 
     // Parameter thread (this one): automation of every parameter, "Update"
     // pressed and chunks loaded now and then, each a full regeneration.
@@ -173,7 +201,11 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
         }
     }
 
-    // The last value written is the one read back, while audio still runs.
+    // The last value written is the one read back, while audio and the
+    // editor's redraws still run (the user has let go of the mouse).
+    mayEdit.store(false);
+    while (!editsDone.load())
+        std::this_thread::sleep_for(1ms);
     std::array<float, kNumParams> last{};
     for (int32_t i = 0; i < kNumParams; ++i) {
         last[static_cast<std::size_t>(i)] = i == kParamUpdate ? 0.5f : unit(random);
@@ -187,8 +219,10 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
     for (int32_t i = 0; i < kNumParams; ++i)
         EXPECT_EQ(bitsOf(plugin.getParameter(i)), bitsOf(last[static_cast<std::size_t>(i)])) << "parameter " << i;
     EXPECT_EQ(badSamples.load(), 0);
+    EXPECT_EQ(tornTables.load(), 0);
     EXPECT_GT(blocks.load(), 10);
     EXPECT_GT(interfaceCalls.load(), 10);
+    EXPECT_GT(edits.load(), 10);
     EXPECT_GE(regenerations, 2);
 }
 
