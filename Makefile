@@ -4,6 +4,7 @@
 BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
+BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
@@ -21,7 +22,7 @@ deps:
 	@scripts/install-deps test
 
 # Every test, plain and under the sanitizers. A sanitizer report fails it.
-test: test-plain test-asan
+test: test-plain test-asan test-tsan
 
 test-plain: all
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -59,9 +60,16 @@ fuzz-build:
 test-fuzz: FUZZ_SECONDS = 75
 test-fuzz: fuzz
 
-# `make test` also runs the concurrency tests under ThreadSanitizer and a
-# bounded fuzz run.
-test: test-tsan test-fuzz
+# `make test` also runs a bounded fuzz run.
+test: test-fuzz
+
+# Engine benchmarks and the side-by-side with peer instruments (Release build).
+bench:
+	@scripts/install-deps bench
+	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench compare_peers Veltrosa
+	$(BUILD_BENCH)/bench/engine_bench
+	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
 
 install: all
 	mkdir -p $(PREFIX)
@@ -69,4 +77,4 @@ install: all
 	@echo "installed $(PREFIX)/Veltrosa.so"
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) build-win32 build-win64 build-fuzz

@@ -10,6 +10,9 @@
 
 namespace veltrosa {
 
+// The audio thread must never wait on a lock hidden inside an atomic.
+static_assert(std::atomic<double>::is_always_lock_free && std::atomic<float>::is_always_lock_free);
+
 class EngineBase {
 public:
     explicit EngineBase(int32_t count) : params(new float[static_cast<std::size_t>(count)]()), numParams(count) {}
@@ -17,7 +20,8 @@ public:
     EngineBase(const EngineBase&) = delete;
     EngineBase& operator=(const EngineBase&) = delete;
 
-    virtual void setSampleRate(double rate) { sampleRate = rate; }
+    // Parameter thread.
+    virtual void setSampleRate(double rate) { sampleRate.store(rate, std::memory_order_relaxed); }
     virtual void parameterChanged(int32_t /*index*/) {}
 
     // Any thread. index must lie in 0..numParams-1.
@@ -30,11 +34,12 @@ public:
     // The live array: allocated once, never moved, the state chunk's bytes.
     float* paramData() { return params.get(); }
     int32_t paramCount() const { return numParams; }
-    double getSampleRate() const { return sampleRate; }
+    double getSampleRate() const { return sampleRate.load(std::memory_order_relaxed); }
 
 protected:
     std::unique_ptr<float[]> params;
-    double sampleRate = 44100.0;
+    // Written on the parameter thread, read on the audio thread at note-on.
+    std::atomic<double> sampleRate{44100.0};
     int32_t numParams;
 };
 

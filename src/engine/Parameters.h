@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 
@@ -42,5 +43,11 @@ constexpr std::array<uint32_t, kNumParams> kDefaultParamBits = {
 };
 
 constexpr float defaultParam(int32_t index) { return std::bit_cast<float>(kDefaultParamBits[static_cast<std::size_t>(index)]); }
+
+// One value of a live parameter array, as any thread may read it while
+// another writes (the array is the engine's; see EngineBase).
+inline float loadParam(float* params, int32_t index) {
+    return std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed);
+}
 
 }  // namespace veltrosa

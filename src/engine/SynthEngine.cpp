@@ -1,37 +1,160 @@
 #include "engine/SynthEngine.h"
 
 #include <algorithm>
-#include <cmath>
+#include <new>
+
+#include "engine/DenormalGuard.h"
 
 namespace veltrosa {
+
+namespace {
+
+constexpr float kVelocityScale = 0.007874016f;  // 1/127
+
+void zeroNonFinite(float* out, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = finiteOrZero(out[i]);
+}
+
+}  // namespace
 
 SynthEngine::SynthEngine() : EngineBase(kNumParams) {
     std::fill_n(params.get(), numParams, 0.01f);
     for (int32_t i = 0; i < numParams; ++i)
         setParam(i, defaultParam(i));
+    scratchLeft_.reset(new float[1]);
+    scratchRight_.reset(new float[1]);
+    scratchCapacity_ = 1;
+    wavetable_ = std::make_unique<Wavetable>(params.get());
+    wavetable_->generate();
+    wavetable_->adopt();
+    // Each voice computes its envelope rates from the defaults at 44100 Hz.
+    for (auto& v : voices_)
+        v = std::make_unique<Voice>(params.get(), sampleRate);
 }
 
 SynthEngine::~SynthEngine() = default;
 
 void SynthEngine::setSampleRate(double rate) {
-    if (rate == sampleRate)
-        return;
-    sampleRate = rate;
+    if (rate == sampleRate.load(std::memory_order_relaxed))
+        return;  // never true when either is NaN
+    sampleRate.store(rate, std::memory_order_relaxed);
     parameterChanged(kAllParametersChanged);
 }
 
 void SynthEngine::parameterChanged(int32_t index) {
-    if ((index == kParamUpdate && param(kParamUpdate) > 0.9f) || index == kAllParametersChanged)
+    if ((index == kParamUpdate && param(kParamUpdate) > 0.9f) || index == kAllParametersChanged) {
+        wavetable_->generate();  // on failure the previous table stays
         setParam(kParamUpdate, 0.0f);
+    }
+    for (auto& v : voices_)
+        v->parameterChanged(index);
 }
 
-void SynthEngine::noteOn(int32_t, float, int32_t, int32_t) {}
-void SynthEngine::noteOff(int32_t, int32_t) {}
-void SynthEngine::silenceAll() {}
+// Ranks replace ages once the counter nears the stealing bound (or if it was
+// ever set out of range): order and ties survive, so stealing carries on as
+// if nothing happened, however long the instrument runs.
+void SynthEngine::renumberAges() {
+    std::array<int32_t, kNumVoices> rank{};
+    int32_t top = 0;
+    for (std::size_t i = 0; i < voices_.size(); ++i) {
+        rank[i] = 1;
+        for (const auto& other : voices_)
+            rank[i] += other->age() < voices_[i]->age() ? 1 : 0;
+        top = std::max(top, rank[i]);
+    }
+    for (std::size_t i = 0; i < voices_.size(); ++i)
+        voices_[i]->renumberAge(rank[i]);
+    noteCounter_ = top;
+}
 
-void SynthEngine::render(float* outLeft, float* outRight, int32_t n) {
+void SynthEngine::noteOn(int32_t note, float frequency, int32_t velocity, int32_t startOffset) {
+    if (noteCounter_ >= kAgeBound - 1 || noteCounter_ < 1)
+        renumberAges();
+    noteCounter_ += 1;
+    const float v = static_cast<float>(velocity) * kVelocityScale;
+
+    int32_t releasingBest = -1, soundingBest = -1;
+    int32_t releasingAge = kAgeBound, soundingAge = kAgeBound;
+    for (int32_t i = 0; i < kNumVoices; ++i) {
+        if (i == reservedVoice_)
+            continue;
+        Voice& candidate = *voices_[static_cast<std::size_t>(i)];
+        if (!candidate.active()) {
+            candidate.noteOn(startOffset, noteCounter_, frequency, v, note);
+            return;
+        }
+        if (candidate.releasing()) {
+            if (candidate.age() < releasingAge) {
+                releasingAge = candidate.age();
+                releasingBest = i;
+            }
+        } else if (candidate.age() < soundingAge) {
+            soundingAge = candidate.age();
+            soundingBest = i;
+        }
+    }
+    const int32_t victim = releasingBest >= 0 ? releasingBest : soundingBest;
+    if (victim < 0)
+        return;  // dropped
+    voices_[static_cast<std::size_t>(reservedVoice_)]->noteOn(startOffset, noteCounter_, frequency, v, note);
+    reservedVoice_ = victim;
+    voices_[static_cast<std::size_t>(victim)]->fadeForReuse();
+}
+
+void SynthEngine::noteOff(int32_t note, int32_t releaseDelay) {
+    for (auto& v : voices_)
+        if (v->note() == note)
+            v->release(releaseDelay);
+}
+
+void SynthEngine::silenceAll() {
+    for (auto& v : voices_)
+        v->silence();
+}
+
+bool SynthEngine::growScratch(int32_t n) noexcept {
+    std::unique_ptr<float[]> left(new (std::nothrow) float[static_cast<std::size_t>(n)]);
+    std::unique_ptr<float[]> right(new (std::nothrow) float[static_cast<std::size_t>(n)]);
+    if (!left || !right)
+        return false;  // keep the old buffers and render in pieces
+    scratchLeft_ = std::move(left);
+    scratchRight_ = std::move(right);
+    scratchCapacity_ = n;
+    return true;
+}
+
+void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
+    const DenormalGuard denormals;
+    if (n > scratchCapacity_)
+        growScratch(n);
+    wavetable_->adopt();
+    if (n <= 0)
+        return;
+    const float* table = wavetable_->current();
+    if (table == nullptr) {  // no table could ever be built
+        std::fill_n(outLeft, n, 0.0f);
+        std::fill_n(outRight, n, 0.0f);
+        return;
+    }
+    const VoiceParams p{param(kParamEnvDepth),       param(kParamCutoff),        param(kParamResonance),
+                        param(kParamFilterVelocity), param(kParamAmpVelocity),   param(kParamVolume)};
+    for (int32_t done = 0; done < n;) {
+        const int32_t m = std::min(n - done, scratchCapacity_);
+        renderPiece(outLeft + done, outRight + done, m, p, table);
+        done += m;
+    }
+}
+
+void SynthEngine::renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
+                              const float* table) noexcept {
     std::fill_n(outLeft, n, 0.0f);
     std::fill_n(outRight, n, 0.0f);
+    for (auto& v : voices_)
+        v->render(scratchLeft_.get(), scratchRight_.get(), outLeft, outRight, n, p, table);
+    // Voices never add NaN or infinity, but their sum may still overflow.
+    zeroNonFinite(outLeft, n);
+    zeroNonFinite(outRight, n);
 }
 
 }  // namespace veltrosa

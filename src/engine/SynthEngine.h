@@ -1,15 +1,26 @@
-// The sound engine: parameters, the wavetable and eight voices.
+// The sound engine: parameters, the wavetable and eight voices, with the
+// voice allocation that always keeps one voice in reserve for a stolen note.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 
 #include "engine/EngineBase.h"
 #include "engine/Parameters.h"
+#include "engine/Voice.h"
+#include "engine/Wavetable.h"
 
 namespace veltrosa {
 
 class SynthEngine : public EngineBase {
 public:
+    static constexpr int32_t kNumVoices = 8;
+    // Voices whose age reaches this never qualify for stealing; ages are
+    // renumbered before the note counter gets there.
+    static constexpr int32_t kAgeBound = 100000000;
+
+    // Starts at 44100 Hz with the first table adopted and valid envelope rates.
     SynthEngine();
     ~SynthEngine() override;
 
@@ -17,11 +28,35 @@ public:
     void setSampleRate(double rate) override;
     void parameterChanged(int32_t index) override;
 
-    // Audio thread.
+    // Audio thread, real-time safe (render allocates only to grow its scratch
+    // buffers for a block longer than any before).
     void noteOn(int32_t note, float frequency, int32_t velocity, int32_t startOffset);
     void noteOff(int32_t note, int32_t releaseDelay);
     void silenceAll();
-    void render(float* outLeft, float* outRight, int32_t n);
+    void render(float* outLeft, float* outRight, int32_t n) noexcept;
+
+    // Audio thread: state for inspection.
+    const Voice& voice(int32_t index) const { return *voices_[static_cast<std::size_t>(index)]; }
+    int32_t reservedVoice() const { return reservedVoice_; }
+    int32_t noteCounter() const { return noteCounter_; }
+    // Audio thread: resumes counting from value (a long session's count).
+    void setNoteCounter(int32_t value) { noteCounter_ = value; }
+    int32_t scratchCapacity() const { return scratchCapacity_; }
+    const float* table() const { return wavetable_->current(); }
+    Wavetable& wavetable() { return *wavetable_; }
+
+private:
+    void renumberAges();
+    bool growScratch(int32_t n) noexcept;
+    void renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
+
+    int32_t reservedVoice_ = 0;
+    std::array<std::unique_ptr<Voice>, kNumVoices> voices_;
+    std::unique_ptr<Wavetable> wavetable_;
+    int32_t noteCounter_ = 1;
+    std::unique_ptr<float[]> scratchLeft_;
+    std::unique_ptr<float[]> scratchRight_;
+    int32_t scratchCapacity_ = 0;
 };
 
 }  // namespace veltrosa

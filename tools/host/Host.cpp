@@ -154,9 +154,10 @@ float Plugin::getParameter(int32_t index) {
 
 std::string Plugin::readText(int32_t opcode, int32_t index, std::size_t size) {
     // Generous room: plug-ins in the wild overrun the published limits.
-    std::vector<char> buffer(std::max<std::size_t>(size, 256) + 1, '\0');
+    const std::size_t room = std::max<std::size_t>(size, 256);
+    std::vector<char> buffer(room + 1, '\0');
     dispatch(opcode, index, 0, buffer.data());
-    buffer.back() = '\0';
+    buffer[room] = '\0';
     return std::string(buffer.data());
 }
 

@@ -1,0 +1,122 @@
+// Renders the same held eight-note chord for 20 s at 44.1 kHz in 512-frame
+// blocks through several VST 2 instruments and prints the CPU time of their
+// render calls per frame, and each one's ratio to the first.
+//
+//   compare_peers [--seconds S] [--repeat N] plugin.so [plugin.so ...]
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Host.h"
+
+namespace {
+
+constexpr float kRate = 44100.0f;
+constexpr int32_t kBlock = 512;
+const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
+
+double threadSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Result {
+    bool ok = false;
+    double nsPerFrame = 0.0;
+    float peak = 0.0f;
+    std::string error;
+};
+
+Result measure(const std::string& path, double seconds) {
+    Result result;
+    auto plugin = vsthost::Plugin::load(path, result.error);
+    if (!plugin)
+        return result;
+    plugin->start(kRate, kBlock);
+    const int outputs = std::max(plugin->effect()->numOutputs, 2);
+    const int inputs = std::max(plugin->effect()->numInputs, 0);
+    std::vector<std::vector<float>> out(static_cast<std::size_t>(outputs), std::vector<float>(kBlock));
+    std::vector<std::vector<float>> in(static_cast<std::size_t>(inputs) + 1, std::vector<float>(kBlock));
+    std::vector<float*> outPtr, inPtr;
+    for (auto& b : out)
+        outPtr.push_back(b.data());
+    for (auto& b : in)
+        inPtr.push_back(b.data());
+
+    std::vector<vsthost::MidiMessage> chord;
+    for (int key : kChord)
+        chord.push_back(vsthost::noteOn(0, key, 100));
+    vsthost::EventList events(chord);
+    vsthost::EventList none;
+    vst2::AEffect* effect = plugin->effect();
+    const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
+    double cpu = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        effect->dispatcher(effect, vst2::effProcessEvents, 0, 0, (b == 0 ? events : none).get(), 0.0f);
+        const double t0 = threadSeconds();
+        effect->processReplacing(effect, inPtr.data(), outPtr.data(), kBlock);
+        cpu += threadSeconds() - t0;
+        for (int c = 0; c < 2; ++c)
+            for (float x : out[static_cast<std::size_t>(c)])
+                result.peak = std::max(result.peak, std::fabs(x));
+    }
+    plugin->close();
+    result.ok = true;
+    result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 20.0;
+    int repeat = 3;
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc)
+            repeat = std::max(1, std::atoi(argv[++i]));
+        else
+            paths.emplace_back(argv[i]);
+    }
+    if (paths.empty()) {
+        std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] plugin.so...\n", argv[0]);
+        return 2;
+    }
+    std::printf("held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
+                "best of %d\n",
+                seconds, static_cast<double>(kRate), kBlock, repeat);
+    std::vector<Result> best(paths.size());
+    // Interleaved rounds, so that a busy moment on the machine hits every plug-in alike.
+    for (int round = 0; round < repeat; ++round) {
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            Result r = measure(paths[i], seconds);
+            if (r.ok && (!best[i].ok || r.nsPerFrame < best[i].nsPerFrame))
+                best[i] = r;
+            else if (!best[i].ok)
+                best[i].error = r.error;
+        }
+    }
+    int failures = 0;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const Result& r = best[i];
+        if (!r.ok) {
+            std::printf("%-40s  failed: %s\n", paths[i].c_str(), r.error.c_str());
+            ++failures;
+            continue;
+        }
+        std::printf("%-40s %9.1f ns/frame  peak %.3f", paths[i].c_str(), r.nsPerFrame, static_cast<double>(r.peak));
+        if (i > 0 && best[0].ok)
+            std::printf("  first/this %.2f", best[0].nsPerFrame / r.nsPerFrame);
+        std::printf("\n");
+    }
+    return failures == 0 ? 0 : 1;
+}

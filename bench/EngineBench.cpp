@@ -1,0 +1,109 @@
+// Engine costs: one wavetable generation against one inverse transform, and
+// one 512-frame block with eight, seven (a held chord) and no voices sounding.
+#include <benchmark/benchmark.h>
+
+#include <kissfft/kiss_fftr.h>
+
+#include <vector>
+
+#include "engine/SynthEngine.h"
+
+using veltrosa::SynthEngine;
+using veltrosa::Wavetable;
+
+namespace {
+
+constexpr int kBlock = 512;
+const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
+
+float frequencyOf(int key) { return 8.175799f * std::pow(2.0f, static_cast<float>(key) / 12.0f); }
+
+void BM_Generation(benchmark::State& state) {
+    SynthEngine engine;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine.wavetable().generate());  // replaces the waiting table
+}
+BENCHMARK(BM_Generation)->Unit(benchmark::kMillisecond);
+
+// The transform alone, as a generation would run it without a kept configuration.
+void BM_InverseFftWithConfiguration(benchmark::State& state) {
+    std::vector<kiss_fft_cpx> bins(Wavetable::kBins + 1);
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        bins[k] = {std::sin(static_cast<float>(k)), std::cos(static_cast<float>(k) * 0.5f)};
+    std::vector<float> out(Wavetable::kLength);
+    for (auto _ : state) {
+        kiss_fftr_cfg cfg = kiss_fftr_alloc(Wavetable::kLength, 1, nullptr, nullptr);
+        kiss_fftri(cfg, bins.data(), out.data());
+        kiss_fftr_free(cfg);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_InverseFftWithConfiguration)->Unit(benchmark::kMillisecond);
+
+void BM_InverseFftOnly(benchmark::State& state) {
+    std::vector<kiss_fft_cpx> bins(Wavetable::kBins + 1);
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        bins[k] = {std::sin(static_cast<float>(k)), std::cos(static_cast<float>(k) * 0.5f)};
+    std::vector<float> out(Wavetable::kLength);
+    kiss_fftr_cfg cfg = kiss_fftr_alloc(Wavetable::kLength, 1, nullptr, nullptr);
+    for (auto _ : state) {
+        kiss_fftri(cfg, bins.data(), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    kiss_fftr_free(cfg);
+}
+BENCHMARK(BM_InverseFftOnly)->Unit(benchmark::kMillisecond);
+
+void reportFrames(benchmark::State& state) {
+    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.counters["ns/frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock,
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Eight voices: one voice always stands in reserve, so a new note every block
+// keeps all eight rendering (seven held, one fading), the busiest state.
+void BM_Block8Voices(benchmark::State& state) {
+    SynthEngine engine;
+    std::vector<float> l(kBlock), r(kBlock);
+    int next = 0;
+    for (int key : kChord)
+        engine.noteOn(key, frequencyOf(key), 100, 0);
+    engine.render(l.data(), r.data(), kBlock);
+    for (auto _ : state) {
+        const int key = kChord[next++ % 8];
+        engine.noteOn(key, frequencyOf(key), 100, 0);
+        engine.render(l.data(), r.data(), kBlock);
+        benchmark::DoNotOptimize(l.data());
+    }
+    reportFrames(state);
+}
+BENCHMARK(BM_Block8Voices);
+
+// A held eight-note chord: seven voices sound, the eighth has faded out.
+void BM_BlockHeldChord(benchmark::State& state) {
+    SynthEngine engine;
+    std::vector<float> l(kBlock), r(kBlock);
+    for (int key : kChord)
+        engine.noteOn(key, frequencyOf(key), 100, 0);
+    engine.render(l.data(), r.data(), kBlock);
+    for (auto _ : state) {
+        engine.render(l.data(), r.data(), kBlock);
+        benchmark::DoNotOptimize(l.data());
+    }
+    reportFrames(state);
+}
+BENCHMARK(BM_BlockHeldChord);
+
+void BM_BlockSilent(benchmark::State& state) {
+    SynthEngine engine;
+    std::vector<float> l(kBlock), r(kBlock);
+    engine.render(l.data(), r.data(), kBlock);
+    for (auto _ : state) {
+        engine.render(l.data(), r.data(), kBlock);
+        benchmark::DoNotOptimize(l.data());
+    }
+    reportFrames(state);
+}
+BENCHMARK(BM_BlockSilent);
+
+}  // namespace

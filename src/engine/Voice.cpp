@@ -1,0 +1,190 @@
+#include "engine/Voice.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/Parameters.h"
+#include "engine/Wavetable.h"
+
+namespace veltrosa {
+
+namespace {
+
+constexpr double kSmoothingOmega = 56548.66776461628;  // 2π · 9000 Hz
+constexpr float kTableLength = static_cast<float>(Wavetable::kLength);
+
+// Readers step through the table modulo its length; a step of a table or
+// more (extreme pitch against a tiny sample rate) is brought into range so
+// that a single wrap keeps every read inside the table.
+float tableStep(float frequency, double rate) {
+    double step = static_cast<double>(static_cast<float>(Wavetable::kPeriod) * frequency) / rate;
+    if (!std::isfinite(step))
+        return 0.0f;
+    if (step < 0.0 || step >= Wavetable::kLength)
+        step -= std::floor(step / Wavetable::kLength) * Wavetable::kLength;
+    const auto s = static_cast<float>(step);
+    return s >= 0.0f && s < kTableLength ? s : 0.0f;
+}
+
+bool finite(const SvfState& s) { return std::isfinite(s.low) && std::isfinite(s.band) && std::isfinite(s.high); }
+
+}  // namespace
+
+double Voice::usableRate(double rate) { return rate > 0.0 && std::isfinite(rate) ? rate : 44100.0; }
+
+float Voice::smoothingFor(double rate) {
+    const double c = kSmoothingOmega / (2.0 * rate);
+    const auto coef = static_cast<float>(c);
+    if (coef < 2.0f)
+        return coef;
+    // Below ~14137 Hz the plain coefficient reaches 2 and the stages ring or
+    // diverge; the exact one-pole coefficient for the same corner stays in
+    // (0, 1] and tends to a pass-through.
+    return static_cast<float>(1.0 - std::exp(-c));
+}
+
+Voice::Voice(float* params, const std::atomic<double>& sampleRate) : sampleRate_(sampleRate), params_(params) {
+    parameterChanged(kAllParametersChanged);
+}
+
+void Voice::parameterChanged(int32_t index) {
+    const double rate = usableRate(sampleRate_.load(std::memory_order_relaxed));
+    auto p = [this](int32_t i) { return loadParam(params_, i); };
+    const bool amp = index >= kParamAmpAttack && index <= kParamAmpRelease;
+    const bool filter = index >= kParamFilterAttack && index <= kParamFilterRelease;
+    if (!filter)
+        ampEnv_.setRates(p(kParamAmpAttack), p(kParamAmpDecay), p(kParamAmpSustain), p(kParamAmpRelease), rate);
+    if (!amp)
+        filterEnv_.setRates(p(kParamFilterAttack), p(kParamFilterDecay), p(kParamFilterSustain),
+                            p(kParamFilterRelease), rate);
+}
+
+void Voice::noteOn(int32_t startOffset, int32_t age, float frequency, float velocity, int32_t note) {
+    startOffset_ = std::max(startOffset, 0);
+    age_ = age;
+    startPending_ = true;
+    left_ = {};
+    right_ = {};
+    const double rate = usableRate(sampleRate_.load(std::memory_order_relaxed));
+    Oscillator osc;
+    osc.smoothCoef = smoothingFor(rate);
+    osc.step = tableStep(frequency, rate);
+    oscLeft_ = osc;
+    osc.position = static_cast<float>(Wavetable::kLength / 2);
+    oscRight_ = osc;
+    note_ = note;
+    active_ = true;
+    releasing_ = false;
+    velocitySquared_ = velocity * velocity;
+    ampEnv_.now.state = EnvState::Attack;
+    ampEnv_.now.level = 0.0f;
+    filterEnv_.now.state = EnvState::Attack;
+    filterEnv_.now.level = 0.0f;
+}
+
+void Voice::release(int32_t delay) {
+    releasing_ = true;
+    for (Envelope* env : {&ampEnv_, &filterEnv_}) {
+        env->now.releaseDelay = std::max(delay, 0);
+        env->now.state = EnvState::Release;
+    }
+}
+
+void Voice::fadeForReuse() {
+    releasing_ = true;
+    ampEnv_.now.state = EnvState::Fade;
+}
+
+void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
+                   const float* table) {
+    if (!active_)
+        return;
+    if (startPending_ && startOffset_ > n) {
+        startOffset_ -= n;
+        return;
+    }
+    startPending_ = false;
+    const int32_t o = startOffset_;
+    std::fill(L, L + o, 0.0f);
+    std::fill(R, R + o, 0.0f);
+
+    // Readers, then the filter with its envelope, velocity and volume, from
+    // the start offset on. One loop for both channels and both stages: their
+    // recurrences are independent, so each hides the others' latency.
+    Oscillator oscL = oscLeft_, oscR = oscRight_;
+    const float vel2 = velocitySquared_;
+    const EnvRates filterRates = filterEnv_.rates();
+    EnvLevel fenv = filterEnv_.now;
+    SvfState fl = left_, fr = right_;
+    float damping = damping_, cutoffCoef = cutoffCoef_;
+    for (int32_t i = o; i < n; ++i) {
+        L[i] = oscL.tick(table);
+        R[i] = oscR.tick(table);
+        damping = 1.1f - p.resonance;
+        fenv.step(filterRates);
+        const float e = fenv.level;
+        const float x = p.envDepth * (e * e) + p.cutoff;
+        cutoffCoef = 1.0f - (x - 1.0f) * (x - 1.0f);
+        cutoffCoef = cutoffCoef + (cutoffCoef * vel2 - cutoffCoef) * p.filterVelocity;
+        const float f = cutoffCoef;
+        fl.low = fl.low + f * fl.band;
+        fl.high = L[i] - fl.low - damping * fl.band;
+        fl.band = fl.band + f * fl.high;
+        L[i] = fl.low;
+        fr.low = fr.low + f * fr.band;
+        fr.high = R[i] - fr.low - damping * fr.band;
+        fr.band = fr.band + f * fr.high;
+        R[i] = fr.low;
+        L[i] = L[i] + (L[i] * vel2 - L[i]) * p.ampVelocity;
+        R[i] = R[i] + (R[i] * vel2 - R[i]) * p.ampVelocity;
+        L[i] = L[i] * p.volume;
+        R[i] = R[i] * p.volume;
+    }
+    oscLeft_ = oscL;
+    oscRight_ = oscR;
+    filterEnv_.now = fenv;
+    left_ = fl;
+    right_ = fr;
+    damping_ = damping;
+    cutoffCoef_ = cutoffCoef;
+    startOffset_ = 0;
+
+    // The amplitude envelope runs over the whole block, before the offset too.
+    const EnvRates ampRates = ampEnv_.rates();
+    EnvLevel aenv = ampEnv_.now;
+    for (int32_t i = 0; i < n; ++i) {
+        aenv.step(ampRates);
+        const float g = aenv.level * aenv.level;
+        L[i] *= g;
+        R[i] *= g;
+    }
+    ampEnv_.now = aenv;
+
+    recover();
+    active_ = ampEnv_.now.state != EnvState::Idle;
+    for (int32_t i = 0; i < n; ++i) {
+        outLeft[i] += finiteOrZero(L[i]);
+        outRight[i] += finiteOrZero(R[i]);
+    }
+}
+
+// Non-finite parameters can drive filters, smoothing stages or envelope levels
+// to NaN or infinity; such state would never come back by itself. Reset it at
+// the end of the block, so the voice sounds again once the values are sane.
+void Voice::recover() {
+    if (!finite(left_) || !finite(right_)) {
+        left_ = {};
+        right_ = {};
+    }
+    for (Oscillator* osc : {&oscLeft_, &oscRight_}) {
+        if (!std::isfinite(osc->out) || !std::isfinite(osc->s1) || !std::isfinite(osc->s2) ||
+            !std::isfinite(osc->s3)) {
+            osc->out = osc->s1 = osc->s2 = osc->s3 = 0.0f;
+        }
+    }
+    for (Envelope* env : {&ampEnv_, &filterEnv_})
+        if (!std::isfinite(env->now.level))
+            env->now.level = 0.0f;
+}
+
+}  // namespace veltrosa

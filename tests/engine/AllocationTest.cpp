@@ -1,0 +1,196 @@
+// Memory on the audio thread: nothing allocated or freed in steady state,
+// and what happens when memory runs out. The test binary interposes malloc
+// and friends; sanitizer runtimes own them, so these tests skip there.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <thread>
+
+#include "EngineTestSupport.h"
+#include "TestSupport.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VELTROSA_ALLOC_HOOKS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define VELTROSA_ALLOC_HOOKS 0
+#endif
+#endif
+#ifndef VELTROSA_ALLOC_HOOKS
+#define VELTROSA_ALLOC_HOOKS 1
+#endif
+
+using namespace engine_test;
+using namespace veltrosa;
+
+namespace {
+
+struct AllocationLog {
+    bool counting = false;
+    int allocations = 0;
+    int frees = 0;
+    std::size_t failFrom = 0;  // when non-zero, requests of this size or more fail
+};
+thread_local AllocationLog tlsLog;
+
+}  // namespace
+
+#if VELTROSA_ALLOC_HOOKS
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* p, std::size_t size);
+void __libc_free(void* p);
+
+void* malloc(std::size_t size) noexcept {
+    if (tlsLog.failFrom != 0 && size >= tlsLog.failFrom)
+        return nullptr;
+    if (tlsLog.counting)
+        ++tlsLog.allocations;
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    if (tlsLog.failFrom != 0 && count * size >= tlsLog.failFrom)
+        return nullptr;
+    if (tlsLog.counting)
+        ++tlsLog.allocations;
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, std::size_t size) noexcept {
+    if (tlsLog.failFrom != 0 && size >= tlsLog.failFrom)
+        return nullptr;
+    if (tlsLog.counting)
+        ++tlsLog.allocations;
+    return __libc_realloc(p, size);
+}
+void free(void* p) noexcept {
+    if (tlsLog.counting && p != nullptr)
+        ++tlsLog.frees;
+    __libc_free(p);
+}
+}
+#endif
+
+namespace {
+
+#if VELTROSA_ALLOC_HOOKS
+#define SKIP_WITHOUT_HOOKS()
+#else
+#define SKIP_WITHOUT_HOOKS() GTEST_SKIP() << "the sanitizer runtime owns malloc"
+#endif
+
+struct Counting {
+    Counting() { tlsLog = {true, 0, 0, 0}; }
+    ~Counting() { tlsLog.counting = false; }
+};
+
+struct FailingFrom {
+    explicit FailingFrom(std::size_t bytes) { tlsLog.failFrom = bytes; }
+    ~FailingFrom() { tlsLog.failFrom = 0; }
+};
+
+}  // namespace
+
+TEST(Allocation, SteadyStateRenderingAllocatesNothing) {
+    SKIP_WITHOUT_HOOKS();
+    SynthEngine engine;
+    std::vector<float> l(512), r(512);
+    engine.render(l.data(), r.data(), 512);  // scratch grows once
+    std::atomic<bool> stop{false};
+    // Tables keep arriving from another thread, and are adopted in the window.
+    std::thread parameters([&] {
+        for (int i = 0; i < 6 && !stop.load(); ++i) {
+            engine.setParam(kParamUpdate, 1.0f);
+            engine.parameterChanged(kParamUpdate);
+        }
+    });
+    int allocations = 0, frees = 0;
+    for (int block = 0; block < 4000; ++block) {
+        const Counting counting;
+        if (block % 16 == 0)
+            engine.noteOn(36 + block % 40, 100.0f + static_cast<float>(block % 7) * 50.0f, 90, block % 512);
+        if (block % 16 == 9)
+            engine.noteOff(36 + (block - 9) % 40, block % 512);
+        if (block % 500 == 499)
+            engine.silenceAll();
+        engine.render(l.data(), r.data(), block % 3 == 0 ? 512 : 100);
+        allocations += tlsLog.allocations;
+        frees += tlsLog.frees;
+    }
+    stop.store(true);
+    parameters.join();
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(frees, 0);
+}
+
+TEST(Allocation, ThePluginAudioPathAllocatesNothing) {
+    SKIP_WITHOUT_HOOKS();
+    auto plugin = testing_support::startedPlugin(44100.0f, 512);
+    ASSERT_TRUE(plugin);
+    std::vector<float> l(512), r(512);
+    float* outs[] = {l.data(), r.data()};
+    vst2::AEffect* effect = plugin->effect();
+    std::vector<vsthost::EventList> lists(64);
+    for (int i = 0; i < 64; ++i) {
+        lists[static_cast<std::size_t>(i)].add(vsthost::noteOn(i % 512, 48 + i % 24, 100));
+        lists[static_cast<std::size_t>(i)].add(vsthost::noteOff((i * 7) % 512, 48 + (i + 12) % 24));
+        lists[static_cast<std::size_t>(i)].get();  // the host builds its list before the block
+    }
+    effect->processReplacing(effect, nullptr, outs, 512);
+    int allocations = 0, frees = 0;
+    for (int block = 0; block < 2000; ++block) {
+        vsthost::EventList& list = lists[static_cast<std::size_t>(block % 64)];
+        const Counting counting;
+        effect->dispatcher(effect, vst2::effProcessEvents, 0, 0, list.get(), 0.0f);
+        effect->processReplacing(effect, nullptr, outs, 512);
+        allocations += tlsLog.allocations;
+        frees += tlsLog.frees;
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(frees, 0);
+}
+
+TEST(Allocation, WithoutMemoryForATableThePreviousOneStays) {
+    SKIP_WITHOUT_HOOKS();
+    SynthEngine engine;
+    const auto before = copyTable(engine.table());
+    const uint32_t phaseBefore = phase::current();
+    // The first request refused, then only the spectrum (just above the table's size).
+    const std::size_t tableBytes = (Wavetable::kLength + 1) * sizeof(float);
+    for (std::size_t bytes : {std::size_t{1000}, std::size_t{100000}, tableBytes + 1}) {
+        {
+            const FailingFrom failing(bytes);
+            EXPECT_FALSE(engine.wavetable().generate());
+            engine.setParam(kParamUpdate, 1.0f);
+            engine.parameterChanged(kParamUpdate);
+        }
+        EXPECT_EQ(engine.param(kParamUpdate), 0.0f);  // the button still fired
+        EXPECT_FALSE(engine.wavetable().pending());
+        engine.render(nullptr, nullptr, 0);
+        EXPECT_EQ(copyTable(engine.table()), before);
+        EXPECT_EQ(phase::current(), phaseBefore);
+    }
+    EXPECT_TRUE(engine.wavetable().generate());
+}
+
+TEST(Allocation, WithoutMemoryForScratchALongBlockRendersInPieces) {
+    SKIP_WITHOUT_HOOKS();
+    SynthEngine engine;
+    std::vector<float> l(4096), r(4096);
+    engine.render(l.data(), r.data(), 512);
+    engine.noteOn(60, 261.6f, 100, 700);
+    engine.noteOff(60, 3000);
+    {
+        const FailingFrom failing(4096);
+        engine.render(l.data(), r.data(), 4096);
+    }
+    EXPECT_EQ(engine.scratchCapacity(), 512);
+    // The same note through eight blocks of 512 sounds the same.
+    engine.silenceAll();
+    engine.noteOn(60, 261.6f, 100, 700);
+    engine.noteOff(60, 3000);
+    const auto pieces = renderBlocks(engine, 4096, 512);
+    EXPECT_EQ(std::vector<float>(l.begin(), l.end()), pieces.left);
+    EXPECT_EQ(std::vector<float>(r.begin(), r.end()), pieces.right);
+}
