@@ -27,6 +27,7 @@
 #include "editor/OwlGui.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
 #include "engine/Parameters.h"
+#include "engine/Wavetable.h"
 #include "frame/vst2.h"
 #include "instrument/Instrument.h"
 
@@ -357,10 +358,15 @@ private:
         trace("processReplacing %d\n", n);
         effect->processReplacing(effect, nullptr, outputs, n);
         framesRendered += n;
+        const float* table = instrument->synth().table();
+        FUZZ_CHECK(table != nullptr && bitsOf(table[veltrosa::Wavetable::kLength]) == bitsOf(table[0]),
+                   "the voices read a torn table");
         if (expectSilence) {
             for (std::size_t i = 0; i < size; ++i)
                 FUZZ_CHECK(bitsOf(left[i]) == 0 && bitsOf(right[i]) == 0, "a voice sounds after a silence",
                            static_cast<long>(i), n);
+            for (int32_t v = 0; v < veltrosa::SynthEngine::kNumVoices; ++v)
+                FUZZ_CHECK(!instrument->synth().voice(v).active(), "a voice stays active after a silence", v);
             return;
         }
         if (!parametersNominal())
@@ -742,9 +748,10 @@ private:
     }
 
     // What hosts do around playback: suspend/resume, start/stop, block size,
-    // transport-stop controller bursts.
+    // transport-stop controller bursts, a plain note; and a session long
+    // enough for the note count to near its bound.
     void hostRoutine(Input& in) {
-        switch (in.byte() % 5) {
+        switch (in.byte() % 6) {
         case 0: dispatch(vst2::effMainsChanged, 0, in.byte() & 1); break;
         case 1: dispatch(in.byte() & 1 ? vst2::effStartProcess : vst2::effStopProcess); break;
         case 2: dispatch(vst2::effSetBlockSize, 0, pickValue(in)); break;
@@ -761,6 +768,10 @@ private:
             sendNote(key, in.byte());
             break;
         }
+        case 5:
+            // A long session's note count, up to where ages wrap.
+            instrument->synth().setNoteCounter(in.raw<int32_t>());
+            break;
         }
     }
 

@@ -30,7 +30,16 @@ bool finite(const SvfState& s) { return std::isfinite(s.low) && std::isfinite(s.
 
 }  // namespace
 
-double Voice::usableRate(double rate) { return rate > 0.0 && std::isfinite(rate) ? rate : 44100.0; }
+// Below a few hertz one envelope step exceeds the envelope's whole range: a
+// decay overshoots its sustain level so far that the squared gain and the
+// filter coefficient explode. No host runs below this; such rates count as it.
+constexpr double kLowestRate = 1000.0;
+
+double Voice::usableRate(double rate) {
+    if (!(rate > 0.0) || !std::isfinite(rate))
+        return 44100.0;
+    return std::max(rate, kLowestRate);
+}
 
 float Voice::smoothingFor(double rate) {
     const double c = kSmoothingOmega / (2.0 * rate);

@@ -19,6 +19,7 @@
 #include "editor/OwlGui.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
 #include "engine/Parameters.h"
+#include "engine/Wavetable.h"
 #include "frame/vst2.h"
 #include "instrument/Instrument.h"
 
@@ -87,9 +88,11 @@ struct MidiList {
 
 // Audio thread: a random stream of notes and controllers, one list and one
 // block at a time; every sample finite and bounded (every value the other
-// threads write lies in 0..1).
+// threads write lies in 0..1), and the table the voices read is always whole:
+// its guard entry is its first.
 void audioThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<int>& badSamples,
-                 std::atomic<int>& /*tornTables*/, std::atomic<int>& blocks) {
+                 std::atomic<int>& tornTables, std::atomic<int>& blocks) {
+    constexpr auto kGuard = static_cast<std::size_t>(veltrosa::Wavetable::kLength);
     std::mt19937 random(1);
     std::vector<float> left(kBlock), right(kBlock);
     MidiList list;
@@ -113,6 +116,9 @@ void audioThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<int>
             if (!std::isfinite(left[i]) || !std::isfinite(right[i]) || std::fabs(left[i]) > 1000.0f ||
                 std::fabs(right[i]) > 1000.0f)
                 badSamples.fetch_add(1);
+        const float* table = plugin.instrument().synth().table();
+        if (table == nullptr || bitsOf(table[kGuard]) != bitsOf(table[0]))
+            tornTables.fetch_add(1);
         blocks.fetch_add(1);
     }
 }

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "TestSupport.h"
@@ -31,6 +33,44 @@ TEST(HostBoundary, ChunkByteCountIsComparedWhole) {
     for (intptr_t count : counts) {
         EXPECT_EQ(plugin->dispatch(vst2::effSetChunk, 0, count, chunk.data()), 0) << count;
         EXPECT_EQ(plugin->getChunk(), before) << count;
+    }
+}
+
+// The list is declared with two entries; hosts allocate as many as they
+// send, and every one of them counts.
+TEST(HostBoundary, LongEventListIsReadToItsEnd) {
+    auto plugin = startedPlugin();
+    ASSERT_TRUE(plugin);
+    std::vector<vsthost::MidiMessage> messages;
+    for (int i = 0; i < 11; ++i)
+        messages.push_back(vsthost::controlChange(0, 1, i));  // modulation: ignored
+    messages.push_back(vsthost::noteOn(0, 60, 100));
+    EXPECT_EQ(plugin->sendEvents(messages), 1);
+    plugin->process(2048);
+    float peak = 0.0f;
+    for (float sample : plugin->output(0))
+        peak = std::max(peak, std::fabs(sample));
+    EXPECT_GT(peak, 0.0f);
+}
+
+// No host runs at these rates, but one that announces them must still get
+// finite, bounded samples: a loud note through every envelope stage.
+TEST(HostBoundary, AbsurdSampleRatesKeepTheOutputBounded) {
+    const float rates[] = {0.0039f, 1.0f, 10.0f, 1e-30f, 0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::infinity(), 1e30f};
+    for (float rate : rates) {
+        auto plugin = startedPlugin(rate);
+        ASSERT_TRUE(plugin);
+        const std::array<vsthost::MidiMessage, 2> chord = {vsthost::noteOn(0, 60, 127), vsthost::noteOn(0, 67, 127)};
+        plugin->sendEvents(chord);
+        float peak = 0.0f;
+        for (int block = 0; block < 8; ++block) {
+            plugin->process(512);
+            for (int channel = 0; channel < 2; ++channel)
+                for (float sample : plugin->output(channel))
+                    peak = std::max(peak, std::isfinite(sample) ? std::fabs(sample) : HUGE_VALF);
+        }
+        EXPECT_LT(peak, 100.0f) << "rate " << rate;
     }
 }
 
