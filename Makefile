@@ -46,7 +46,7 @@ test-tsan: deps
 # $(BUILD_FUZZ)/ (replay: $(BUILD_FUZZ)/fuzz/veltrosa_fuzz <file>).
 fuzz: fuzz-build
 	mkdir -p $(BUILD_FUZZ)/corpus
-	ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=fuzz/lsan.supp $(BUILD_FUZZ)/fuzz/veltrosa_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	  -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/ \
 	  $(BUILD_FUZZ)/corpus fuzz/corpus
 

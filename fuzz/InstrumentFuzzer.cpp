@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "editor/OwlGui.h"
+#include "editor/platform/raster/CairoSurface.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
 #include "engine/Parameters.h"
 #include "engine/Wavetable.h"
@@ -812,6 +813,12 @@ private:
 };
 
 }  // namespace
+
+// The drawing library's process-wide font caches go before the leak check.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::atexit(veltrosa::CairoSurface::releaseProcessCaches);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Input in(data, size);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "editor/OwlGui.h"
+#include "editor/platform/raster/CairoSurface.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
 #include "engine/Parameters.h"
 #include "engine/Wavetable.h"
@@ -32,6 +33,13 @@ using veltrosa::kParamUpdate;
 constexpr auto kRunTime = 2500ms;
 constexpr auto kMaxRunTime = 30s;
 constexpr int32_t kBlock = 256;
+
+// Every editor of the run is gone by then; the caches go too, for the leak checker.
+class DrawingCaches : public ::testing::Environment {
+public:
+    void TearDown() override { veltrosa::CairoSurface::releaseProcessCaches(); }
+};
+[[maybe_unused]] const auto* const drawingCaches = ::testing::AddGlobalTestEnvironment(new DrawingCaches);
 
 intptr_t VSTCALL quietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
     return opcode == vst2::audioMasterVersion ? 2400 : 0;
