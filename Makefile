@@ -63,6 +63,13 @@ test-fuzz: fuzz
 # `make test` also runs a bounded fuzz run.
 test: test-fuzz
 
+# Renders examples/demo.mid through the freshly built plug-in.
+demo:
+	@scripts/install-deps build
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target veltrosa-render
+	$(BUILD)/veltrosa-render examples/demo.mid -o $(BUILD)/demo.wav
+
 # Engine benchmarks and the side-by-side with peer instruments (Release build).
 bench:
 	@scripts/install-deps bench

@@ -1,5 +1,6 @@
 #include "instrument/Instrument.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -172,10 +173,11 @@ int32_t Instrument::processEvents(vst2::VstEvents* events) {
             const int32_t note = data1 - 12;
             if (note < 0)
                 continue;  // keys 0..11 have no frequency: never started, so never released
+            const int32_t offset = clampOffset(midi->deltaFrames);
             if (status == 0x80 || data2 == 0)
-                engine->noteOff(note, midi->deltaFrames);
+                engine->noteOff(note, offset);
             else
-                engine->noteOn(note, frequencies[static_cast<std::size_t>(note)], data2, midi->deltaFrames);
+                engine->noteOn(note, frequencies[static_cast<std::size_t>(note)], data2, offset);
         } else if (status == 0xB0 && (midi->midiData[1] == 123 || midi->midiData[1] == 126)) {
             engine->silenceAll();
         }
@@ -183,9 +185,24 @@ int32_t Instrument::processEvents(vst2::VstEvents* events) {
     return 1;
 }
 
+// A host's offset lies within the coming block. A negative one would make the
+// voice write before its buffers; one far beyond would hold a note back (or its
+// release) for minutes. Both are brought into the largest block this host has
+// announced or sent.
+int32_t Instrument::clampOffset(int32_t deltaFrames) const {
+    const int32_t block = std::max({declaredBlockSize.load(std::memory_order_relaxed), largestBlock, 1});
+    return std::clamp(deltaFrames, 0, block - 1);
+}
+
+void Instrument::setBlockSize(int32_t size) {
+    EffectBase::setBlockSize(size);
+    declaredBlockSize.store(size, std::memory_order_relaxed);
+}
+
 void Instrument::processReplacing(float**, float** outputs, int32_t sampleFrames) {
-    if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr)
+    if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr || sampleFrames < 0)
         return;
+    largestBlock = std::max(largestBlock, sampleFrames);
     engine->render(outputs[0], outputs[1], sampleFrames);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -23,6 +24,7 @@ public:
 
     // Parameter thread (any host thread but the audio one).
     void setSampleRate(float rate) override;
+    void setBlockSize(int32_t size) override;
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
     void setProgram(int32_t program) override;
@@ -48,7 +50,11 @@ public:
     Editor* instrumentEditor();
 
 private:
+    int32_t clampOffset(int32_t deltaFrames) const;
+
     SynthEngine* engine = nullptr;  // owned
+    std::atomic<int32_t> declaredBlockSize{1024};  // parameter thread writes, audio thread reads
+    int32_t largestBlock = 0;                      // audio thread only
     char programName[25] = {};
 };
 

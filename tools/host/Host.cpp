@@ -179,10 +179,14 @@ std::vector<unsigned char> Plugin::getChunk(bool preset) {
 }
 
 intptr_t Plugin::setChunk(std::span<const unsigned char> bytes, bool preset) {
-    // A private copy: the plug-in may keep reading while we still run.
+    // A private copy: the plug-in may keep reading while we still run. It
+    // ends in a NUL past the size handed over, because plug-ins that keep
+    // text state hand out their text without its terminator and then read
+    // it back as a C string.
     std::vector<unsigned char> copy(bytes.begin(), bytes.end());
-    return dispatch(vst2::effSetChunk, preset ? 1 : 0, static_cast<intptr_t>(copy.size()),
-                    copy.empty() ? nullptr : copy.data());
+    copy.push_back(0);
+    return dispatch(vst2::effSetChunk, preset ? 1 : 0, static_cast<intptr_t>(bytes.size()),
+                    bytes.empty() ? nullptr : copy.data());
 }
 
 intptr_t Plugin::sendEvents(std::span<const MidiMessage> messages) {
@@ -208,8 +212,14 @@ void Plugin::process(int32_t frames) {
         outputPointers_.push_back(buffer.data());
     }
     processedFrames_ = frames;
-    effect_->processReplacing(effect_, inputPointers_.empty() ? nullptr : inputPointers_.data(),
-                              outputPointers_.data(), frames);
+    float** inputs = inputPointers_.empty() ? nullptr : inputPointers_.data();
+    if ((effect_->flags & vst2::effFlagsCanReplacing) != 0 && effect_->processReplacing != nullptr) {
+        effect_->processReplacing(effect_, inputs, outputPointers_.data(), frames);
+    } else if (effect_->process != nullptr) {
+        for (auto& buffer : outputs_)
+            std::fill_n(buffer.begin(), size, 0.0f);
+        effect_->process(effect_, inputs, outputPointers_.data(), frames);
+    }
 }
 
 std::span<const float> Plugin::output(int32_t channel) const {
@@ -219,26 +229,35 @@ std::span<const float> Plugin::output(int32_t channel) const {
 
 std::pair<std::vector<float>, std::vector<float>> Plugin::render(int32_t frames, int32_t blockSize,
                                                                  std::span<const MidiMessage> messages) {
+    std::vector<TimedMessage> timed;
+    for (const MidiMessage& m : messages)
+        timed.push_back({std::max(0, m.deltaFrames), m});
     std::vector<float> left, right;
     left.reserve(static_cast<std::size_t>(std::max(frames, 0)));
     right.reserve(static_cast<std::size_t>(std::max(frames, 0)));
-    std::size_t next = 0;
+    BlockFeeder feeder(*this, timed);
     for (int32_t start = 0; start < frames; start += blockSize) {
-        const int32_t n = std::min(blockSize, frames - start);
-        EventList list;
-        while (next < messages.size() && messages[next].deltaFrames < start + n) {
-            MidiMessage m = messages[next++];
-            m.deltaFrames = std::max(0, m.deltaFrames - start);
-            list.add(m);
-        }
-        sendEvents(list);
-        process(n);
+        feeder.renderBlock(std::min(blockSize, frames - start));
         const auto l = output(0);
         const auto r = output(outputCount() > 1 ? 1 : 0);
         left.insert(left.end(), l.begin(), l.end());
         right.insert(right.end(), r.begin(), r.end());
     }
     return {std::move(left), std::move(right)};
+}
+
+void BlockFeeder::renderBlock(int32_t frames) {
+    EventList list;
+    const int64_t end = position_ + frames;
+    while (next_ < messages_.size() && messages_[next_].frame < end) {
+        MidiMessage m = messages_[next_++].message;
+        // Anything earlier than this block (an unsorted list) goes out at once.
+        m.deltaFrames = static_cast<int32_t>(std::max<int64_t>(0, messages_[next_ - 1].frame - position_));
+        list.add(m);
+    }
+    plugin_.sendEvents(list);
+    plugin_.process(frames);
+    position_ = end;
 }
 
 std::vector<HostCall> Plugin::calls() const {

@@ -59,6 +59,34 @@ private:
     std::vector<unsigned char> storage_;
 };
 
+// A MIDI message at a frame counted from the start of a whole rendering.
+struct TimedMessage {
+    int64_t frame = 0;
+    MidiMessage message;
+};
+
+class Plugin;
+
+// Plays a time-ordered message list through a plug-in block by block: each
+// message goes out with the block that contains its frame, its deltaFrames
+// being its offset in that block, so timing is sample-accurate whatever the
+// block size.
+class BlockFeeder {
+public:
+    BlockFeeder(Plugin& plugin, std::span<const TimedMessage> messages) : plugin_(plugin), messages_(messages) {}
+    // Sends the messages that fall into the next `frames` frames, then
+    // renders them; the plug-in's output() holds the block.
+    void renderBlock(int32_t frames);
+    int64_t position() const { return position_; }
+    bool allSent() const { return next_ == messages_.size(); }
+
+private:
+    Plugin& plugin_;
+    std::span<const TimedMessage> messages_;
+    std::size_t next_ = 0;
+    int64_t position_ = 0;
+};
+
 struct LoadOptions {
     intptr_t hostVersion = 2400;  // answer to audioMasterVersion
     float sampleRate = 44100.0f;
@@ -110,6 +138,8 @@ public:
     intptr_t sendEvents(EventList& events);
 
     // processReplacing into buffers the host owns; grows them as needed.
+    // Plug-ins that only accumulate (no effFlagsCanReplacing) get cleared
+    // buffers and their process callback instead.
     void process(int32_t frames);
     std::span<const float> output(int32_t channel) const;
     int32_t outputCount() const { return static_cast<int32_t>(outputs_.size()); }

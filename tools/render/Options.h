@@ -1,0 +1,45 @@
+// The renderer's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Files.h"
+
+namespace render {
+
+struct ParameterSetting {
+    int32_t index = 0;
+    float value = 0.0f;
+    std::string text;  // as given, for messages
+};
+
+struct Options {
+    std::string midiFile;
+    std::string output;
+    std::string plugin;
+    SampleFormat format = SampleFormat::Float;
+    int sampleRate = 44100;
+    int32_t blockSize = 512;
+    double tailSeconds = 10.0;
+    std::vector<ParameterSetting> parameters;
+    std::string loadState;
+    std::string saveState;
+    std::string editorPng;
+    bool listParams = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Throws Failure(kExitUsage) with a one-line reason.
+Options parseOptions(int argc, char** argv);
+
+const char* helpText();
+
+// The Veltrosa.so next to this executable.
+std::string defaultPluginPath();
+
+}  // namespace render
