@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -246,6 +247,45 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
     EXPECT_GT(interfaceCalls.load(), 20);
     EXPECT_GT(edits.load(), 20);
     EXPECT_GE(regenerations, 4);
+}
+
+// A host restoring a project builds and loads several instances at once, each
+// from its own thread; their tables come from one shared phase generator and
+// one cached transform set-up, while each instance's audio keeps running.
+TEST(Concurrency, InstancesRegenerateOnSeveralThreadsAtOnce) {
+    constexpr int kInstances = 3;
+    constexpr int kLoads = 4;
+    std::array<std::unique_ptr<Record>, kInstances> plugins;
+    for (auto& plugin : plugins)
+        plugin = std::make_unique<Record>();
+    std::atomic<bool> stop{false};
+    std::atomic<int> badSamples{0}, tornTables{0}, blocks{0};
+    std::vector<std::thread> threads;
+    for (auto& plugin : plugins)
+        threads.emplace_back(audioThread, std::ref(*plugin), std::cref(stop), std::ref(badSamples),
+                             std::ref(tornTables), std::ref(blocks));
+    std::vector<std::thread> loaders;
+    for (int k = 0; k < kInstances; ++k)
+        loaders.emplace_back([&plugins, k] {
+            Record& plugin = *plugins[static_cast<std::size_t>(k)];
+            std::array<float, kNumParams> chunk{};
+            for (int load = 0; load < kLoads; ++load) {
+                for (std::size_t i = 0; i < chunk.size(); ++i)
+                    chunk[i] = static_cast<float>((i * 7 + static_cast<std::size_t>(load + k)) % 11) / 10.0f;
+                EXPECT_EQ(plugin.dispatch(vst2::effSetChunk, 0, sizeof chunk, chunk.data()), 192);
+                plugin.setParameter(kParamUpdate, 1.0f);
+                EXPECT_EQ(bitsOf(plugin.getParameter(0)), bitsOf(chunk[0]));
+            }
+        });
+    for (auto& loader : loaders)
+        loader.join();
+    while (blocks.load() < 20 * kInstances)
+        std::this_thread::sleep_for(1ms);
+    stop.store(true);
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(badSamples.load(), 0);
+    EXPECT_EQ(tornTables.load(), 0);
 }
 
 }  // namespace
