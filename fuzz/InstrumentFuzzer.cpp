@@ -585,6 +585,10 @@ private:
         void* slot = nullptr;
         const intptr_t answer = dispatch(vst2::effGetChunk, preset ? 1 : 0, 0, &slot);
         FUZZ_CHECK(answer == 192 && slot != nullptr, "effGetChunk hands out 192 bytes", static_cast<long>(answer));
+        // The live array, allocated once: the same address for the whole life.
+        if (chunkAddress == nullptr)
+            chunkAddress = slot;
+        FUZZ_CHECK(slot == chunkAddress, "effGetChunk moved the chunk");
         unsigned char copy[192];
         std::memcpy(copy, slot, sizeof copy);
         for (int32_t i = 0; i < kNumParams; ++i) {
@@ -810,6 +814,7 @@ private:
     std::array<uint32_t, kNumParams> expected{};  // bits of each parameter as the host should read it
     int regenerations = 0;
     int64_t framesRendered = 0;
+    const void* chunkAddress = nullptr;
 };
 
 }  // namespace
