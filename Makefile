@@ -10,12 +10,13 @@ FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
 CMAKE_FLAGS ?=
+WINDOWS_CMAKE_FLAGS ?=
 
-.PHONY: all deps test test-plain test-asan test-tsan demo bench install windows fuzz clean
+.PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
 .PHONY: fuzz-build test-fuzz
 
 all: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 deps:
@@ -28,13 +29,13 @@ test-plain: all
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-asan: deps
-	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=address,undefined $(WINDOWS_CMAKE_FLAGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
 test-tsan: deps
-	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=thread $(WINDOWS_CMAKE_FLAGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
@@ -82,6 +83,26 @@ install: all
 	mkdir -p $(PREFIX)
 	cp $(BUILD)/Veltrosa.so $(PREFIX)/
 	@echo "installed $(PREFIX)/Veltrosa.so"
+
+# Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
+# 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.
+windows: windows-deps
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WINDOWS_CMAKE_FLAGS)
+	cmake --build build-win32 -j $(JOBS)
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(WINDOWS_CMAKE_FLAGS)
+	cmake --build build-win64 -j $(JOBS)
+
+windows-deps:
+	@scripts/install-deps windows
+
+# The Windows tests under Wine, headless, against this build's Linux module
+# (ctest label "wine"). Wine's prefix is prepared while the DLLs compile.
+windows-test: deps windows-deps
+	cmake -S . -B $(BUILD) -DVELTROSA_WINE_TESTS=ON $(CMAKE_FLAGS)
+	scripts/wine-run $(BUILD)/wine-prefix --boot & \
+	  $(MAKE) windows && cmake --build $(BUILD) -j $(JOBS) --target Veltrosa wine_reference; \
+	  status=$$?; wait; exit $$status
+	scripts/with-display ctest --test-dir $(BUILD) -L wine --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) build-win32 build-win64 build-fuzz

@@ -1,5 +1,9 @@
 # Third-party libraries, all from Debian packages (scripts/install-deps).
-pkg_check_modules(KISSFFT REQUIRED IMPORTED_TARGET kissfft-float)
+if(WIN32)
+  include(cmake/WindowsDependencies.cmake)
+else()
+  pkg_check_modules(KISSFFT REQUIRED IMPORTED_TARGET kissfft-float)
+endif()
 
 if(NOT WIN32)
   pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
@@ -15,7 +19,7 @@ if(VELTROSA_TOOLS AND NOT WIN32)
   pkg_check_modules(SMF REQUIRED IMPORTED_TARGET smf)
 endif()
 
-if(VELTROSA_TESTS)
+if(VELTROSA_TESTS AND NOT WIN32)
   find_package(GTest REQUIRED)
 endif()
 if(VELTROSA_BENCH)

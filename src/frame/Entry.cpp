@@ -47,7 +47,9 @@ VELTROSA_EXPORT vst2::AEffect* VSTCALL VSTPluginMain(vst2::HostCallback host) {
 }
 
 #if defined(_WIN32)
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
+// The C run-time's start-up code calls this by its C name for every
+// notification; the editor registers its window class with the handle.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
     veltrosa::moduleHandle = instance;
     return TRUE;
 }

@@ -1,0 +1,52 @@
+// The editor's window on Windows: a child of the host's window, of the
+// process-wide class "OwlGui" registered on the plug-in's module handle, whose
+// window procedure turns USER messages into the toolkit's WindowMessages.
+//
+// Threads: the host's user-interface thread, which owns the window and
+// receives its messages.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+
+#include "editor/platform/WindowLayer.h"
+#include "editor/platform/win32/GdiSurface.h"
+
+namespace veltrosa {
+
+class Win32WindowLayer final : public WindowLayer {
+public:
+    Win32WindowLayer() = default;
+    ~Win32WindowLayer() override;
+    Win32WindowLayer(const Win32WindowLayer&) = delete;
+    Win32WindowLayer& operator=(const Win32WindowLayer&) = delete;
+
+    bool create(void* parent, int32_t width, int32_t height, WindowMessageSink& sink) override;
+    void show() override;
+    // Destroys the window, then unregisters the class, which Windows refuses
+    // while another editor's window of the class still exists.
+    void destroy() override;
+
+    void setCapture() override;
+    void releaseCapture() override;
+    void setFocus() override;
+    void screenToClient(int32_t& x, int32_t& y) override;
+
+    Surface* beginPaint() override;
+    void endPaint() override;
+    Surface* getSurface() override;
+    void releaseSurface() override;
+
+    HWND handle() const { return window_; }
+
+private:
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND window_ = nullptr;
+    PAINTSTRUCT paint_{};
+    HDC dc_ = nullptr;  // from GetDC, between getSurface and releaseSurface
+    std::optional<GdiSurface> surface_;
+};
+
+}  // namespace veltrosa
