@@ -74,4 +74,58 @@ TEST(HostBoundary, AbsurdSampleRatesKeepTheOutputBounded) {
     }
 }
 
+// Out-of-range values are used as they are, and a negative damping drives the
+// filter of a held note far beyond any sane level. Once the host puts the value
+// back in range the very next block must be sane again, not ring down from there.
+TEST(HostBoundary, FilterDrivenWildSettlesWhenTheValueComesBack) {
+    auto plugin = startedPlugin();
+    ASSERT_TRUE(plugin);
+    plugin->setParameter(44, 1.0f);  // amplitude sustain: the note holds
+    const std::array<vsthost::MidiMessage, 1> note = {vsthost::noteOn(0, 60, 127)};
+    plugin->sendEvents(note);
+    plugin->process(512);
+    for (float resonance : {1.3f, 3.0f, 40.0f}) {
+        plugin->setParameter(40, resonance);
+        for (int block = 0; block < 20; ++block)
+            plugin->process(512);
+        plugin->setParameter(40, 0.5f);
+        plugin->process(512);
+        float peak = 0.0f;
+        for (int channel = 0; channel < 2; ++channel)
+            for (float sample : plugin->output(channel))
+                peak = std::max(peak, std::fabs(sample));
+        EXPECT_LT(peak, 10.0f) << "resonance " << resonance;
+    }
+}
+
+// A negative sustain level lets a decay fall for ever; once the value is back
+// in range the envelope must not hold the note at a level far below zero,
+// which squared would be a gain of thousands and a runaway cutoff.
+TEST(HostBoundary, EnvelopeDrivenBelowZeroSettlesWhenSustainComesBack) {
+    auto plugin = startedPlugin();
+    ASSERT_TRUE(plugin);
+    // Loud and open, the filter tame: the amplitude envelope alone decides.
+    plugin->setParameter(38, 0.0f);
+    plugin->setParameter(39, 1.0f);
+    plugin->setParameter(47, 1.0f);
+    for (int32_t envelope : {34, 42}) {  // filter, amplitude
+        plugin->setParameter(envelope + 1, 0.0f);  // fastest decay
+        plugin->setParameter(envelope + 2, -1e6f);
+    }
+    const std::array<vsthost::MidiMessage, 1> note = {vsthost::noteOn(0, 60, 127)};
+    plugin->sendEvents(note);
+    for (int block = 0; block < 20; ++block)
+        plugin->process(512);
+    plugin->setParameter(36, 0.5f);
+    plugin->setParameter(44, 0.5f);
+    float peak = 0.0f;
+    for (int block = 0; block < 4; ++block) {
+        plugin->process(512);
+        for (int channel = 0; channel < 2; ++channel)
+            for (float sample : plugin->output(channel))
+                peak = std::max(peak, std::fabs(sample));
+    }
+    EXPECT_LT(peak, 10.0f);
+}
+
 }  // namespace
