@@ -1,6 +1,8 @@
 // Renders the same held eight-note chord for 20 s at 44.1 kHz in 512-frame
 // blocks through several VST 2 instruments and prints the CPU time of their
-// render calls per frame, and each one's ratio to the first.
+// render calls per frame, and each one's ratio to the first. Then the same
+// chord on Veltrosa's engine alone, once on each render path this processor
+// has, against the same instruments.
 //
 //   compare_peers [--seconds S] [--repeat N] plugin.so [plugin.so ...]
 #include <time.h>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "Host.h"
+#include "engine/SynthEngine.h"
+#include "instrument/Instrument.h"
 
 namespace {
 
@@ -73,6 +77,40 @@ Result measure(const std::string& path, double seconds) {
     return result;
 }
 
+// The chord as the plug-in plays it (note = key - 12), on the engine alone.
+Result measureEngine(veltrosa::RenderPath path, double seconds) {
+    Result result;
+    veltrosa::SynthEngine engine;
+    if (!engine.setRenderPath(path)) {
+        result.error = "not available on this processor";
+        return result;
+    }
+    engine.setSampleRate(kRate);
+    std::vector<float> left(kBlock), right(kBlock);
+    const auto& frequencies = veltrosa::noteFrequencyTable();
+    for (int key : kChord)
+        engine.noteOn(key - 12, frequencies[static_cast<std::size_t>(key - 12)], 100, 0);
+    const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
+    double cpu = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        const double t0 = threadSeconds();
+        engine.render(left.data(), right.data(), kBlock);
+        cpu += threadSeconds() - t0;
+        for (std::size_t i = 0; i < left.size(); ++i)
+            result.peak = std::max({result.peak, std::fabs(left[i]), std::fabs(right[i])});
+    }
+    result.ok = true;
+    result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
+    return result;
+}
+
+void keepBest(Result& best, Result r) {
+    if (r.ok && (!best.ok || r.nsPerFrame < best.nsPerFrame))
+        best = r;
+    else if (!best.ok)
+        best.error = r.error;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,15 +133,16 @@ int main(int argc, char** argv) {
                 "best of %d\n",
                 seconds, static_cast<double>(kRate), kBlock, repeat);
     std::vector<Result> best(paths.size());
+    const std::pair<veltrosa::RenderPath, const char*> renderPaths[] = {
+        {veltrosa::RenderPath::Scalar, "scalar"}, {veltrosa::RenderPath::Sse2, "SSE2"},
+        {veltrosa::RenderPath::Avx2, "AVX2"}};
+    Result engineBest[3];
     // Interleaved rounds, so that a busy moment on the machine hits every plug-in alike.
     for (int round = 0; round < repeat; ++round) {
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            Result r = measure(paths[i], seconds);
-            if (r.ok && (!best[i].ok || r.nsPerFrame < best[i].nsPerFrame))
-                best[i] = r;
-            else if (!best[i].ok)
-                best[i].error = r.error;
-        }
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            keepBest(best[i], measure(paths[i], seconds));
+        for (int k = 0; k < 3; ++k)
+            keepBest(engineBest[k], measureEngine(renderPaths[k].first, seconds));
     }
     int failures = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -116,6 +155,22 @@ int main(int argc, char** argv) {
         std::printf("%-40s %9.1f ns/frame  peak %.3f", paths[i].c_str(), r.nsPerFrame, static_cast<double>(r.peak));
         if (i > 0 && best[0].ok)
             std::printf("  first/this %.2f", best[0].nsPerFrame / r.nsPerFrame);
+        std::printf("\n");
+    }
+    std::printf("engine alone (no plug-in frame), per render path; plug-in dispatch: %s\n",
+                renderPaths[static_cast<int>(veltrosa::SynthEngine::bestRenderPath())].second);
+    for (int k = 0; k < 3; ++k) {
+        const Result& r = engineBest[k];
+        if (!r.ok) {
+            std::printf("  %-6s path  %s\n", renderPaths[k].second, r.error.c_str());
+            continue;
+        }
+        std::printf("  %-6s path %9.1f ns/frame  peak %.3f  scalar/this %.2f", renderPaths[k].second, r.nsPerFrame,
+                    static_cast<double>(r.peak), engineBest[0].ok ? engineBest[0].nsPerFrame / r.nsPerFrame : 0.0);
+        for (std::size_t i = 1; i < paths.size(); ++i)
+            if (best[i].ok)
+                std::printf("  this/%s %.3f", paths[i].substr(paths[i].rfind('/') + 1).c_str(),
+                            r.nsPerFrame / best[i].nsPerFrame);
         std::printf("\n");
     }
     return failures == 0 ? 0 : 1;

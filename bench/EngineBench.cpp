@@ -1,5 +1,6 @@
 // Engine costs: one wavetable generation against one inverse transform, and
-// one 512-frame block with eight, seven (a held chord) and no voices sounding.
+// one 512-frame block with eight, seven (a held chord) and no voices sounding,
+// on each render path (path:0 scalar, 1 SSE2, 2 AVX2).
 #include <benchmark/benchmark.h>
 
 #include <kissfft/kiss_fftr.h>
@@ -8,6 +9,7 @@
 
 #include "engine/SynthEngine.h"
 
+using veltrosa::RenderPath;
 using veltrosa::SynthEngine;
 using veltrosa::Wavetable;
 
@@ -62,8 +64,26 @@ void reportFrames(benchmark::State& state) {
 
 // Eight voices: one voice always stands in reserve, so a new note every block
 // keeps all eight rendering (seven held, one fading), the busiest state.
+// The render path is the benchmark's argument (RenderPath); a path this
+// processor lacks is skipped.
+bool usePath(SynthEngine& engine, benchmark::State& state) {
+    const auto path = static_cast<RenderPath>(state.range(0));
+    if (engine.setRenderPath(path))
+        return true;
+    state.SkipWithError("render path not available on this processor");
+    return false;
+}
+
+void paths(benchmark::internal::Benchmark* b) {
+    b->ArgName("path");
+    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2})
+        b->Arg(static_cast<int64_t>(p));
+}
+
 void BM_Block8Voices(benchmark::State& state) {
     SynthEngine engine;
+    if (!usePath(engine, state))
+        return;
     std::vector<float> l(kBlock), r(kBlock);
     int next = 0;
     for (int key : kChord)
@@ -77,11 +97,13 @@ void BM_Block8Voices(benchmark::State& state) {
     }
     reportFrames(state);
 }
-BENCHMARK(BM_Block8Voices);
+BENCHMARK(BM_Block8Voices)->Apply(paths);
 
 // A held eight-note chord: seven voices sound, the eighth has faded out.
 void BM_BlockHeldChord(benchmark::State& state) {
     SynthEngine engine;
+    if (!usePath(engine, state))
+        return;
     std::vector<float> l(kBlock), r(kBlock);
     for (int key : kChord)
         engine.noteOn(key, frequencyOf(key), 100, 0);
@@ -92,10 +114,12 @@ void BM_BlockHeldChord(benchmark::State& state) {
     }
     reportFrames(state);
 }
-BENCHMARK(BM_BlockHeldChord);
+BENCHMARK(BM_BlockHeldChord)->Apply(paths);
 
 void BM_BlockSilent(benchmark::State& state) {
     SynthEngine engine;
+    if (!usePath(engine, state))
+        return;
     std::vector<float> l(kBlock), r(kBlock);
     engine.render(l.data(), r.data(), kBlock);
     for (auto _ : state) {
@@ -104,6 +128,6 @@ void BM_BlockSilent(benchmark::State& state) {
     }
     reportFrames(state);
 }
-BENCHMARK(BM_BlockSilent);
+BENCHMARK(BM_BlockSilent)->Apply(paths);
 
 }  // namespace

@@ -11,9 +11,22 @@ namespace {
 
 constexpr float kVelocityScale = 0.007874016f;  // 1/127
 
+constexpr int32_t kLaneBuffers = 2 * SynthEngine::kNumVoices + 2;
+
 void zeroNonFinite(float* out, int32_t n) {
     for (int32_t i = 0; i < n; ++i)
         out[i] = finiteOrZero(out[i]);
+}
+
+RenderPath detectRenderPath() {
+#ifdef VELTROSA_LANES_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return RenderPath::Avx2;
+    if (__builtin_cpu_supports("sse2"))
+        return RenderPath::Sse2;
+#endif
+    return RenderPath::Scalar;
 }
 
 }  // namespace
@@ -24,6 +37,7 @@ SynthEngine::SynthEngine() : EngineBase(kNumParams) {
         setParam(i, defaultParam(i));
     scratchLeft_.reset(new float[1]);
     scratchRight_.reset(new float[1]);
+    laneScratch_.reset(new float[kLaneBuffers]);
     scratchCapacity_ = 1;
     wavetable_ = std::make_unique<Wavetable>(params.get());
     wavetable_->generate();
@@ -34,6 +48,23 @@ SynthEngine::SynthEngine() : EngineBase(kNumParams) {
 }
 
 SynthEngine::~SynthEngine() = default;
+
+RenderPath SynthEngine::bestRenderPath() {
+    static const RenderPath best = detectRenderPath();
+    return best;
+}
+
+bool SynthEngine::renderPathAvailable(RenderPath path) {
+    return path == RenderPath::Scalar || (path == RenderPath::Sse2 && bestRenderPath() != RenderPath::Scalar) ||
+           (path == RenderPath::Avx2 && bestRenderPath() == RenderPath::Avx2);
+}
+
+bool SynthEngine::setRenderPath(RenderPath path) {
+    if (!renderPathAvailable(path))
+        return false;
+    renderPath_ = path;
+    return true;
+}
 
 void SynthEngine::setSampleRate(double rate) {
     if (rate == sampleRate.load(std::memory_order_relaxed))
@@ -116,10 +147,12 @@ void SynthEngine::silenceAll() {
 bool SynthEngine::growScratch(int32_t n) noexcept {
     std::unique_ptr<float[]> left(new (std::nothrow) float[static_cast<std::size_t>(n)]);
     std::unique_ptr<float[]> right(new (std::nothrow) float[static_cast<std::size_t>(n)]);
-    if (!left || !right)
+    std::unique_ptr<float[]> lanes(new (std::nothrow) float[static_cast<std::size_t>(n) * kLaneBuffers]);
+    if (!left || !right || !lanes)
         return false;  // keep the old buffers and render in pieces
     scratchLeft_ = std::move(left);
     scratchRight_ = std::move(right);
+    laneScratch_ = std::move(lanes);
     scratchCapacity_ = n;
     return true;
 }
@@ -150,11 +183,86 @@ void SynthEngine::renderPiece(float* outLeft, float* outRight, int32_t n, const 
                               const float* table) noexcept {
     std::fill_n(outLeft, n, 0.0f);
     std::fill_n(outRight, n, 0.0f);
+    // An idle instance costs the two fills and one flag test per voice.
+    if (std::none_of(voices_.begin(), voices_.end(), [](const auto& v) { return v->active(); }))
+        return;
+    if (renderPath_ != RenderPath::Scalar) {
+        renderInLanes(outLeft, outRight, n, p, table);
+        return;
+    }
     for (auto& v : voices_)
         v->render(scratchLeft_.get(), scratchRight_.get(), outLeft, outRight, n, p, table);
     // Voices never add NaN or infinity, but their sum may still overflow.
     zeroNonFinite(outLeft, n);
     zeroNonFinite(outRight, n);
+}
+
+// The voices side by side, then their contributions summed in voice order,
+// so the outputs hold exactly the scalar path's sums. A voice that starts
+// inside this block renders on its own (Voice::render) into its column.
+void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
+                                const float* table) noexcept {
+    const int32_t width = renderPath_ == RenderPath::Avx2 ? 8 : 4;
+    float* laneLeft = laneScratch_.get();
+    float* laneRight = laneLeft + static_cast<std::ptrdiff_t>(kNumVoices) * n;
+    float* ownLeft = laneRight + static_cast<std::ptrdiff_t>(kNumVoices) * n;
+    float* ownRight = ownLeft + n;
+    auto column = [&](float* lanes, int32_t v) { return lanes + (v / width) * width * n + v % width; };
+
+    uint32_t inLanes = 0;
+    for (int32_t v = 0; v < kNumVoices; ++v) {
+        const Voice& voice = *voices_[static_cast<std::size_t>(v)];
+        voice.toLane(lanes_, v);
+        inLanes |= voice.fitsLane() ? 1u << v : 0u;
+    }
+#ifdef VELTROSA_LANES_X86
+    if (renderPath_ == RenderPath::Avx2) {
+        if (inLanes != 0)
+            renderLanesAvx2(lanes_, p, table, n, laneLeft, laneRight);
+    } else {
+        for (int32_t g = 0; g < 2; ++g)
+            if ((inLanes >> (4 * g)) & 0xFu)
+                renderLanesSse2(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
+    }
+#endif
+    uint32_t sounding = inLanes;
+    for (int32_t v = 0; v < kNumVoices; ++v) {
+        Voice& voice = *voices_[static_cast<std::size_t>(v)];
+        if (inLanes & (1u << v)) {
+            voice.fromLane(lanes_, v);
+            continue;
+        }
+        if (!voice.active())
+            continue;
+        const bool waits = voice.startPending() && voice.startOffset() > n;
+        std::fill_n(ownLeft, n, 0.0f);
+        std::fill_n(ownRight, n, 0.0f);
+        voice.render(scratchLeft_.get(), scratchRight_.get(), ownLeft, ownRight, n, p, table);
+        if (waits)
+            continue;
+        // 0 + x differs from x only for x = -0, and a sum that starts at +0
+        // is never -0, so adding this column adds exactly what render would.
+        float* l = column(laneLeft, v);
+        float* r = column(laneRight, v);
+        for (int32_t i = 0; i < n; ++i) {
+            l[i * width] = ownLeft[i];
+            r[i * width] = ownRight[i];
+        }
+        sounding |= 1u << v;
+    }
+    if (sounding == 0)
+        return;
+#ifdef VELTROSA_LANES_X86
+    if (renderPath_ == RenderPath::Avx2) {
+        sumLanesAvx2(laneLeft, sounding, n, outLeft);
+        sumLanesAvx2(laneRight, sounding, n, outRight);
+    } else {
+        const float* left[2] = {laneLeft, laneLeft + 4 * n};
+        const float* right[2] = {laneRight, laneRight + 4 * n};
+        sumLanesSse2(left, sounding, n, outLeft);
+        sumLanesSse2(right, sounding, n, outRight);
+    }
+#endif
 }
 
 }  // namespace veltrosa

@@ -35,6 +35,15 @@ public:
     void silenceAll();
     void render(float* outLeft, float* outRight, int32_t n) noexcept;
 
+    // The fastest path this processor runs, chosen once from its features.
+    static RenderPath bestRenderPath();
+    static bool renderPathAvailable(RenderPath path);
+    // Audio thread: renders through path from the next block on, if the
+    // processor has it (false, and nothing changes, if not). Every path gives
+    // the same samples; the scalar one is the reference.
+    bool setRenderPath(RenderPath path);
+    RenderPath renderPath() const { return renderPath_; }
+
     // Audio thread: state for inspection.
     const Voice& voice(int32_t index) const { return *voices_[static_cast<std::size_t>(index)]; }
     int32_t reservedVoice() const { return reservedVoice_; }
@@ -49,6 +58,7 @@ private:
     void renumberAges();
     bool growScratch(int32_t n) noexcept;
     void renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
+    void renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
 
     int32_t reservedVoice_ = 0;
     std::array<std::unique_ptr<Voice>, kNumVoices> voices_;
@@ -57,6 +67,11 @@ private:
     std::unique_ptr<float[]> scratchLeft_;
     std::unique_ptr<float[]> scratchRight_;
     int32_t scratchCapacity_ = 0;
+    // Lane paths: each voice's contribution, then two buffers for a voice
+    // rendered on its own; (2 * kNumVoices + 2) * scratchCapacity_ floats.
+    std::unique_ptr<float[]> laneScratch_;
+    VoiceLanes lanes_{};
+    RenderPath renderPath_ = bestRenderPath();
 };
 
 }  // namespace veltrosa

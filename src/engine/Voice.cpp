@@ -10,6 +10,14 @@ namespace veltrosa {
 
 namespace {
 
+static_assert(lane::kIdle == static_cast<int32_t>(EnvState::Idle) &&
+              lane::kAttack == static_cast<int32_t>(EnvState::Attack) &&
+              lane::kDecay == static_cast<int32_t>(EnvState::Decay) &&
+              lane::kSustain == static_cast<int32_t>(EnvState::Sustain) &&
+              lane::kRelease == static_cast<int32_t>(EnvState::Release) &&
+              lane::kFade == static_cast<int32_t>(EnvState::Fade));
+static_assert(lane::kFadeStep == EnvLevel::kFadeStep && lane::kTableLength == Wavetable::kLength);
+
 constexpr double kSmoothingOmega = 56548.66776461628;  // 2π · 9000 Hz
 constexpr float kTableLength = static_cast<float>(Wavetable::kLength);
 
@@ -181,6 +189,75 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
         outLeft[i] += finiteOrZero(L[i]);
         outRight[i] += finiteOrZero(R[i]);
     }
+}
+
+void Voice::toLane(VoiceLanes& lanes, int32_t j) const {
+    const bool sounds = fitsLane();
+    auto osc = [&](OscLanes& to, const Oscillator& from) {
+        to.position[j] = sounds ? from.position : 0.0f;  // an idle lane still reads inside the table
+        to.step[j] = sounds ? from.step : 0.0f;
+        to.coef[j] = from.smoothCoef;
+        to.out[j] = from.out;
+        to.s1[j] = from.s1;
+        to.s2[j] = from.s2;
+        to.s3[j] = from.s3;
+    };
+    osc(lanes.oscLeft, oscLeft_);
+    osc(lanes.oscRight, oscRight_);
+    auto svf = [&](SvfLanes& to, const SvfState& from) {
+        to.low[j] = from.low;
+        to.band[j] = from.band;
+        to.high[j] = from.high;
+    };
+    svf(lanes.left, left_);
+    svf(lanes.right, right_);
+    auto env = [&](EnvLanes& to, const Envelope& from) {
+        const EnvRates r = from.rates();
+        to.state[j] = static_cast<int32_t>(sounds ? from.now.state : EnvState::Idle);
+        to.releaseDelay[j] = from.now.releaseDelay;
+        to.level[j] = from.now.level;
+        to.attack[j] = r.attack;
+        to.decay[j] = r.decay;
+        to.sustain[j] = r.sustain;
+        to.release[j] = r.release;
+    };
+    env(lanes.filterEnv, filterEnv_);
+    env(lanes.ampEnv, ampEnv_);
+    lanes.velocitySquared[j] = velocitySquared_;
+    lanes.damping[j] = damping_;
+    lanes.cutoffCoef[j] = cutoffCoef_;
+}
+
+void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
+    auto osc = [&](Oscillator& to, const OscLanes& from) {
+        to.position = from.position[j];
+        to.out = from.out[j];
+        to.s1 = from.s1[j];
+        to.s2 = from.s2[j];
+        to.s3 = from.s3[j];
+    };
+    osc(oscLeft_, lanes.oscLeft);
+    osc(oscRight_, lanes.oscRight);
+    auto svf = [&](SvfState& to, const SvfLanes& from) {
+        to.low = from.low[j];
+        to.band = from.band[j];
+        to.high = from.high[j];
+    };
+    svf(left_, lanes.left);
+    svf(right_, lanes.right);
+    auto env = [&](EnvLevel& to, const EnvLanes& from) {
+        to.state = static_cast<EnvState>(from.state[j]);
+        to.releaseDelay = from.releaseDelay[j];
+        to.level = from.level[j];
+    };
+    env(filterEnv_.now, lanes.filterEnv);
+    env(ampEnv_.now, lanes.ampEnv);
+    damping_ = lanes.damping[j];
+    cutoffCoef_ = lanes.cutoffCoef[j];
+    startPending_ = false;
+    startOffset_ = 0;
+    recover();
+    active_ = ampEnv_.now.state != EnvState::Idle;
 }
 
 // Non-finite parameters can drive filters, smoothing stages or envelope levels

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/Envelope.h"
+#include "engine/VoiceLanes.h"
 
 namespace veltrosa {
 
@@ -62,11 +63,6 @@ struct SvfState {
     float low = 0.0f, band = 0.0f, high = 0.0f;
 };
 
-// The per-sample parameters, read once per block.
-struct VoiceParams {
-    float envDepth, cutoff, resonance, filterVelocity, ampVelocity, volume;
-};
-
 class Voice {
 public:
     // params: the engine's 48 values; sampleRate: the engine's rate in Hz.
@@ -85,6 +81,15 @@ public:
     void release(int32_t delay);  // note-off
     void fadeForReuse();          // stolen: falls silent within 167 samples
     void silence() { active_ = false; }
+
+    // Rendering in lanes (audio thread). A voice fits a lane for a block
+    // when it sounds from the block's first sample on; one that starts later
+    // in the block, or waits beyond it, goes through render instead.
+    bool fitsLane() const { return active_ && (!startPending_ || startOffset_ == 0); }
+    // Copies the voice into lane j; one that does not fit leaves an idle lane.
+    void toLane(VoiceLanes& lanes, int32_t j) const;
+    // Takes lane j back after its block, and ends the block as render does.
+    void fromLane(const VoiceLanes& lanes, int32_t j);
     void renumberAge(int32_t age) { age_ = age; }
 
     bool active() const { return active_; }

@@ -185,6 +185,16 @@ bool Wavetable::generate() noexcept {
     return true;
 }
 
+bool Wavetable::publish(const float* samples) noexcept {
+    freeRetired();
+    Buffer<float> table = allocate<float>(kN + 1);
+    if (!table)
+        return false;
+    std::copy_n(samples, kN + 1, table.get());
+    std::free(next_.exchange(table.release(), std::memory_order_acq_rel));
+    return true;
+}
+
 bool Wavetable::adopt() noexcept {
     if (next_.load(std::memory_order_relaxed) == nullptr)
         return false;

@@ -43,6 +43,10 @@ public:
     // waits. Returns false, with nothing published and the phase generator
     // untouched, when memory cannot be had: the previous table stays in use.
     bool generate() noexcept;
+    // Parameter thread: publishes a copy of samples (kLength + 1 floats) as
+    // the waiting table, as generate does with its own. Lets two engines play
+    // the very same table. False, with nothing published, without memory.
+    bool publish(const float* samples) noexcept;
 
     // Audio thread, real-time safe. Takes a waiting table, if any, as current;
     // the old one is parked for the generating side to free. True if adopted.

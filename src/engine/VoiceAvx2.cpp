@@ -1,0 +1,105 @@
+// Eight voices per vector (AVX2). Built with -mavx2 and without fused
+// multiply-adds, so every operation rounds as the scalar voice's does; only
+// called once the processor is known to have AVX2. Audio thread.
+#include <immintrin.h>
+
+#include "engine/VoiceKernel.h"
+
+namespace {
+
+struct Avx2 {
+    using F = __m256;
+    using I = __m256i;
+    static constexpr int32_t W = 8;
+
+    static F loadf(const float* p) { return _mm256_loadu_ps(p); }
+    static void storef(float* p, F v) { _mm256_storeu_ps(p, v); }
+    static I loadi(const int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void storei(int32_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static F set1f(float x) { return _mm256_set1_ps(x); }
+    static I set1i(int32_t x) { return _mm256_set1_epi32(x); }
+    static F add(F a, F b) { return _mm256_add_ps(a, b); }
+    static F sub(F a, F b) { return _mm256_sub_ps(a, b); }
+    static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
+    // A select after the subtraction keeps the reader's position chain short.
+    static F subWhere(F m, F a, F b) { return _mm256_blendv_ps(a, _mm256_sub_ps(a, b), m); }
+    static F andf(F a, F b) { return _mm256_and_ps(a, b); }
+    static F orf(F a, F b) { return _mm256_or_ps(a, b); }
+    static F xorf(F a, F b) { return _mm256_xor_ps(a, b); }
+    static F greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+    static bool any(F m) { return _mm256_movemask_ps(m) != 0; }
+    static F andnotf(F a, F b) { return _mm256_andnot_ps(a, b); }
+    static F select(F m, F a, F b) { return _mm256_blendv_ps(a, b, m); }
+    static I selecti(I m, I a, I b) { return _mm256_blendv_epi8(a, b, m); }
+    static I andi(I a, I b) { return _mm256_and_si256(a, b); }
+    static I ori(I a, I b) { return _mm256_or_si256(a, b); }
+    static I andnoti(I a, I b) { return _mm256_andnot_si256(a, b); }
+    static I subi(I a, I b) { return _mm256_sub_epi32(a, b); }
+    static I cmpeqi(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
+    static I cmpgti(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
+    static F lessNot(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
+    static F greaterNot(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NGT_UQ); }
+    static F greaterEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+    static I truncate(F a) { return _mm256_cvttps_epi32(a); }
+    static F toFloat(I a) { return _mm256_cvtepi32_ps(a); }
+    static F toMask(I a) { return _mm256_castsi256_ps(a); }
+    static I toMaski(F a) { return _mm256_castps_si256(a); }
+    static bool allIn(I v, int32_t a, int32_t b) {
+        const I in = _mm256_or_si256(_mm256_cmpeq_epi32(v, _mm256_set1_epi32(a)),
+                                     _mm256_cmpeq_epi32(v, _mm256_set1_epi32(b)));
+        return _mm256_movemask_epi8(in) == -1;
+    }
+    // t[k] and t[k + 1] of eight lanes. The gathers measured faster here
+    // than eight 64-bit loads and a transpose.
+    static void readPairs(const float* t, I k, F& lo, F& hi) {
+        lo = _mm256_i32gather_ps(t, k, 4);
+        hi = _mm256_i32gather_ps(t + 1, k, 4);
+    }
+};
+
+}  // namespace
+
+namespace veltrosa {
+
+void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
+                     float* right) {
+    renderLanesWith<Avx2>(lanes, 0, p, table, n, left, right);
+}
+
+void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out) {
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        // Eight frames of eight lanes, turned into eight lanes of eight frames.
+        const float* at = group + i * 8;
+        __m256 r[8];
+        for (int32_t j = 0; j < 8; ++j)
+            r[j] = _mm256_loadu_ps(at + 8 * j);
+        const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+        const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+        const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+        const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+        const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+        const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+        const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+        const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+        const __m256 rows[8] = {
+            _mm256_permute2f128_ps(u0, u4, 0x20), _mm256_permute2f128_ps(u1, u5, 0x20),
+            _mm256_permute2f128_ps(u2, u6, 0x20), _mm256_permute2f128_ps(u3, u7, 0x20),
+            _mm256_permute2f128_ps(u0, u4, 0x31), _mm256_permute2f128_ps(u1, u5, 0x31),
+            _mm256_permute2f128_ps(u2, u6, 0x31), _mm256_permute2f128_ps(u3, u7, 0x31)};
+        __m256 sum = _mm256_setzero_ps();
+        for (int32_t j = 0; j < 8; ++j)
+            if (mask & (1u << j))
+                sum = _mm256_add_ps(sum, rows[j]);
+        _mm256_storeu_ps(out + i, finiteOrZeroV<Avx2>(sum));
+    }
+    for (; i < n; ++i) {
+        float sum = 0.0f;
+        for (int32_t v = 0; v < kLanes; ++v)
+            if (mask & (1u << v))
+                sum += group[i * 8 + v];
+        out[i] = finiteOrZeroScalar(sum);
+    }
+}
+
+}  // namespace veltrosa
