@@ -5,12 +5,15 @@ BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-bench
+BUILD_FUZZ  ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
+.PHONY: fuzz-build test-fuzz
 
 all: deps
 	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
@@ -36,6 +39,30 @@ test-tsan: deps
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
+
+# The fuzzer (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer):
+# `make fuzz FUZZ_SECONDS=600`. It mutates the seeds in fuzz/corpus and keeps
+# what it finds in $(BUILD_FUZZ)/corpus; a crash, sanitizer report, broken
+# invariant or an input running over 10 s fails it and leaves the input in
+# $(BUILD_FUZZ)/ (replay: $(BUILD_FUZZ)/fuzz/veltrosa_fuzz <file>).
+fuzz: fuzz-build
+	mkdir -p $(BUILD_FUZZ)/corpus
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/ \
+	  $(BUILD_FUZZ)/corpus fuzz/corpus
+
+fuzz-build:
+	@scripts/install-deps fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTROSA_FUZZ=ON \
+	  -DVELTROSA_SANITIZE=address,undefined -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz
+
+# The bounded fuzz run of every `make test`.
+test-fuzz: FUZZ_SECONDS = 75
+test-fuzz: fuzz
+
+# `make test` also runs a bounded fuzz run.
+test: test-fuzz
 
 # Renders examples/demo.mid through the freshly built plug-in.
 demo:

@@ -26,3 +26,12 @@ if(VELTROSA_SANITIZE)
   endforeach()
   target_compile_options(veltrosa_options INTERFACE -fno-omit-frame-pointer -fno-sanitize-recover=all)
 endif()
+
+if(VELTROSA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VELTROSA_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  # Coverage feedback for the fuzzer in every library it drives; the fuzz
+  # target itself links the fuzzer runtime.
+  target_compile_options(veltrosa_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()

@@ -34,11 +34,26 @@ float tableStep(float frequency, double rate) {
     return s >= 0.0f && s < kTableLength ? s : 0.0f;
 }
 
-bool finite(const SvfState& s) { return std::isfinite(s.low) && std::isfinite(s.band) && std::isfinite(s.high); }
+// With every parameter in range a voice's filter stays within about 20 (full
+// scale is 1); beyond this, values out of range have driven it away, and a
+// state that far out would take thousands of samples to ring down.
+constexpr float kRunawayState = 256.0f;
+
+bool sane(float x) { return std::fabs(x) <= kRunawayState; }  // false for NaN
+bool sane(const SvfState& s) { return sane(s.low) && sane(s.band) && sane(s.high); }
 
 }  // namespace
 
-double Voice::usableRate(double rate) { return rate > 0.0 && std::isfinite(rate) ? rate : 44100.0; }
+// Below a few hertz one envelope step exceeds the envelope's whole range: a
+// decay overshoots its sustain level so far that the squared gain and the
+// filter coefficient explode. No host runs below this; such rates count as it.
+constexpr double kLowestRate = 1000.0;
+
+double Voice::usableRate(double rate) {
+    if (!(rate > 0.0) || !std::isfinite(rate))
+        return 44100.0;
+    return std::max(rate, kLowestRate);
+}
 
 float Voice::smoothingFor(double rate) {
     const double c = kSmoothingOmega / (2.0 * rate);
@@ -246,10 +261,11 @@ void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
 }
 
 // Non-finite parameters can drive filters, smoothing stages or envelope levels
-// to NaN or infinity; such state would never come back by itself. Reset it at
-// the end of the block, so the voice sounds again once the values are sane.
+// to NaN or infinity, and parameters out of range can drive a filter to a
+// runaway level; such state would not come back by itself in good time. Reset
+// it at the end of the block, so the voice sounds again once the values are sane.
 void Voice::recover() {
-    if (!finite(left_) || !finite(right_)) {
+    if (!sane(left_) || !sane(right_)) {
         left_ = {};
         right_ = {};
     }
@@ -259,8 +275,11 @@ void Voice::recover() {
             osc->out = osc->s1 = osc->s2 = osc->s3 = 0.0f;
         }
     }
+    // In range, a level never leaves -1..1 (a decay ends at most one step
+    // below its sustain level); a negative sustain would let it fall for ever
+    // and then hold there, squared into the gain and the cutoff.
     for (Envelope* env : {&ampEnv_, &filterEnv_})
-        if (!std::isfinite(env->now.level))
+        if (!(std::fabs(env->now.level) <= 1.0f))
             env->now.level = 0.0f;
 }
 

@@ -1,5 +1,6 @@
 #include "frame/EffectBase.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -452,7 +453,8 @@ intptr_t EffectBase::dispatchCore(int32_t opcode, int32_t index, intptr_t value,
             return 0;
         return getChunk(static_cast<void**>(ptr), index != 0);
     case effSetChunk:
-        if (ptr == nullptr)
+        // A byte count beyond 32 bits must not wrap into one we accept.
+        if (ptr == nullptr || value < 0 || value > INT32_MAX)
             return 0;
         return setChunk(ptr, static_cast<int32_t>(value), index != 0);
     default:

@@ -158,8 +158,11 @@ int32_t Instrument::processEvents(vst2::VstEvents* events) {
     if (events == nullptr)
         return 1;
     const auto& frequencies = noteFrequencyTable();
+    // The list is declared with two entries but the host allocates numEvents:
+    // index through the decayed pointer, not the declared array.
+    vst2::VstEvent* const* list = events->events;
     for (int32_t i = 0; i < events->numEvents; ++i) {
-        const vst2::VstEvent* event = events->events[i];
+        const vst2::VstEvent* event = list[i];
         if (event == nullptr || event->type != vst2::kVstMidiType)
             continue;
         const auto* midi = reinterpret_cast<const vst2::VstMidiEvent*>(event);
