@@ -120,7 +120,7 @@ SEEDS = {
     'chord': events(*[midi(0x90, 48 + 3 * k, 30 + 10 * k, 7 * k) for k in range(10)]) + render(1024)
     + events(*[midi(0x80, 48 + 3 * k, 0) for k in range(5)]) + render(2048) + bytes([SILENCE, 0, 7]),
     # Awkward parameter values while a note plays, then back in range.
-    'param-specials': events(midi(0x90, 69, 127)) + render(64)
+    'param-odd-values': events(midi(0x90, 69, 127)) + render(64)
     + b''.join(set_param(i, special(k)) + render(32) for i, k in ((39, NAN), (40, INF), (47, FMAX), (34, NEG_INF), (45, DENORM)))
     + b''.join(set_param(i, nominal(0.5)) for i in (39, 40, 47, 34, 45)) + render(256) + bytes([CHECK]),
     # Harmonics and bandwidth out of range, then Update.
