@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "frame/EffectBase.h"
-
 namespace veltrosa {
 
 namespace {
@@ -15,19 +13,15 @@ constexpr float kChangeTolerance = 0.0001f;
 
 }  // namespace
 
-void Control::sendToEffect(float v) {
-    EffectBase* effect = owner != nullptr ? owner->getEffect() : nullptr;
-    if (effect == nullptr)
-        return;
-    if (automate)
-        effect->setParameterAutomated(paramIndex, v);
-    else
-        effect->setParameter(paramIndex, v);
+ParameterHost* Control::host() const { return owner != nullptr ? owner->parameterHost() : nullptr; }
+
+void Control::sendToHost(float v) {
+    if (ParameterHost* parameters = host())
+        parameters->setParameterFromUi(paramIndex, v, automate);
 }
 
-OwlGui::OwlGui(EffectBase* effect, int32_t w, int32_t h)
-    : EditorBase(effect),
-      rect{0, 0, static_cast<int16_t>(h), static_cast<int16_t>(w)},
+OwlGui::OwlGui(ParameterHost* parameterHost, int32_t w, int32_t h)
+    : parameters(parameterHost),
       clientRect{0, 0, w, h},
       width(w),
       height(h) {}
@@ -40,8 +34,8 @@ OwlGui::~OwlGui() {
         control.reset();
 }
 
-bool OwlGui::getRect(vst2::ERect** out) {
-    *out = &rect;
+bool OwlGui::getRect(Rect& out) {
+    out = clientRect;
     return true;
 }
 
@@ -96,11 +90,10 @@ void OwlGui::parameterChanged(int32_t index, float v) {
 }
 
 void OwlGui::refreshControls() {
-    EffectBase* effect = getEffect();
-    if (effect == nullptr)
+    if (parameters == nullptr)
         return;
     for (auto& control : controls)
-        control->setValue(effect->getParameter(control->paramIndex), false);
+        control->setValue(parameters->parameterValue(control->paramIndex), false);
 }
 
 Control* OwlGui::findControlAt(int32_t px, int32_t py) {

@@ -13,6 +13,7 @@
 
 #include "editor/Control.h"
 #include "editor/EditorBase.h"
+#include "editor/ParameterHost.h"
 #include "editor/platform/WindowLayer.h"
 
 namespace veltrosa {
@@ -21,11 +22,12 @@ class OwlGui : public EditorBase, public WindowMessageSink {
 public:
     using WindowLayerFactory = std::function<std::unique_ptr<WindowLayer>()>;
 
-    OwlGui(EffectBase* effect, int32_t w, int32_t h);
+    // parameters: not owned; outlives the editor.
+    OwlGui(ParameterHost* parameters, int32_t w, int32_t h);
     // Closes the window if still open, then deletes the controls in list order.
     ~OwlGui() override;
 
-    bool getRect(vst2::ERect** out) override;
+    bool getRect(Rect& out) override;
     // A null parent is refused (answers false, changes nothing); otherwise
     // answers true even when the window layer refuses to create a window.
     bool open(void* parent) override;
@@ -38,7 +40,7 @@ public:
 
     // Any thread: pushes a parameter's value to the controls bound to it.
     void parameterChanged(int32_t index, float v);
-    // Gives every control its parameter's current value from the effect.
+    // Gives every control its parameter's current value from the host.
     void refreshControls();
 
     Control* findControlAt(int32_t px, int32_t py);
@@ -54,11 +56,12 @@ public:
     void setWindowLayerFactory(WindowLayerFactory factory) { layerFactory = std::move(factory); }
     WindowLayer* windowLayer() { return window.get(); }
     const std::vector<std::unique_ptr<Control>>& controlList() const { return controls; }
+    ParameterHost* parameterHost() const { return parameters; }
     Control* hoveredControl() const { return hovered; }
     Control* capturedControl() const { return captured; }
 
 protected:
-    vst2::ERect rect;
+    ParameterHost* parameters;  // not owned
     Rect clientRect;
     std::unique_ptr<WindowLayer> window;
     Colour foreground{0, 0, 0};

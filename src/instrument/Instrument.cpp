@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "editor/Editor.h"
+#include "ui/Editor.h"
 #include "frame/Text.h"
 
 namespace veltrosa {
@@ -20,11 +20,6 @@ constexpr std::size_t kNameLength = 8;
 constexpr std::size_t kProgramNameLength = 24;
 constexpr std::size_t kEffectNameLength = 32;
 constexpr std::size_t kVendorLength = 64;
-
-constexpr const char* kUpperNames[kNumParams - kNumHarmonics] = {
-    "BandW", "Update", "Attack", "Decay", "Sustain", "Release", "Env Dpth", "Cut",
-    "Res",   "Flt Vel", "Attack", "Decay", "Sustain", "Release", "Amp Vel", "Volume",
-};
 
 std::array<float, 128> computeNoteFrequencies() {
     std::array<float, 128> table{};
@@ -52,7 +47,7 @@ Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams
     engine = new SynthEngine();
     // Without an editor the instrument still plays; the host just sees none.
     try {
-        editor = new Editor(this);
+        editor = new Editor(&editorParameters);
     } catch (...) {
         editor = nullptr;
     }
@@ -101,10 +96,9 @@ void Instrument::getParameterLabel(int32_t, char* label) { copyText(label, "Ynk"
 void Instrument::getParameterDisplay(int32_t, char*) {}
 
 void Instrument::getParameterName(int32_t index, char* text) {
-    if (index < kNumHarmonics)
-        copyText(text, "Harmo", kNameLength);
-    else if (index < kNumParams)
-        copyText(text, kUpperNames[index - kNumHarmonics], kNameLength);
+    // Below the table counts as a harmonic, as it always has.
+    if (index < kNumParams)
+        copyText(text, kParams[static_cast<std::size_t>(std::max(index, 0))].shortName, kNameLength);
 }
 
 int32_t Instrument::getChunk(void** data, bool) {

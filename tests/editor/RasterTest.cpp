@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <typeinfo>
 
-#include "editor/Editor.h"
-#include "editor/EditorSnapshot.h"
+#include "ui/Editor.h"
+#include "ui/EditorSnapshot.h"
 #include "editor/Widgets.h"
 #include "instrument/Instrument.h"
 

@@ -18,7 +18,7 @@
 #include "Host.h"
 #include "MidiFile.h"
 #include "Options.h"
-#include "editor/EditorSnapshot.h"
+#include "ui/EditorSnapshot.h"
 #include "Files.h"
 
 namespace render {
