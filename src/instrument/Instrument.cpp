@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ui/Editor.h"
+#include "engine/Midi.h"
 #include "frame/Text.h"
 
 namespace veltrosa {
@@ -21,22 +22,7 @@ constexpr std::size_t kProgramNameLength = 24;
 constexpr std::size_t kEffectNameLength = 32;
 constexpr std::size_t kVendorLength = 64;
 
-std::array<float, 128> computeNoteFrequencies() {
-    std::array<float, 128> table{};
-    double x = 8.175798915636872;
-    for (float& entry : table) {
-        entry = static_cast<float>(x);
-        x *= 1.059463094359;
-    }
-    return table;
-}
-
 }  // namespace
-
-const std::array<float, 128>& noteFrequencyTable() {
-    static const std::array<float, 128> table = computeNoteFrequencies();
-    return table;
-}
 
 Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams) {
     setNumInputs(0);
@@ -151,7 +137,6 @@ int32_t Instrument::canDo(const char* text) {
 int32_t Instrument::processEvents(vst2::VstEvents* events) {
     if (events == nullptr)
         return 1;
-    const auto& frequencies = noteFrequencyTable();
     // The list is declared with two entries but the host allocates numEvents:
     // index through the decayed pointer, not the declared array.
     vst2::VstEvent* const* list = events->events;
@@ -160,21 +145,8 @@ int32_t Instrument::processEvents(vst2::VstEvents* events) {
         if (event == nullptr || event->type != vst2::kVstMidiType)
             continue;
         const auto* midi = reinterpret_cast<const vst2::VstMidiEvent*>(event);
-        const int status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0;
-        const int data1 = static_cast<unsigned char>(midi->midiData[1]) & 0x7F;
-        const int data2 = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
-        if (status == 0x90 || status == 0x80) {
-            const int32_t note = data1 - 12;
-            if (note < 0)
-                continue;  // keys 0..11 have no frequency: never started, so never released
-            const int32_t offset = clampOffset(midi->deltaFrames);
-            if (status == 0x80 || data2 == 0)
-                engine->noteOff(note, offset);
-            else
-                engine->noteOn(note, frequencies[static_cast<std::size_t>(note)], data2, offset);
-        } else if (status == 0xB0 && (midi->midiData[1] == 123 || midi->midiData[1] == 126)) {
-            engine->silenceAll();
-        }
+        const auto byte = [midi](int k) { return static_cast<uint8_t>(midi->midiData[k]); };
+        playMidi(*engine, byte(0), byte(1), byte(2), clampOffset(midi->deltaFrames));
     }
     return 1;
 }
