@@ -23,6 +23,12 @@ if(VELTROSA_TOOLS AND NOT WIN32)
   pkg_check_modules(SMF REQUIRED IMPORTED_TARGET smf)
 endif()
 
+if(VELTROSA_STANDALONE)
+  pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+  pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+  find_package(Threads REQUIRED)
+endif()
+
 if(VELTROSA_TESTS AND NOT WIN32)
   find_package(GTest REQUIRED)
 endif()

@@ -1,8 +1,5 @@
-// Reading whole files, and writing files that appear under their name only
-// when complete: written to a
-// temporary file in the same directory, renamed over the target on commit,
-// removed when abandoned. A failed run never leaves a half-written file nor
-// destroys an existing one.
+// The renderer's files: whole files read with its exit statuses, and WAV
+// files that appear under their name only when complete.
 #pragma once
 
 #include <cstdint>
@@ -13,35 +10,16 @@
 #include <sndfile.h>
 
 #include "Failure.h"
+#include "files/Files.h"
 
 namespace render {
 
 // The whole file, or Failure(status, "cannot read <what> <path>: <reason>").
 std::vector<unsigned char> readWholeFile(const std::string& path, ExitStatus status, const char* what);
 
-class OutputFile {
-public:
-    // Throws Failure(kExitOutput) when the directory cannot take the file.
-    explicit OutputFile(const std::string& path);
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    int fd() const { return fd_; }
-    // For writers that take a file name rather than a descriptor.
-    const std::string& temporaryPath() const { return temporary_; }
-    const std::string& path() const { return path_; }
-    // Flushes to disk and renames over the target. Throws on failure.
-    void commit();
-
-private:
-    std::string path_;
-    std::string temporary_;
-    int fd_ = -1;
-};
-
-// Writes `bytes` to `path` as a whole or not at all.
-void writeWholeFile(const std::string& path, std::span<const unsigned char> bytes);
+// The shared files throw FileError: written files fail with kExitOutput.
+using veltrosa::OutputFile;
+using veltrosa::writeWholeFile;
 
 enum class SampleFormat { Float, Pcm24, Pcm16 };
 

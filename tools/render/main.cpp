@@ -278,6 +278,9 @@ int main(int argc, char** argv) {
     } catch (const render::Failure& failure) {
         std::fprintf(stderr, "veltrosa-render: %s\n", failure.what());
         return failure.status();
+    } catch (const veltrosa::FileError& e) {
+        std::fprintf(stderr, "veltrosa-render: %s\n", e.what());
+        return render::kExitOutput;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "veltrosa-render: %s\n", e.what());
         return render::kExitFailure;

@@ -1,0 +1,117 @@
+#include "app/EditorWindow.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+
+namespace veltrosa {
+
+float StandaloneParameters::parameterValue(int32_t index) {
+    return index >= 0 && index < kNumParams ? engine_.param(index) : 0.0f;
+}
+
+void StandaloneParameters::setParameterFromUi(int32_t index, float value, bool) {
+    if (index < 0 || index >= kNumParams)
+        return;
+    engine_.setParam(index, value);
+    engine_.updateVoices(index);
+    if (index <= kParamUpdate)
+        worker_.parametersChanged();
+    if (editor_ != nullptr)
+        editor_->parameterChanged(index, value);
+}
+
+std::string StandaloneParameters::parameterName(int32_t index) {
+    return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
+}
+
+bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::string& error) {
+    close();
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) {
+        error = "cannot open the X display";
+        return false;
+    }
+    (void)scale;
+    try {
+        editor_ = std::make_unique<Editor>(&parameters);
+    } catch (const std::exception& e) {
+        error = std::string("cannot build the editor: ") + e.what();
+        close();
+        return false;
+    }
+    const unsigned width = Editor::kWidth, height = Editor::kHeight;
+    const int screen = DefaultScreen(display_);
+    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
+                                  BlackPixel(display_, screen), BlackPixel(display_, screen));
+    XStoreName(display_, window_, "Veltrosa");
+    const char* title = "Veltrosa";
+    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False),
+                    XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
+    XClassHint classHint{const_cast<char*>("veltrosa"), const_cast<char*>("Veltrosa")};
+    XSetClassHint(display_, window_, &classHint);
+    XSizeHints* size = XAllocSizeHints();
+    if (size != nullptr) {
+        size->flags = PMinSize | PMaxSize;
+        size->min_width = size->max_width = static_cast<int>(width);
+        size->min_height = size->max_height = static_cast<int>(height);
+        XSetWMNormalHints(display_, window_, size);
+        XFree(size);
+    }
+    deleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display_, window_, &deleteWindow_, 1);
+    XSelectInput(display_, window_, StructureNotifyMask);
+    XMapWindow(display_, window_);
+    XSync(display_, False);
+
+    parameters_ = &parameters;
+    editor_->refreshControls();
+    editor_->open(reinterpret_cast<void*>(static_cast<uintptr_t>(window_)));
+    if (editor_->windowLayer() == nullptr) {
+        error = "cannot open the editor in its window";
+        close();
+        return false;
+    }
+    parameters.setEditor(editor_.get());
+    return true;
+}
+
+bool EditorWindow::idle() {
+    if (display_ == nullptr)
+        return false;
+    editor_->idle();
+    bool open = true;
+    while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_)
+            open = false;
+        if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
+            window_ = 0;  // gone already: nothing to destroy on close
+            open = false;
+        }
+    }
+    return open;
+}
+
+void EditorWindow::close() {
+    if (parameters_ != nullptr)
+        parameters_->setEditor(nullptr);
+    parameters_ = nullptr;
+    if (editor_ != nullptr)
+        editor_->close();
+    editor_.reset();
+    if (display_ != nullptr) {
+        if (window_ != 0)
+            XDestroyWindow(display_, window_);
+        XCloseDisplay(display_);
+    }
+    window_ = 0;
+    display_ = nullptr;
+}
+
+}  // namespace veltrosa
