@@ -1,0 +1,338 @@
+// The standalone program as a user runs it: on a private JACK server (dummy
+// driver), played by a MIDI client, recorded by another, its editor in a real
+// X server driven with XTEST.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <jack/jack.h>
+
+#include <bit>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "JackProbe.h"
+#include "engine/Midi.h"
+#include "engine/SynthEngine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using jackprobe::Child;
+
+constexpr int kRate = 48000;
+constexpr int kPeriod = 256;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<unsigned char> readBytes(const std::string& path) {
+    const std::string text = readText(path);
+    return {text.begin(), text.end()};
+}
+
+int lineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The state file as its layout is published: 48 little-endian floats.
+std::vector<unsigned char> stateBytes(const std::vector<float>& values) {
+    std::vector<unsigned char> bytes;
+    for (float v : values)
+        for (int k = 0; k < 4; ++k)
+            bytes.push_back(static_cast<unsigned char>(std::bit_cast<uint32_t>(v) >> (8 * k)));
+    return bytes;
+}
+
+float stateValue(const std::vector<unsigned char>& bytes, int index) {
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k)
+        bits |= static_cast<uint32_t>(bytes[static_cast<std::size_t>(4 * index + k)]) << (8 * k);
+    return std::bit_cast<float>(bits);
+}
+
+std::vector<float> defaults() {
+    std::vector<float> values;
+    for (int i = 0; i < veltrosa::kNumParams; ++i)
+        values.push_back(veltrosa::defaultParam(i));
+    return values;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "veltrosa-app-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::unique_ptr<Child> startVeltrosa(const std::vector<std::string>& args, const std::string& log,
+                                     const std::map<std::string, std::string>& env = {}) {
+    std::vector<std::string> command{std::string(VELTROSA_APP_PATH)};
+    command.insert(command.end(), args.begin(), args.end());
+    std::string error;
+    auto child = Child::start(command, env, log, error);
+    EXPECT_TRUE(child) << error;
+    return child;
+}
+
+// Exit status, the one line it printed, and nothing else; no hang.
+TEST(StandaloneFailures, EachSaysWhatWentWrongInOneLineWithItsExitStatus) {
+    TempDir dir;
+    { std::ofstream(dir / "short.state") << "0123456789"; }
+    const std::map<std::string, std::string> noServer{{"JACK_DEFAULT_SERVER", "veltrosa-no-such-server"}};
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--no-gui"}, 3, "no JACK server is running: start one"},
+        {{"--no-gui", "--state", dir / "missing.state"}, 5, "cannot read state file"},
+        {{"--no-gui", "--state", dir / "short.state"}, 5, "has 10 bytes"},
+        {{"--bogus"}, 2, "unknown option --bogus"},
+        {{"--save-on-quit"}, 2, "needs --state"},
+        {{"--scale", "9"}, 2, "invalid --scale 9"},
+        {{"--connect-audio"}, 2, "needs an argument"},
+        {{"--preset", "Glass"}, 2, "no preset named Glass"},
+    };
+    for (const auto& c : cases) {
+        const std::string log = dir / "log";
+        auto veltrosa = startVeltrosa(c.args, log, noServer);
+        ASSERT_TRUE(veltrosa);
+        EXPECT_EQ(veltrosa->wait(10s), c.status) << c.args[0];
+        const std::string text = readText(log);
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        EXPECT_EQ(lineCount(text), 1) << text;
+    }
+    auto help = startVeltrosa({"--help"}, dir / "help");
+    ASSERT_EQ(help->wait(10s), 0);
+    const std::string text = readText(dir / "help");
+    for (const char* option : {"--no-gui", "--scale", "--client-name", "--connect-midi", "--connect-audio",
+                               "--auto-connect", "--alsa-midi", "--state", "--save-on-quit", "--preset"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+}
+
+class StandaloneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        server = jackprobe::PrivateServer::start(kRate, kPeriod, error);
+        ASSERT_TRUE(server) << error;
+    }
+
+    TempDir dir;
+    std::unique_ptr<jackprobe::PrivateServer> server;
+};
+
+// The engine's render of the same messages at the same frames, in the same
+// cycles. Both processes play the second table their process generated (the
+// first at start, the second for 48 kHz), and the phase generator starts
+// from the same state in every process, so the tables are the same.
+std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector<jackprobe::Recorder::Cycle>& cycles,
+                                                               const std::vector<jackprobe::TimedMessage>& messages,
+                                                               const std::vector<uint32_t>& placed) {
+    veltrosa::SynthEngine engine;
+    engine.setSampleRate(kRate);
+    std::vector<float> left, right;
+    std::size_t next = 0;
+    for (const auto& cycle : cycles) {
+        for (; next < messages.size() && placed[next] < cycle.start + cycle.frames; ++next) {
+            const auto& b = messages[next].bytes;
+            veltrosa::playMidi(engine, b[0], b[1], b[2], static_cast<int32_t>(placed[next] - cycle.start));
+        }
+        std::vector<float> l(cycle.frames), r(cycle.frames);
+        engine.render(l.data(), r.data(), static_cast<int32_t>(cycle.frames));
+        left.insert(left.end(), l.begin(), l.end());
+        right.insert(right.end(), r.begin(), r.end());
+    }
+    return {left, right};
+}
+
+TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferSizeChange) {
+    auto veltrosa = startVeltrosa({"--no-gui", "--alsa-midi", "--client-name", "synth"}, dir / "log");
+    // A chord, one more note, two ways to end a note; sorted by frame.
+    const std::vector<jackprobe::TimedMessage> messages = {
+        {100, {0x90, 60, 100}}, {333, {0x91, 64, 90}},   {1000, {0x90, 67, 110}},
+        {9000, {0x90, 71, 64}}, {12000, {0x80, 64, 0}}, {20000, {0x90, 60, 0}},
+    };
+    jackprobe::Recorder recorder("recorder", 72000);
+    jackprobe::Sender keyboard("keyboard", messages);
+    ASSERT_TRUE(jackprobe::waitForPort(recorder.client(), "synth:out_right", 10s)) << readText(dir / "log");
+    ASSERT_EQ(jack_connect(keyboard.client(), keyboard.portName().c_str(), "synth:midi_in"), 0);
+    ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
+    ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
+    const jack_nframes_t start = jack_frame_time(recorder.client()) + 8 * kPeriod;
+    keyboard.startAt(start);
+    recorder.startAt(start);
+
+    const auto until = [](const std::function<bool()>& done) {
+        for (auto end = std::chrono::steady_clock::now() + 20s; !done(); std::this_thread::sleep_for(1ms))
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(until([&] { return recorder.recorded() >= 24000; }));
+    ASSERT_EQ(jack_set_buffer_size(recorder.client(), 2 * kPeriod), 0);
+    ASSERT_TRUE(until([&] { return recorder.full(); }));
+    recorder.close();
+    ASSERT_EQ(keyboard.sent(), messages.size());
+
+    const auto [left, right] = engineRender(recorder.cycles(), messages, keyboard.placed());
+    ASSERT_EQ(left.size(), recorder.left().size());
+    const auto firstDifference = [](const std::vector<float>& a, const std::vector<float>& b) {
+        return std::mismatch(a.begin(), a.end(), b.begin(), [](float x, float y) {
+                   return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y);
+               }).first - a.begin();
+    };
+    EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
+    EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
+
+    // The new size took effect, and the notes still sound after it.
+    std::size_t pos = 0, longCycles = 0;
+    float peakAfter = 0.0f;
+    for (const auto& cycle : recorder.cycles()) {
+        if (cycle.frames == 2 * kPeriod) {
+            ++longCycles;
+            for (std::size_t i = pos; i < pos + cycle.frames; ++i)
+                peakAfter = std::max(peakAfter, std::abs(recorder.left()[i]));
+        }
+        pos += cycle.frames;
+    }
+    EXPECT_GT(longCycles, 40u);
+    EXPECT_GT(peakAfter, 0.01f);
+
+    veltrosa->signal(SIGINT);
+    EXPECT_EQ(veltrosa->wait(10s), 0);
+    // No sequencer device on the machine: one line says so, and it played.
+    if (!fs::exists("/dev/snd/seq")) {
+        EXPECT_EQ(readText(dir / "log"), "veltrosa: no ALSA sequencer (No such file or directory): going on with "
+                                         "JACK MIDI only\n");
+    }
+}
+
+TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
+    std::vector<float> values = defaults();
+    values[3] = 0.25f;
+    values[veltrosa::kParamVolume] = 0.5f;
+    const auto bytes = stateBytes(values);
+    const std::string state = dir / "sound.state";
+    {
+        std::ofstream out(state, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    auto veltrosa = startVeltrosa({"--no-gui", "--state", state, "--save-on-quit"}, dir / "log");
+    {
+        // Ports of a client can be connected once it runs.
+        jackprobe::Recorder watcher("watcher", 1);
+        bool connected = false;
+        for (auto end = std::chrono::steady_clock::now() + 10s; !connected && std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(5ms))
+            connected = jack_connect(watcher.client(), "veltrosa:out_left", watcher.portName(0).c_str()) == 0;
+        ASSERT_TRUE(connected) << readText(dir / "log");
+    }
+    fs::remove(state);
+    server->process().signal(SIGKILL);
+    EXPECT_EQ(veltrosa->wait(10s), 4);
+    EXPECT_EQ(readText(dir / "log"), "veltrosa: the JACK server went away\n");
+    EXPECT_EQ(readBytes(state), bytes);
+}
+
+// The top-level window the program made, by its title.
+Window findWindow(Display* display, const char* title) {
+    Window root = 0, parent = 0, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && found == 0; ++i) {
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) && name != nullptr && std::string(name) == title)
+            found = children[i];
+        XFree(name);
+    }
+    XFree(children);
+    return found;
+}
+
+uint32_t pixelAt(Display* display, Window window, int x, int y) {
+    XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (image == nullptr)
+        return 0;
+    const auto pixel = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
+    XDestroyImage(image);
+    return pixel;
+}
+
+TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSound) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        GTEST_SKIP() << "no X display";
+    Display* x = XOpenDisplay(nullptr);
+    ASSERT_NE(x, nullptr);
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(x, &event, &error, &major, &minor)) {
+        XCloseDisplay(x);
+        GTEST_SKIP() << "no XTEST";
+    }
+    const std::string state = dir / "new.state";
+    auto veltrosa = startVeltrosa({"--state", state, "--save-on-quit"}, dir / "log");
+    Window window = 0;
+    for (auto end = std::chrono::steady_clock::now() + 10s; window == 0 && std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(10ms))
+        window = findWindow(x, "Veltrosa");
+    ASSERT_NE(window, 0u) << readText(dir / "log");
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(x, window, &attributes);
+    EXPECT_EQ(attributes.width, 305);
+    EXPECT_EQ(attributes.height, 370);
+    constexpr uint32_t kBackground = 0x82B4AA;
+    for (auto end = std::chrono::steady_clock::now() + 5s;
+         pixelAt(x, window, 2, 2) != kBackground && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(pixelAt(x, window, 2, 2), kBackground);
+
+    // Harmonic 6's bar, a quarter of the way down its 60 pixels: 0.75.
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(x, window, DefaultRootWindow(x), 10 + 9 * 5 + 4, 10 + 15, &rootX, &rootY, &child);
+    XTestFakeMotionEvent(x, DefaultScreen(x), rootX, rootY, CurrentTime);
+    XTestFakeButtonEvent(x, Button1, True, CurrentTime);
+    XTestFakeButtonEvent(x, Button1, False, CurrentTime);
+    XSync(x, False);
+    std::this_thread::sleep_for(300ms);
+
+    // Closed as a window manager closes it.
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    XSendEvent(x, window, False, NoEventMask, &close);
+    XSync(x, False);
+    EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+    XCloseDisplay(x);
+    const auto saved = readBytes(state);
+    ASSERT_EQ(saved.size(), 192u);
+    EXPECT_NEAR(stateValue(saved, 5), 0.75f, 1.0f / 60.0f);
+    EXPECT_EQ(stateValue(saved, 4), veltrosa::defaultParam(4));
+}
+
+}  // namespace

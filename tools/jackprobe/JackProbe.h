@@ -1,0 +1,147 @@
+// Driving the standalone program the way a user's JACK setup does, for the
+// tests and the benchmark: a private JACK server on the dummy driver, child
+// processes, a client that plays MIDI at known frames and a client that
+// records what comes out, cycle by cycle.
+#pragma once
+
+#include <jack/jack.h>
+#include <sys/types.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jackprobe {
+
+// A child process, killed (and reaped) when the object goes, and when the
+// process that started it dies.
+class Child {
+public:
+    // env: variables to set (an empty value removes the variable). The
+    // child's standard output and error go to outputPath (or /dev/null).
+    static std::unique_ptr<Child> start(const std::vector<std::string>& argv,
+                                        const std::map<std::string, std::string>& env,
+                                        const std::string& outputPath, std::string& error);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // The exit status (128 + signal for a killed child), or nothing if it
+    // still runs after `limit`.
+    std::optional<int> wait(std::chrono::milliseconds limit);
+    void signal(int number);
+    pid_t pid() const { return pid_; }
+
+private:
+    explicit Child(pid_t pid) : pid_(pid) {}
+    pid_t pid_;
+    std::optional<int> status_;
+};
+
+// jackd --no-realtime -n <unique name> -d dummy: clients of this process and
+// of its children reach it through JACK_DEFAULT_SERVER, set here.
+class PrivateServer {
+public:
+    // Waits until a client can connect; null with the reason otherwise.
+    static std::unique_ptr<PrivateServer> start(int rate, int period, std::string& error);
+    ~PrivateServer() { stop(); }
+    void stop();
+    Child& process() { return *jackd_; }
+    const std::string& name() const { return name_; }
+
+private:
+    std::unique_ptr<Child> jackd_;
+    std::string name_;
+};
+
+// True once a port of that full name exists (polls for up to `limit`).
+bool waitForPort(jack_client_t* client, const std::string& name, std::chrono::milliseconds limit);
+
+// One MIDI message at a frame counted from the origin.
+struct TimedMessage {
+    uint32_t frame = 0;
+    std::array<uint8_t, 3> bytes{};
+};
+
+// Both probes count frames from the same origin: the start of the first
+// cycle at or after a frame time both were given. Each sees the same cycles.
+class Sender {
+public:
+    // A client with one MIDI output port, "midi_out". Throws on failure.
+    Sender(const std::string& clientName, std::vector<TimedMessage> messages);
+    ~Sender();
+    Sender(const Sender&) = delete;
+    Sender& operator=(const Sender&) = delete;
+
+    jack_client_t* client() { return client_; }
+    std::string portName() const;
+    // Plays the messages from the first cycle starting at or after `frame`.
+    void startAt(jack_nframes_t frame) { start_.store(frame); armed_.store(true); }
+    // Frames (from the origin) at which each message was written; valid once
+    // sent() equals the number of messages.
+    const std::vector<uint32_t>& placed() const { return placed_; }
+    std::size_t sent() const { return sent_.load(); }
+
+private:
+    static int process(jack_nframes_t frames, void* self);
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    std::vector<TimedMessage> messages_;
+    std::vector<uint32_t> placed_;
+    std::atomic<bool> armed_{false};
+    std::atomic<jack_nframes_t> start_{0};
+    bool started_ = false;
+    jack_nframes_t origin_ = 0;
+    std::atomic<std::size_t> sent_{0};
+};
+
+class Recorder {
+public:
+    struct Cycle {
+        uint32_t start = 0;  // frames from the origin
+        uint32_t frames = 0;
+    };
+
+    // A client with audio inputs "in_left" and "in_right" that keeps up to
+    // `capacity` frames. Throws on failure.
+    Recorder(const std::string& clientName, std::size_t capacity);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    jack_client_t* client() { return client_; }
+    std::string portName(int channel) const;
+    void startAt(jack_nframes_t frame) { start_.store(frame); armed_.store(true); }
+    bool full() const { return full_.load(); }
+    std::size_t recorded() const { return recorded_.load(); }
+    // When the first sample that is not zero arrived, if one did.
+    std::optional<std::chrono::steady_clock::time_point> firstSound() const;
+
+    // Valid once full() (or after close()).
+    const std::vector<float>& left() const { return left_; }
+    const std::vector<float>& right() const { return right_; }
+    const std::vector<Cycle>& cycles() const { return cycles_; }
+    void close();
+
+private:
+    static int process(jack_nframes_t frames, void* self);
+    jack_client_t* client_ = nullptr;
+    std::array<jack_port_t*, 2> ports_{};
+    std::vector<float> left_, right_;
+    std::vector<Cycle> cycles_;
+    std::atomic<bool> armed_{false};
+    std::atomic<jack_nframes_t> start_{0};
+    bool started_ = false;
+    jack_nframes_t origin_ = 0;
+    std::atomic<std::size_t> recorded_{0};
+    std::atomic<bool> full_{false};
+    std::atomic<int64_t> firstSound_{0};  // steady-clock ticks, 0 for none yet
+};
+
+}  // namespace jackprobe
