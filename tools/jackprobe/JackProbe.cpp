@@ -150,6 +150,14 @@ void PrivateServer::stop() {
     jackd_.reset();
 }
 
+bool Origin::reached(jack_nframes_t cycleStart) {
+    if (!started_ && armed_.load() && framesBetween(start_.load(), cycleStart) >= 0) {
+        started_ = true;
+        origin_ = cycleStart;
+    }
+    return started_;
+}
+
 bool waitForPort(jack_client_t* client, const std::string& name, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
@@ -182,23 +190,18 @@ int Sender::process(jack_nframes_t frames, void* arg) {
     auto& self = *static_cast<Sender*>(arg);
     void* buffer = jack_port_get_buffer(self.port_, frames);
     jack_midi_clear_buffer(buffer);
-    if (!self.armed_.load())
-        return 0;
     const jack_nframes_t now = jack_last_frame_time(self.client_);
-    if (!self.started_) {
-        if (framesBetween(self.start_.load(), now) < 0)
-            return 0;
-        self.started_ = true;
-        self.origin_ = now;
-    }
+    if (!self.origin_.reached(now))
+        return 0;
+    const jack_nframes_t origin = self.origin_.frame();
     for (std::size_t i = self.sent_.load(); i < self.messages_.size(); ++i) {
-        const int64_t at = static_cast<int64_t>(self.origin_ + self.messages_[i].frame - now);
-        if (framesBetween(now, self.origin_ + self.messages_[i].frame) >= static_cast<int64_t>(frames))
+        const int64_t at = framesBetween(now, origin + self.messages_[i].frame);
+        if (at >= static_cast<int64_t>(frames))
             break;
         const auto offset = static_cast<jack_nframes_t>(std::max<int64_t>(at, 0));
         if (jack_midi_event_write(buffer, offset, self.messages_[i].bytes.data(), 3) != 0)
             break;  // the rest in the next cycle
-        self.placed_[i] = now + offset - self.origin_;
+        self.placed_[i] = now + offset - origin;
         self.sent_.store(i + 1);
     }
     return 0;
@@ -240,15 +243,10 @@ std::optional<std::chrono::steady_clock::time_point> Recorder::firstSound() cons
 
 int Recorder::process(jack_nframes_t frames, void* arg) {
     auto& self = *static_cast<Recorder*>(arg);
-    if (!self.armed_.load() || self.full_.load())
-        return 0;
     const jack_nframes_t now = jack_last_frame_time(self.client_);
-    if (!self.started_) {
-        if (framesBetween(self.start_.load(), now) < 0)
-            return 0;
-        self.started_ = true;
-        self.origin_ = now;
-    }
+    if (self.full_.load() || !self.origin_.reached(now))
+        return 0;
+    const jack_nframes_t origin = self.origin_.frame();
     const std::size_t done = self.recorded_.load();
     const std::size_t n = std::min<std::size_t>(frames, self.left_.size() - done);
     const auto* l = static_cast<const float*>(jack_port_get_buffer(self.ports_[0], frames));
@@ -256,7 +254,7 @@ int Recorder::process(jack_nframes_t frames, void* arg) {
     std::copy_n(l, n, self.left_.begin() + static_cast<std::ptrdiff_t>(done));
     std::copy_n(r, n, self.right_.begin() + static_cast<std::ptrdiff_t>(done));
     if (self.cycles_.size() < self.cycles_.capacity())
-        self.cycles_.push_back({now - self.origin_, static_cast<uint32_t>(n)});
+        self.cycles_.push_back({now - origin, static_cast<uint32_t>(n)});
     if (self.firstSound_.load() == 0 &&
         (std::any_of(l, l + n, [](float x) { return x != 0.0f; }) ||
          std::any_of(r, r + n, [](float x) { return x != 0.0f; })))

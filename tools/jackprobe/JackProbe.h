@@ -71,6 +71,21 @@ struct TimedMessage {
 
 // Both probes count frames from the same origin: the start of the first
 // cycle at or after a frame time both were given. Each sees the same cycles.
+class Origin {
+public:
+    // Any thread.
+    void startAt(jack_nframes_t frame) {
+        start_.store(frame);
+        armed_.store(true);
+    }
+    // Process callback: true once cycles count, with the origin set.
+    bool reached(jack_nframes_t cycleStart);
+    jack_nframes_t frame() const { return origin_; }
+
+private:
+    Origin origin_;
+};
+
 class Sender {
 public:
     // A client with one MIDI output port, "midi_out". Throws on failure.
@@ -82,7 +97,7 @@ public:
     jack_client_t* client() { return client_; }
     std::string portName() const;
     // Plays the messages from the first cycle starting at or after `frame`.
-    void startAt(jack_nframes_t frame) { start_.store(frame); armed_.store(true); }
+    void startAt(jack_nframes_t frame) { origin_.startAt(frame); }
     // Frames (from the origin) at which each message was written; valid once
     // sent() equals the number of messages.
     const std::vector<uint32_t>& placed() const { return placed_; }
@@ -94,10 +109,7 @@ private:
     jack_port_t* port_ = nullptr;
     std::vector<TimedMessage> messages_;
     std::vector<uint32_t> placed_;
-    std::atomic<bool> armed_{false};
-    std::atomic<jack_nframes_t> start_{0};
-    bool started_ = false;
-    jack_nframes_t origin_ = 0;
+    Origin origin_;
     std::atomic<std::size_t> sent_{0};
 };
 
@@ -117,7 +129,7 @@ public:
 
     jack_client_t* client() { return client_; }
     std::string portName(int channel) const;
-    void startAt(jack_nframes_t frame) { start_.store(frame); armed_.store(true); }
+    void startAt(jack_nframes_t frame) { origin_.startAt(frame); }
     bool full() const { return full_.load(); }
     std::size_t recorded() const { return recorded_.load(); }
     // When the first sample that is not zero arrived, if one did.
@@ -135,10 +147,7 @@ private:
     std::array<jack_port_t*, 2> ports_{};
     std::vector<float> left_, right_;
     std::vector<Cycle> cycles_;
-    std::atomic<bool> armed_{false};
-    std::atomic<jack_nframes_t> start_{0};
-    bool started_ = false;
-    jack_nframes_t origin_ = 0;
+    Origin origin_;
     std::atomic<std::size_t> recorded_{0};
     std::atomic<bool> full_{false};
     std::atomic<int64_t> firstSound_{0};  // steady-clock ticks, 0 for none yet
