@@ -35,7 +35,8 @@ OwlGui::~OwlGui() {
 }
 
 bool OwlGui::getRect(Rect& out) {
-    out = clientRect;
+    const double factor = usableScale(scale);
+    out = {0, 0, unitsToPixels(width, factor), unitsToPixels(height, factor)};
     return true;
 }
 
@@ -46,6 +47,8 @@ bool OwlGui::open(void* parent) {
         close();
     parentWindow = parent;
     window = layerFactory ? layerFactory() : nullptr;
+    if (window)
+        window->setScale(scale);
     if (window && !window->create(parent, width, height, *this))
         window.reset();
     if (window)

@@ -27,7 +27,11 @@ public:
     // Closes the window if still open, then deletes the controls in list order.
     ~OwlGui() override;
 
+    // The window's size in pixels: the client size times the scale.
     bool getRect(Rect& out) override;
+    // Window pixels per client unit for windows opened from now on (see
+    // WindowLayer::setScale); the layout and hit-testing stay in client units.
+    void setScale(double factor) { scale = factor; }
     // A null parent is refused (answers false, changes nothing); otherwise
     // answers true even when the window layer refuses to create a window.
     bool open(void* parent) override;
@@ -79,6 +83,7 @@ private:
     void mouseWheel(int32_t screenX, int32_t screenY, int32_t delta);
 
     WindowLayerFactory layerFactory = createWindowLayer;
+    double scale = 1.0;
     int32_t wheelRemainder = 0;        // sub-notch wheel travel not yet turned into a step
     Control* wheelTarget = nullptr;    // the control that travel was over
     int32_t lastX = 0, lastY = 0;  // last pointer position, for ending a capture on close

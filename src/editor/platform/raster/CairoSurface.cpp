@@ -7,8 +7,10 @@
 
 namespace veltrosa {
 
-CairoSurface::CairoSurface(cairo_surface_t* target) : cr(cairo_create(target)) {
+CairoSurface::CairoSurface(cairo_surface_t* target, double scale) : cr(cairo_create(target)) {
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    if (scale != 1.0)
+        cairo_scale(cr, scale, scale);
 }
 
 CairoSurface::~CairoSurface() {

@@ -6,7 +6,7 @@ RasterWindowLayer::~RasterWindowLayer() { destroy(); }
 
 bool RasterWindowLayer::create(void* parentWindow, int32_t width, int32_t height, WindowMessageSink& target) {
     destroy();
-    cairo_surface_t* created = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    cairo_surface_t* created = cairo_image_surface_create(CAIRO_FORMAT_RGB24, toPixels(width), toPixels(height));
     if (cairo_surface_status(created) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(created);
         return false;
@@ -27,14 +27,14 @@ void RasterWindowLayer::destroy() {
 }
 
 void RasterWindowLayer::screenToClient(int32_t& x, int32_t& y) {
-    x -= screenX;
-    y -= screenY;
+    x = toUnits(x - screenX);
+    y = toUnits(y - screenY);
 }
 
 Surface* RasterWindowLayer::beginPaint() {
     if (image == nullptr)
         return nullptr;
-    painting = std::make_unique<CairoSurface>(image);
+    painting = std::make_unique<CairoSurface>(image, scale);
     ++paints;
     return painting.get();
 }
@@ -42,8 +42,14 @@ Surface* RasterWindowLayer::beginPaint() {
 void RasterWindowLayer::endPaint() { painting.reset(); }
 
 void RasterWindowLayer::deliver(const WindowMessage& message) {
-    if (sink != nullptr)
-        sink->handleMessage(message);
+    if (sink == nullptr)
+        return;
+    WindowMessage inUnits = message;
+    if (message.type != WindowMessageType::Wheel) {  // a wheel's are screen positions
+        inUnits.x = toUnits(message.x);
+        inUnits.y = toUnits(message.y);
+    }
+    sink->handleMessage(inUnits);
 }
 
 std::optional<Colour> RasterWindowLayer::pixel(int32_t x, int32_t y) const {

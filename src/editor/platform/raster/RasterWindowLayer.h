@@ -32,7 +32,8 @@ public:
     Surface* getSurface() override { return beginPaint(); }
     void releaseSurface() override { endPaint(); }
 
-    // What a window system would send: handed to the sink while the window exists.
+    // What a window system would send (positions in window pixels): handed to
+    // the sink while the window exists.
     void deliver(const WindowMessage& message);
     void setScreenOrigin(int32_t x, int32_t y) {
         screenX = x;

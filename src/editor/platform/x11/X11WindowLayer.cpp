@@ -10,9 +10,10 @@ std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<X11Wi
 
 bool X11WindowLayer::create(void* parent, int32_t width, int32_t height, WindowMessageSink& target) {
     destroy();
-    if (!window.create(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parent)), width, height))
+    const int32_t w = toPixels(width), h = toPixels(height);
+    if (!window.create(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parent)), w, h))
         return false;
-    canvas = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    canvas = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
     if (cairo_surface_status(canvas) != CAIRO_STATUS_SUCCESS) {
         destroy();
         return false;
@@ -36,8 +37,8 @@ void X11WindowLayer::destroy() {
 void X11WindowLayer::screenToClient(int32_t& x, int32_t& y) {
     // The wheel message that asks was made from an event carrying both
     // points, so no round trip to the server is needed.
-    x -= originX;
-    y -= originY;
+    x = toUnits(x - originX);
+    y = toUnits(y - originY);
 }
 
 Surface* X11WindowLayer::startDrawing() {
@@ -47,7 +48,7 @@ Surface* X11WindowLayer::startDrawing() {
     // painting at the end of open needs its own trap.
     if (!dispatching)
         paintTrap.emplace(window.display());
-    painting = std::make_unique<CairoSurface>(canvas);
+    painting = std::make_unique<CairoSurface>(canvas, scale);
     return painting.get();
 }
 
@@ -115,8 +116,8 @@ void X11WindowLayer::pointer(const x11::PointerEvent& event) {
     originX = event.rootX - event.x;
     originY = event.rootY - event.y;
     WindowMessage message;
-    message.x = event.x;
-    message.y = event.y;
+    message.x = toUnits(event.x);
+    message.y = toUnits(event.y);
     switch (event.kind) {
     case x11::PointerEvent::Kind::Move:
         message.type = WindowMessageType::MouseMove;

@@ -47,8 +47,6 @@ public:
     void releaseSurface() override;
     void processPendingMessages() override;
 
-    const x11::X11Window& x11Window() const { return window; }
-
 private:
     void pointer(const x11::PointerEvent& event) override;
     void exposed() override;
