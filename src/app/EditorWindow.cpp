@@ -1,9 +1,12 @@
 #include "app/EditorWindow.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -28,6 +31,28 @@ std::string StandaloneParameters::parameterName(int32_t index) {
     return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
 }
 
+namespace {
+
+// The desktop's font resolution as the X server's resources publish it
+// (Xft.dpi), 96 dpi drawing at 1; 1 where it is not set.
+double displayScale(Display* display) {
+    const char* resources = XResourceManagerString(display);
+    if (resources == nullptr)
+        return 1.0;
+    XrmInitialize();
+    XrmDatabase database = XrmGetStringDatabase(resources);
+    double scale = 1.0;
+    char* type = nullptr;
+    XrmValue value{};
+    if (database != nullptr && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr != nullptr)
+        scale = std::atof(value.addr) / 96.0;
+    if (database != nullptr)
+        XrmDestroyDatabase(database);
+    return std::isfinite(scale) && scale >= 0.5 && scale <= 4.0 ? scale : 1.0;
+}
+
+}  // namespace
+
 bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::string& error) {
     close();
     display_ = XOpenDisplay(nullptr);
@@ -35,7 +60,6 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
         error = "cannot open the X display";
         return false;
     }
-    (void)scale;
     try {
         editor_ = std::make_unique<Editor>(&parameters);
     } catch (const std::exception& e) {
@@ -43,7 +67,10 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
         close();
         return false;
     }
-    const unsigned width = Editor::kWidth, height = Editor::kHeight;
+    editor_->setScale(scale > 0.0 ? scale : displayScale(display_));
+    Rect size{};
+    editor_->getRect(size);
+    const auto width = static_cast<unsigned>(size.width()), height = static_cast<unsigned>(size.height());
     const int screen = DefaultScreen(display_);
     window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
                                   BlackPixel(display_, screen), BlackPixel(display_, screen));
@@ -54,13 +81,12 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
                     reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
     XClassHint classHint{const_cast<char*>("veltrosa"), const_cast<char*>("Veltrosa")};
     XSetClassHint(display_, window_, &classHint);
-    XSizeHints* size = XAllocSizeHints();
-    if (size != nullptr) {
-        size->flags = PMinSize | PMaxSize;
-        size->min_width = size->max_width = static_cast<int>(width);
-        size->min_height = size->max_height = static_cast<int>(height);
-        XSetWMNormalHints(display_, window_, size);
-        XFree(size);
+    if (XSizeHints* hints = XAllocSizeHints()) {
+        hints->flags = PMinSize | PMaxSize;
+        hints->min_width = hints->max_width = static_cast<int>(width);
+        hints->min_height = hints->max_height = static_cast<int>(height);
+        XSetWMNormalHints(display_, window_, hints);
+        XFree(hints);
     }
     deleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display_, window_, &deleteWindow_, 1);

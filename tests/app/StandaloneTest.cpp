@@ -3,6 +3,7 @@
 // X server driven with XTEST.
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -280,7 +282,18 @@ uint32_t pixelAt(Display* display, Window window, int x, int y) {
     return pixel;
 }
 
-TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSound) {
+// The desktop's font resolution, as desktops publish it on the root window.
+void setDisplayResolution(Display* x, const char* resources) {
+    const Atom property = XInternAtom(x, "RESOURCE_MANAGER", False);
+    if (resources == nullptr)
+        XDeleteProperty(x, DefaultRootWindow(x), property);
+    else
+        XChangeProperty(x, DefaultRootWindow(x), property, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(resources), static_cast<int>(std::strlen(resources)));
+    XSync(x, False);
+}
+
+TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale) {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0')
         GTEST_SKIP() << "no X display";
@@ -291,48 +304,66 @@ TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSound) {
         XCloseDisplay(x);
         GTEST_SKIP() << "no XTEST";
     }
-    const std::string state = dir / "new.state";
-    auto veltrosa = startVeltrosa({"--state", state, "--save-on-quit"}, dir / "log");
-    Window window = 0;
-    for (auto end = std::chrono::steady_clock::now() + 10s; window == 0 && std::chrono::steady_clock::now() < end;
-         std::this_thread::sleep_for(10ms))
-        window = findWindow(x, "Veltrosa");
-    ASSERT_NE(window, 0u) << readText(dir / "log");
-    XWindowAttributes attributes{};
-    XGetWindowAttributes(x, window, &attributes);
-    EXPECT_EQ(attributes.width, 305);
-    EXPECT_EQ(attributes.height, 370);
-    constexpr uint32_t kBackground = 0x82B4AA;
-    for (auto end = std::chrono::steady_clock::now() + 5s;
-         pixelAt(x, window, 2, 2) != kBackground && std::chrono::steady_clock::now() < end;)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(pixelAt(x, window, 2, 2), kBackground);
+    struct Case {
+        const char* resources;  // the root window's, or none
+        std::vector<std::string> args;
+        int width, height;
+    } cases[] = {
+        {nullptr, {}, 305, 370},
+        {"Xft.dpi:\t144\n", {}, 458, 555},
+        {"Xft.dpi:\t144\n", {"--scale", "2"}, 610, 740},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        setDisplayResolution(x, c.resources);
+        const std::string state = dir / ("new" + std::to_string(c.width) + ".state");
+        std::vector<std::string> args{"--state", state, "--save-on-quit"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto veltrosa = startVeltrosa(args, dir / "log");
+        Window window = 0;
+        for (auto end = std::chrono::steady_clock::now() + 10s;
+             window == 0 && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+            window = findWindow(x, "Veltrosa");
+        ASSERT_NE(window, 0u) << readText(dir / "log");
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(x, window, &attributes);
+        EXPECT_EQ(attributes.width, c.width);
+        EXPECT_EQ(attributes.height, c.height);
+        constexpr uint32_t kBackground = 0x82B4AA;
+        for (auto end = std::chrono::steady_clock::now() + 5s;
+             pixelAt(x, window, 2, 2) != kBackground && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(pixelAt(x, window, 2, 2), kBackground);
 
-    // Harmonic 6's bar, a quarter of the way down its 60 pixels: 0.75.
-    int rootX = 0, rootY = 0;
-    Window child = 0;
-    XTranslateCoordinates(x, window, DefaultRootWindow(x), 10 + 9 * 5 + 4, 10 + 15, &rootX, &rootY, &child);
-    XTestFakeMotionEvent(x, DefaultScreen(x), rootX, rootY, CurrentTime);
-    XTestFakeButtonEvent(x, Button1, True, CurrentTime);
-    XTestFakeButtonEvent(x, Button1, False, CurrentTime);
-    XSync(x, False);
-    std::this_thread::sleep_for(300ms);
+        // Harmonic 6's bar, a quarter of the way down its 60 units: 0.75.
+        const double scale = c.width / 305.0;
+        int rootX = 0, rootY = 0;
+        Window child = 0;
+        XTranslateCoordinates(x, window, DefaultRootWindow(x), static_cast<int>((10 + 9 * 5 + 4) * scale),
+                              static_cast<int>((10 + 15) * scale), &rootX, &rootY, &child);
+        XTestFakeMotionEvent(x, DefaultScreen(x), rootX, rootY, CurrentTime);
+        XTestFakeButtonEvent(x, Button1, True, CurrentTime);
+        XTestFakeButtonEvent(x, Button1, False, CurrentTime);
+        XSync(x, False);
+        std::this_thread::sleep_for(300ms);
 
-    // Closed as a window manager closes it.
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = window;
-    close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-    XSendEvent(x, window, False, NoEventMask, &close);
-    XSync(x, False);
-    EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+        // Closed as a window manager closes it.
+        XEvent close{};
+        close.xclient.type = ClientMessage;
+        close.xclient.window = window;
+        close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+        close.xclient.format = 32;
+        close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+        XSendEvent(x, window, False, NoEventMask, &close);
+        XSync(x, False);
+        EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+        const auto saved = readBytes(state);
+        ASSERT_EQ(saved.size(), 192u);
+        EXPECT_NEAR(stateValue(saved, 5), 0.75f, 1.0f / 60.0f);
+        EXPECT_EQ(stateValue(saved, 4), veltrosa::defaultParam(4));
+    }
+    setDisplayResolution(x, nullptr);
     XCloseDisplay(x);
-    const auto saved = readBytes(state);
-    ASSERT_EQ(saved.size(), 192u);
-    EXPECT_NEAR(stateValue(saved, 5), 0.75f, 1.0f / 60.0f);
-    EXPECT_EQ(stateValue(saved, 4), veltrosa::defaultParam(4));
 }
 
 }  // namespace

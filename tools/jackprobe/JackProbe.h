@@ -83,7 +83,10 @@ public:
     jack_nframes_t frame() const { return origin_; }
 
 private:
-    Origin origin_;
+    std::atomic<bool> armed_{false};
+    std::atomic<jack_nframes_t> start_{0};
+    bool started_ = false;  // process callback only
+    jack_nframes_t origin_ = 0;
 };
 
 class Sender {
