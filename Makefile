@@ -9,6 +9,10 @@ BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
+# The standalone program and its menu entry: under $(PREFIX) when it is
+# given, otherwise in the user's own directories.
+BIN_DIR     ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX)/bin,$(HOME)/.local/bin)
+DESKTOP_DIR ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX)/share/applications,$(HOME)/.local/share/applications)
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
@@ -78,11 +82,16 @@ bench:
 	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench compare_peers Veltrosa
 	$(BUILD_BENCH)/bench/engine_bench
 	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
+	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
 	mkdir -p $(PREFIX)
 	cp $(BUILD)/Veltrosa.so $(PREFIX)/
 	@echo "installed $(PREFIX)/Veltrosa.so"
+	mkdir -p $(BIN_DIR) $(DESKTOP_DIR)
+	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
+	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/app/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
+	@echo "installed $(BIN_DIR)/veltrosa and $(DESKTOP_DIR)/veltrosa.desktop"
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
 # 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.

@@ -53,7 +53,11 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     fs::path dir = target.parent_path();
     if (dir.empty())
         dir = ".";
-    std::string pattern = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    // Appended piece by piece: GCC 12 at -O3 warns (wrongly) about "." + name.
+    std::string hidden(".");
+    hidden += target.filename().string();
+    hidden += ".XXXXXX";
+    std::string pattern = (dir / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = ::mkstemp(name.data());

@@ -178,8 +178,8 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
     };
     jackprobe::Recorder recorder("recorder", 72000);
     jackprobe::Sender keyboard("keyboard", messages);
-    ASSERT_TRUE(jackprobe::waitForPort(recorder.client(), "synth:out_right", 10s)) << readText(dir / "log");
-    ASSERT_EQ(jack_connect(keyboard.client(), keyboard.portName().c_str(), "synth:midi_in"), 0);
+    ASSERT_TRUE(jackprobe::connectWhenRunning(keyboard.client(), keyboard.portName(), "synth:midi_in", 10s))
+        << readText(dir / "log");
     ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
     ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
     const jack_nframes_t start = jack_frame_time(recorder.client()) + 8 * kPeriod;
@@ -243,13 +243,9 @@ TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
     }
     auto veltrosa = startVeltrosa({"--no-gui", "--state", state, "--save-on-quit"}, dir / "log");
     {
-        // Ports of a client can be connected once it runs.
         jackprobe::Recorder watcher("watcher", 1);
-        bool connected = false;
-        for (auto end = std::chrono::steady_clock::now() + 10s; !connected && std::chrono::steady_clock::now() < end;
-             std::this_thread::sleep_for(5ms))
-            connected = jack_connect(watcher.client(), "veltrosa:out_left", watcher.portName(0).c_str()) == 0;
-        ASSERT_TRUE(connected) << readText(dir / "log");
+        ASSERT_TRUE(jackprobe::connectWhenRunning(watcher.client(), "veltrosa:out_left", watcher.portName(0), 10s))
+            << readText(dir / "log");
     }
     fs::remove(state);
     server->process().signal(SIGKILL);

@@ -169,6 +169,18 @@ bool waitForPort(jack_client_t* client, const std::string& name, std::chrono::mi
     }
 }
 
+bool connectWhenRunning(jack_client_t* client, const std::string& source, const std::string& destination,
+                        std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (jack_connect(client, source.c_str(), destination.c_str()) == 0)
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
 Sender::Sender(const std::string& clientName, std::vector<TimedMessage> messages)
     : messages_(std::move(messages)), placed_(messages_.size(), 0) {
     std::stable_sort(messages_.begin(), messages_.end(),

@@ -63,6 +63,11 @@ private:
 // True once a port of that full name exists (polls for up to `limit`).
 bool waitForPort(jack_client_t* client, const std::string& name, std::chrono::milliseconds limit);
 
+// Connects two ports as soon as both clients run (JACK refuses before their
+// activation); false after `limit`.
+bool connectWhenRunning(jack_client_t* client, const std::string& source, const std::string& destination,
+                        std::chrono::milliseconds limit);
+
 // One MIDI message at a frame counted from the origin.
 struct TimedMessage {
     uint32_t frame = 0;
