@@ -77,8 +77,8 @@ Load sampleLoad(jack_client_t* client, int seconds) {
         std::this_thread::sleep_for(100ms);
         samples.push_back(jack_cpu_load(client));
     }
-    return {std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(samples.size()),
-            median(samples), *std::max_element(samples.begin(), samples.end())};
+    return {std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(samples.size()), median(samples),
+            *std::max_element(samples.begin(), samples.end())};
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ JackInstrument::OpenResult JackInstrument::open(const std::string& clientName, s
     }
     midiIn_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     left_ = jack_port_register(client_, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput | JackPortIsTerminal, 0);
-    right_ = jack_port_register(client_, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput | JackPortIsTerminal, 0);
+    right_ =
+        jack_port_register(client_, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput | JackPortIsTerminal, 0);
     if (midiIn_ == nullptr || left_ == nullptr || right_ == nullptr) {
         error = "the JACK server refused the ports";
         close();

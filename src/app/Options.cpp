@@ -11,8 +11,17 @@ namespace veltrosa::app {
 namespace {
 
 enum LongOnly {
-    kNoGui = 256, kAlsaMidi, kScale, kState, kSaveOnQuit, kPreset, kClientName, kConnectMidi, kConnectAudio,
-    kAutoConnect, kVersion,
+    kNoGui = 256,
+    kAlsaMidi,
+    kScale,
+    kState,
+    kSaveOnQuit,
+    kPreset,
+    kClientName,
+    kConnectMidi,
+    kConnectAudio,
+    kAutoConnect,
+    kVersion,
 };
 
 double parseScale(const char* text) {
@@ -62,24 +71,48 @@ Options parseOptions(int argc, char** argv) {
         if (c == -1)
             break;
         switch (c) {
-        case 'h': options.help = true; break;
-        case kVersion: options.version = true; break;
-        case kNoGui: options.gui = false; break;
-        case kAlsaMidi: options.alsaMidi = true; break;
-        case kScale: options.scale = parseScale(optarg); break;
-        case kState: options.statePath = optarg; break;
-        case kSaveOnQuit: options.saveOnQuit = true; break;
-        case kPreset: options.preset = optarg; break;
+        case 'h':
+            options.help = true;
+            break;
+        case kVersion:
+            options.version = true;
+            break;
+        case kNoGui:
+            options.gui = false;
+            break;
+        case kAlsaMidi:
+            options.alsaMidi = true;
+            break;
+        case kScale:
+            options.scale = parseScale(optarg);
+            break;
+        case kState:
+            options.statePath = optarg;
+            break;
+        case kSaveOnQuit:
+            options.saveOnQuit = true;
+            break;
+        case kPreset:
+            options.preset = optarg;
+            break;
         case kClientName:
             options.clientName = optarg;
             if (options.clientName.empty())
                 throw UsageError{"--client-name needs a name"};
             break;
-        case kConnectMidi: options.connectMidi.emplace_back(optarg); break;
-        case kConnectAudio: options.connectAudio = splitPorts(optarg); break;
-        case kAutoConnect: options.autoConnect = true; break;
-        case ':': throw UsageError{std::string(argv[previous]) + " needs an argument"};
-        default: throw UsageError{std::string("unknown option ") + argv[previous]};
+        case kConnectMidi:
+            options.connectMidi.emplace_back(optarg);
+            break;
+        case kConnectAudio:
+            options.connectAudio = splitPorts(optarg);
+            break;
+        case kAutoConnect:
+            options.autoConnect = true;
+            break;
+        case ':':
+            throw UsageError{std::string(argv[previous]) + " needs an argument"};
+        default:
+            throw UsageError{std::string("unknown option ") + argv[previous]};
         }
     }
     if (optind < argc)

@@ -100,11 +100,14 @@ int run(int argc, char** argv) {
     JackInstrument jack(engine, worker);
     std::string error;
     switch (jack.open(options.clientName, error)) {
-    case JackInstrument::OpenResult::Opened: break;
+    case JackInstrument::OpenResult::Opened:
+        break;
     case JackInstrument::OpenResult::NoServer:
         say(error + ": start one first, e.g. `jackd -d alsa` (or with QjackCtl), then run veltrosa again");
         return kExitNoServer;
-    case JackInstrument::OpenResult::Failed: say(error); return kExitFailure;
+    case JackInstrument::OpenResult::Failed:
+        say(error);
+        return kExitFailure;
     }
     if (!worker.start()) {
         say("cannot start the table builder");

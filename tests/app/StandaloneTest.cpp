@@ -44,9 +44,7 @@ std::vector<unsigned char> readBytes(const std::string& path) {
     return {text.begin(), text.end()};
 }
 
-int lineCount(const std::string& text) {
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
+int lineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 // The state file as its layout is published: 48 little-endian floats.
 std::vector<unsigned char> stateBytes(const std::vector<float>& values) {
@@ -173,7 +171,7 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
     auto veltrosa = startVeltrosa({"--no-gui", "--alsa-midi", "--client-name", "synth"}, dir / "log");
     // A chord, one more note, two ways to end a note; sorted by frame.
     const std::vector<jackprobe::TimedMessage> messages = {
-        {100, {0x90, 60, 100}}, {333, {0x91, 64, 90}},   {1000, {0x90, 67, 110}},
+        {100, {0x90, 60, 100}}, {333, {0x91, 64, 90}},  {1000, {0x90, 67, 110}},
         {9000, {0x90, 71, 64}}, {12000, {0x80, 64, 0}}, {20000, {0x90, 60, 0}},
     };
     jackprobe::Recorder recorder("recorder", 72000);
@@ -201,9 +199,10 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
     const auto [left, right] = engineRender(recorder.cycles(), messages, keyboard.placed());
     ASSERT_EQ(left.size(), recorder.left().size());
     const auto firstDifference = [](const std::vector<float>& a, const std::vector<float>& b) {
-        return std::mismatch(a.begin(), a.end(), b.begin(), [](float x, float y) {
-                   return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y);
-               }).first - a.begin();
+        return std::mismatch(a.begin(), a.end(), b.begin(),
+                             [](float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); })
+                   .first -
+               a.begin();
     };
     EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
     EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
@@ -226,8 +225,9 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
     EXPECT_EQ(veltrosa->wait(10s), 0);
     // No sequencer device on the machine: one line says so, and it played.
     if (!fs::exists("/dev/snd/seq")) {
-        EXPECT_EQ(readText(dir / "log"), "veltrosa: no ALSA sequencer (No such file or directory): going on with "
-                                         "JACK MIDI only\n");
+        EXPECT_EQ(readText(dir / "log"),
+                  "veltrosa: no ALSA sequencer (No such file or directory): going on with "
+                  "JACK MIDI only\n");
     }
 }
 
@@ -248,7 +248,7 @@ TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
             << readText(dir / "log");
     }
     fs::remove(state);
-    server->process().signal(SIGKILL);
+    server->process().signal(SIGTERM);
     EXPECT_EQ(veltrosa->wait(10s), 4);
     EXPECT_EQ(readText(dir / "log"), "veltrosa: the JACK server went away\n");
     EXPECT_EQ(readBytes(state), bytes);
@@ -317,8 +317,8 @@ TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale)
         args.insert(args.end(), c.args.begin(), c.args.end());
         auto veltrosa = startVeltrosa(args, dir / "log");
         Window window = 0;
-        for (auto end = std::chrono::steady_clock::now() + 10s;
-             window == 0 && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+        for (auto end = std::chrono::steady_clock::now() + 10s; window == 0 && std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(10ms))
             window = findWindow(x, "Veltrosa");
         ASSERT_NE(window, 0u) << readText(dir / "log");
         XWindowAttributes attributes{};

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,9 +38,8 @@ int64_t framesBetween(jack_nframes_t a, jack_nframes_t b) { return static_cast<i
 
 }  // namespace
 
-std::unique_ptr<Child> Child::start(const std::vector<std::string>& argv,
-                                    const std::map<std::string, std::string>& env, const std::string& outputPath,
-                                    std::string& error) {
+std::unique_ptr<Child> Child::start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                                    const std::string& outputPath, std::string& error) {
     // Everything the child needs is built before fork: after it, only calls
     // that are safe in a copy of a threaded process.
     std::vector<std::string> variables;
@@ -114,9 +114,25 @@ void Child::signal(int number) {
 }
 
 std::unique_ptr<PrivateServer> PrivateServer::start(int rate, int period, std::string& error) {
-    static int count = 0;
+    constexpr int kNames = 16;
     auto server = std::unique_ptr<PrivateServer>(new PrivateServer);
-    server->name_ = "veltrosa-probe-" + std::to_string(::getpid()) + "-" + std::to_string(++count);
+    for (int n = 0; n < kNames && server->lock_ < 0; ++n) {
+        const std::string name = "veltrosa-probe-" + std::to_string(n);
+        const std::string lockPath = "/tmp/" + name + ".lock";
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            continue;
+        }
+        server->lock_ = fd;
+        server->name_ = name;
+    }
+    if (server->lock_ < 0) {
+        error = "no free server name (veltrosa-probe-0.." + std::to_string(kNames - 1) + " all in use)";
+        return nullptr;
+    }
     ::setenv("JACK_DEFAULT_SERVER", server->name_.c_str(), 1);
     server->jackd_ = Child::start({"/usr/bin/jackd", "--no-realtime", "-n", server->name_, "-d", "dummy", "-r",
                                    std::to_string(rate), "-p", std::to_string(period)},
@@ -128,7 +144,7 @@ std::unique_ptr<PrivateServer> PrivateServer::start(int rate, int period, std::s
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < end) {
         if (server->jackd_->wait(std::chrono::milliseconds(20))) {
-            error = "jackd stopped at start";
+            error = "jackd -n " + server->name_ + " stopped at start (JACK's table of servers may be full)";
             return nullptr;
         }
         jack_status_t status{};
@@ -139,6 +155,12 @@ std::unique_ptr<PrivateServer> PrivateServer::start(int rate, int period, std::s
     }
     error = "jackd did not come up within 10 s";
     return nullptr;
+}
+
+PrivateServer::~PrivateServer() {
+    stop();
+    if (lock_ >= 0)
+        ::close(lock_);
 }
 
 void PrivateServer::stop() {
@@ -267,9 +289,8 @@ int Recorder::process(jack_nframes_t frames, void* arg) {
     std::copy_n(r, n, self.right_.begin() + static_cast<std::ptrdiff_t>(done));
     if (self.cycles_.size() < self.cycles_.capacity())
         self.cycles_.push_back({now - origin, static_cast<uint32_t>(n)});
-    if (self.firstSound_.load() == 0 &&
-        (std::any_of(l, l + n, [](float x) { return x != 0.0f; }) ||
-         std::any_of(r, r + n, [](float x) { return x != 0.0f; })))
+    if (self.firstSound_.load() == 0 && (std::any_of(l, l + n, [](float x) { return x != 0.0f; }) ||
+                                         std::any_of(r, r + n, [](float x) { return x != 0.0f; })))
         self.firstSound_.store(std::chrono::steady_clock::now().time_since_epoch().count());
     self.recorded_.store(done + n);
     if (done + n == self.left_.size())

@@ -26,8 +26,8 @@ public:
     // env: variables to set (an empty value removes the variable). The
     // child's standard output and error go to outputPath (or /dev/null).
     static std::unique_ptr<Child> start(const std::vector<std::string>& argv,
-                                        const std::map<std::string, std::string>& env,
-                                        const std::string& outputPath, std::string& error);
+                                        const std::map<std::string, std::string>& env, const std::string& outputPath,
+                                        std::string& error);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -44,13 +44,19 @@ private:
     std::optional<int> status_;
 };
 
-// jackd --no-realtime -n <unique name> -d dummy: clients of this process and
-// of its children reach it through JACK_DEFAULT_SERVER, set here.
+// jackd --no-realtime -n <name> -d dummy: clients of this process and of its
+// children reach it through JACK_DEFAULT_SERVER, set here.
+//
+// JACK keeps every server in a machine-wide table of a few entries, and frees
+// the entry of a server that died without stopping only when a server of the
+// same name starts. So the names come from a small set, "veltrosa-probe-N",
+// each held by one process at a time through a lock file: concurrent tests
+// get different names, later ones reuse them.
 class PrivateServer {
 public:
     // Waits until a client can connect; null with the reason otherwise.
     static std::unique_ptr<PrivateServer> start(int rate, int period, std::string& error);
-    ~PrivateServer() { stop(); }
+    ~PrivateServer();
     void stop();
     Child& process() { return *jackd_; }
     const std::string& name() const { return name_; }
@@ -58,6 +64,7 @@ public:
 private:
     std::unique_ptr<Child> jackd_;
     std::string name_;
+    int lock_ = -1;  // the name's lock file, held while the server may run
 };
 
 // True once a port of that full name exists (polls for up to `limit`).
