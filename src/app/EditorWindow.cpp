@@ -53,7 +53,13 @@ double displayScale(Display* display) {
     return std::isfinite(scale) && scale >= 0.5 && scale <= 4.0 ? scale : 1.0;
 }
 
+// Xlib's default reports a lost connection in several lines and exits; the
+// program says it in one and quits as usual, saving what it should.
+int quietIoError(Display*) { return 0; }
+
 }  // namespace
+
+void EditorWindow::connectionLost(Display*, void* self) { static_cast<EditorWindow*>(self)->lost_ = true; }
 
 bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::string& error) {
     close();
@@ -62,6 +68,9 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
         error = "cannot open the X display";
         return false;
     }
+    lost_ = false;
+    XSetIOErrorHandler(quietIoError);
+    XSetIOErrorExitHandler(display_, &EditorWindow::connectionLost, this);
     try {
         editor_ = std::make_unique<Editor>(&parameters);
     } catch (const std::exception& e) {
@@ -109,11 +118,11 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
 }
 
 bool EditorWindow::idle() {
-    if (display_ == nullptr)
+    if (display_ == nullptr || lost_)
         return false;
     editor_->idle();
     bool open = true;
-    while (XPending(display_) > 0) {
+    while (!lost_ && XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
         if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_)
@@ -123,7 +132,7 @@ bool EditorWindow::idle() {
             open = false;
         }
     }
-    return open;
+    return open && !lost_;
 }
 
 void EditorWindow::close() {
@@ -135,7 +144,7 @@ void EditorWindow::close() {
         editor_->close();
     editor_.reset();
     if (display_ != nullptr) {
-        if (window_ != 0)
+        if (window_ != 0 && !lost_)
             XDestroyWindow(display_, window_);
         XCloseDisplay(display_);
     }

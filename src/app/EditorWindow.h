@@ -46,14 +46,18 @@ public:
     // editor cannot be built. scale <= 0: from the X server's Xft.dpi.
     bool open(StandaloneParameters& parameters, double scale, std::string& error);
     // One turn of the user-interface loop: the editor's events, then ours.
-    // False once the user closed the window.
+    // False once the user closed the window or the display went away.
     bool idle();
     void close();
+    bool displayLost() const { return lost_; }
 
 private:
+    static void connectionLost(Display* display, void* self);
+
     Display* display_ = nullptr;
     Window window_ = 0;
     Atom deleteWindow_ = 0;
+    bool lost_ = false;  // the X server went away: the connection is dead
     std::unique_ptr<Editor> editor_;
     StandaloneParameters* parameters_ = nullptr;
 };

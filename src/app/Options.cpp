@@ -150,7 +150,7 @@ with its editor in a window of its own.
 Ports: NAME:midi_in, NAME:out_left, NAME:out_right.
 
 Exit status:
-  0  quit by the user (window closed, Ctrl-C, SIGTERM)
+  0  quit by the user (window closed, Ctrl-C, SIGTERM) or the display gone
   1  any other failure
   2  invalid command line or unknown preset
   3  no JACK server running

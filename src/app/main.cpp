@@ -147,6 +147,8 @@ int run(int argc, char** argv) {
     const bool serverGone = jack.serverGone();
     if (serverGone)
         say("the JACK server went away");
+    else if (window.displayLost())
+        say("the X display went away");
     window.close();
     alsa.close();
     jack.close();
