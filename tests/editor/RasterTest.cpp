@@ -1,6 +1,5 @@
 // What the editor looks like: pixels of the headless raster window, the
 // font's fit in every box, and the editor picture for documentation.
-#include "DrawingCaches.h"
 #include "EditorTestSupport.h"
 
 #include <cairo.h>
