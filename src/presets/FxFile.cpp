@@ -57,8 +57,8 @@ public:
     bool has(std::size_t at, std::size_t n, const char* what) {
         if (at <= bytes_.size() && n <= bytes_.size() - at)
             return true;
-        error_ = "truncated: " + std::string(what) + " needs bytes " + std::to_string(at) + ".." +
-                 std::to_string(at + n) + ", the file has " + std::to_string(bytes_.size());
+        error_ = "truncated: " + std::string(what) + " ends at byte " + std::to_string(at + n) +
+                 ", but the file has only " + std::to_string(bytes_.size());
         return false;
     }
     int32_t int32(std::size_t at) const {
