@@ -57,8 +57,8 @@ public:
     bool has(std::size_t at, std::size_t n, const char* what) {
         if (at <= bytes_.size() && n <= bytes_.size() - at)
             return true;
-        error_ = "truncated: " + std::string(what) + " ends at byte " + std::to_string(at + n) +
-                 ", but the file has only " + std::to_string(bytes_.size());
+        error_ = "truncated: the file has " + std::to_string(bytes_.size()) + " bytes, " + std::string(what) +
+                 " needs " + std::to_string(at + n);
         return false;
     }
     int32_t int32(std::size_t at) const {
@@ -101,13 +101,19 @@ public:
         if (int32(at) != kRoot)
             return fail(std::string(what) + " does not start with 'CcnK'");
         const int32_t size = int32(at + 4);
-        if (size < 0 || !has(at + 8, static_cast<std::size_t>(size), what))
-            return false;
-        end = at + 8 + static_cast<std::size_t>(size);
+        if (size < 0)
+            return fail(std::string(what) + " has a negative size (" + std::to_string(size) + ")");
+        const std::size_t total = at + 8 + static_cast<std::size_t>(size);
+        if (total > bytes_.size())
+            return fail("truncated: the file has " + std::to_string(bytes_.size()) + " bytes, " +
+                        (at == 0 ? "its header says " + std::to_string(total)
+                                 : std::string(what) + " ends at byte " + std::to_string(total)));
+        end = total;
         return true;
     }
 
-    bool program(std::size_t at, FxFile& file, const std::string& what, std::size_t& end) {
+    // A program record; one of a bank must be for the bank's plug-in.
+    bool program(std::size_t at, FxFile& file, bool inBank, const std::string& what, std::size_t& end) {
         if (!root(at, what.c_str(), end) || !has(at, kFxpHeaderSize, what.c_str()))
             return false;
         const int32_t magic = int32(at + 8);
@@ -119,7 +125,7 @@ public:
         program.name = name(at + 28);
         if (!chunk(at + 56, end, what + "'s chunk", program.chunk))
             return false;
-        if (file.programs.empty()) {
+        if (!inBank) {
             file.pluginId = int32(at + 16);
             file.pluginVersion = int32(at + 20);
         } else if (int32(at + 16) != file.pluginId) {
@@ -137,7 +143,7 @@ public:
         const int32_t magic = int32(8);
         if (magic == kChunkProgram || magic == kParameterProgram) {
             file.kind = FxKind::Program;
-            return program(0, file, "the program", end);
+            return program(0, file, false, "the program", end);
         }
         if (magic != kProgramBank && magic != kChunkBank)
             return fail("the file is a '" + idText(magic) + "' record, neither a program nor a bank");
@@ -159,17 +165,15 @@ public:
         file.kind = FxKind::ProgramBank;
         if (count < 1)
             return fail("the bank holds " + std::to_string(count) + " programs");
-        const int32_t id = file.pluginId;
         std::size_t at = kFxbHeaderSize;
         for (int32_t i = 0; i < count; ++i) {
             std::size_t next = 0;
-            if (!program(at, file, "program " + std::to_string(i), next))
+            if (!program(at, file, true, "program " + std::to_string(i), next))
                 return false;
             if (next > end)
                 return fail("program " + std::to_string(i) + " runs past the bank's end");
             at = next;
         }
-        file.pluginId = id;
         return true;
     }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
