@@ -97,6 +97,61 @@ TEST(PresetFiles, MatchThePublishedLayoutAndReadBack) {
     EXPECT_EQ(file.programs[0].chunk, a);
 }
 
+// A preset in the text format with every key; `skip` leaves one key out.
+std::string presetText(const char* name, const std::string& skip = "") {
+    std::string text = std::string("[") + name + "]\nabout = a test\n";
+    if (skip != "harmonics") {
+        text += "harmonics = 0.5";
+        for (int i = 1; i < 32; ++i)
+            text += i == 16 ? "\n   0" : " 0";  // an indented line continues the list
+        text += "\n";
+    }
+    const char* keys[] = {"bandwidth", "filter-attack", "filter-decay", "filter-sustain", "filter-release",
+                          "filter-env-depth", "cutoff", "resonance", "filter-velocity", "amp-attack",
+                          "amp-decay", "amp-sustain", "amp-release", "amp-velocity", "volume"};
+    int n = 0;
+    for (const char* key : keys)
+        if (key != skip)
+            text += std::string(key) + " = 0." + std::to_string(++n) + "  # comment\n";
+    return text;
+}
+
+TEST(PresetText, KeysLandOnTheirParametersAndMistakesNameTheirLine) {
+    std::string error;
+    const auto bank = parseBank("# a bank\n\n" + presetText("One") + presetText("Two"), error);
+    ASSERT_TRUE(bank) << error;
+    ASSERT_EQ(bank->size(), 2u);
+    const Preset& one = (*bank)[0];
+    EXPECT_EQ(one.name, "One");
+    EXPECT_EQ(one.about, "a test");
+    EXPECT_EQ(one.values[0], 0.5f);
+    EXPECT_EQ(one.values[31], 0.0f);
+    EXPECT_EQ(one.values[32], 0.1f);  // bandwidth
+    EXPECT_EQ(one.values[33], 0.0f);  // Update: never in a preset
+    EXPECT_EQ(one.values[34], 0.2f);  // filter attack
+    EXPECT_EQ(one.values[39], 0.7f);  // cutoff
+    EXPECT_EQ(one.values[42], 0.10f); // amp attack
+    EXPECT_EQ(one.values[47], 0.15f); // volume
+    EXPECT_EQ(fileName(one), "one");
+    EXPECT_EQ(findPreset(*bank, "TWO"), &(*bank)[1]);
+
+    const std::pair<std::string, const char*> mistakes[] = {
+        {presetText("A", "cutoff"), "line 1: [A] lacks 'cutoff'"},
+        {"volume = 0.5\n", "line 1: a value before the first [Name]"},
+        {presetText("A") + "cutoff = 0.3\n", "'cutoff' given twice"},
+        {presetText("A") + "wobble = 1\n", "unknown key 'wobble'"},
+        {presetText("A") + presetText("a"), "repeats the name of [A]"},
+        {"[A]\nharmonics = 1 1\nbandwidth = 1\n", "line 2: 'harmonics' takes 32 values, not 2"},
+        {"[A]\nvolume = 1.5\n", "line 2: value 1.5 lies outside 0..1"},
+        {"[A]\nvolume = loud\n", "line 2: 'loud' is not a number"},
+        {"[A name far too long for a program]\n", "1 to 24 characters"},
+    };
+    for (const auto& [text, message] : mistakes) {
+        EXPECT_FALSE(parseBank(text, error)) << text;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+}
+
 // Level of harmonic h of a note, from one long FFT of the output.
 struct NoteSpectrum {
     std::vector<float> power;  // per bin
