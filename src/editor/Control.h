@@ -15,6 +15,7 @@
 namespace veltrosa {
 
 class OwlGui;
+class ParameterHost;
 
 class Control {
 public:
@@ -50,9 +51,11 @@ public:
     bool pressed = false;
 
 protected:
-    // Hands a value the user chose to the owner's effect: automated (the host
-    // hears of it) or plain, by `automate`.
-    void sendToEffect(float v);
+    // The owner's parameter host, or null.
+    ParameterHost* host() const;
+    // Hands a value the user chose to the parameter host, recorded as
+    // automation or not by `automate`.
+    void sendToHost(float v);
 };
 
 }  // namespace veltrosa

@@ -1,43 +1,33 @@
-// The editor interface the effect talks to. The effect owns one editor for its
+// The editor interface every edge talks to. The edge owns one editor for its
 // whole life; the host only opens and closes its window.
+//
+// Threads: user-interface thread.
 #pragma once
 
-#include "frame/vst2.h"
+#include "editor/platform/Surface.h"
 
 namespace veltrosa {
 
-class EffectBase;
-
 class EditorBase {
 public:
-    explicit EditorBase(EffectBase* effect) : ownerEffect(effect) {}
+    EditorBase() = default;
     virtual ~EditorBase() = default;
     EditorBase(const EditorBase&) = delete;
     EditorBase& operator=(const EditorBase&) = delete;
 
-    virtual EffectBase* getEffect() { return ownerEffect; }
-    // User-interface thread, effEditGetRect: stores the editor's rectangle.
-    virtual bool getRect(vst2::ERect** rect) {
-        *rect = nullptr;
-        return false;
-    }
-    // User-interface thread, effEditOpen: parent is the host's window handle.
+    // The editor's client rectangle; false when there is none.
+    virtual bool getRect(Rect& /*rect*/) { return false; }
+    // parent is the host's window handle.
     virtual bool open(void* parent) {
         parentWindow = parent;
         return false;
     }
-    // User-interface thread, effEditClose.
     virtual void close() { parentWindow = nullptr; }
     virtual bool isOpen() { return parentWindow != nullptr; }
-    // User-interface thread, effEditIdle.
+    // Pumps the window's pending messages.
     virtual void idle() {}
-    virtual bool keyDown(vst2::VstKeyCode& /*key*/) { return false; }
-    virtual bool keyUp(vst2::VstKeyCode& /*key*/) { return false; }
-    virtual bool wheel(float /*distance*/) { return false; }
-    virtual bool setKnobMode(int32_t /*mode*/) { return false; }
 
 protected:
-    EffectBase* ownerEffect;    // not owned
     void* parentWindow = nullptr;  // the host's window while open
 };
 

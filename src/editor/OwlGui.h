@@ -13,6 +13,7 @@
 
 #include "editor/Control.h"
 #include "editor/EditorBase.h"
+#include "editor/ParameterHost.h"
 #include "editor/platform/WindowLayer.h"
 
 namespace veltrosa {
@@ -21,11 +22,16 @@ class OwlGui : public EditorBase, public WindowMessageSink {
 public:
     using WindowLayerFactory = std::function<std::unique_ptr<WindowLayer>()>;
 
-    OwlGui(EffectBase* effect, int32_t w, int32_t h);
+    // parameters: not owned; outlives the editor.
+    OwlGui(ParameterHost* parameters, int32_t w, int32_t h);
     // Closes the window if still open, then deletes the controls in list order.
     ~OwlGui() override;
 
-    bool getRect(vst2::ERect** out) override;
+    // The window's size in pixels: the client size times the scale.
+    bool getRect(Rect& out) override;
+    // Window pixels per client unit for windows opened from now on (see
+    // WindowLayer::setScale); the layout and hit-testing stay in client units.
+    void setScale(double factor) { scale_ = factor; }
     // A null parent is refused (answers false, changes nothing); otherwise
     // answers true even when the window layer refuses to create a window.
     bool open(void* parent) override;
@@ -38,7 +44,7 @@ public:
 
     // Any thread: pushes a parameter's value to the controls bound to it.
     void parameterChanged(int32_t index, float v);
-    // Gives every control its parameter's current value from the effect.
+    // Gives every control its parameter's current value from the host.
     void refreshControls();
 
     Control* findControlAt(int32_t px, int32_t py);
@@ -51,14 +57,15 @@ public:
 
     // Replaces the platform's layer for windows opened from now on (tests run
     // a headless raster window this way).
-    void setWindowLayerFactory(WindowLayerFactory factory) { layerFactory = std::move(factory); }
+    void setWindowLayerFactory(WindowLayerFactory factory) { layerFactory_ = std::move(factory); }
     WindowLayer* windowLayer() { return window.get(); }
     const std::vector<std::unique_ptr<Control>>& controlList() const { return controls; }
+    ParameterHost* parameterHost() const { return parameters_; }
     Control* hoveredControl() const { return hovered; }
     Control* capturedControl() const { return captured; }
 
 protected:
-    vst2::ERect rect;
+    ParameterHost* parameters_;  // not owned
     Rect clientRect;
     std::unique_ptr<WindowLayer> window;
     Colour foreground{0, 0, 0};
@@ -75,10 +82,11 @@ private:
     void leftButtonUp(int32_t px, int32_t py);
     void mouseWheel(int32_t screenX, int32_t screenY, int32_t delta);
 
-    WindowLayerFactory layerFactory = createWindowLayer;
-    int32_t wheelRemainder = 0;        // sub-notch wheel travel not yet turned into a step
-    Control* wheelTarget = nullptr;    // the control that travel was over
-    int32_t lastX = 0, lastY = 0;  // last pointer position, for ending a capture on close
+    WindowLayerFactory layerFactory_ = createWindowLayer;
+    double scale_ = 1.0;
+    int32_t wheelRemainder_ = 0;        // sub-notch wheel travel not yet turned into a step
+    Control* wheelTarget_ = nullptr;    // the control that travel was over
+    int32_t lastX_ = 0, lastY_ = 0;  // last pointer position, for ending a capture on close
 };
 
 }  // namespace veltrosa

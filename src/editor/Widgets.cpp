@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "editor/OwlGui.h"
-#include "frame/EffectBase.h"
 
 namespace veltrosa {
 
@@ -47,10 +46,21 @@ void ValueControl::setValue(float v, bool notify) {
         return;
     value = v;
     if (notify)
-        sendToEffect(v);
+        sendToHost(v);
     dirty = true;
 }
 
+
+void ValueControl::beginGesture() {
+    if (ParameterHost* parameters = host())
+        parameters->beginGesture(paramIndex);
+}
+
+void ValueControl::onCaptureEnd(int32_t px, int32_t py) {
+    PointerControl::onCaptureEnd(px, py);
+    if (ParameterHost* parameters = host())
+        parameters->endGesture(paramIndex);
+}
 
 void ValueControl::dragTo(float n) {
     if (thousandth(n) != thousandth(value))
@@ -62,6 +72,7 @@ void ValueControl::dragTo(float n) {
 Slider::Slider(int32_t left, int32_t top, int32_t w, int32_t h) : ValueControl(left, top, w, h) { value = 0.5f; }
 
 void Slider::onMouseDown(int32_t, int32_t, int32_t py) {
+    beginGesture();
     pressed = true;
     dirty = true;
     setValue(1.0f - static_cast<float>(py - y) / static_cast<float>(height), true);
@@ -88,6 +99,7 @@ void Slider::draw(Surface& surface, Colour fg, Colour controlBg) {
 // ---- ValueBox
 
 void ValueBox::onMouseDown(int32_t, int32_t, int32_t py) {
+    beginGesture();
     pressed = true;
     lastY = py;
 }
@@ -100,7 +112,10 @@ void ValueBox::onMouseDrag(int32_t, int32_t py) {
 }
 
 void ValueBox::onWheel(int32_t direction) {
+    beginGesture();
     setValue(clampUnit(value + static_cast<float>(direction) * 0.01f), true);
+    if (ParameterHost* parameters = host())
+        parameters->endGesture(paramIndex);
 }
 
 std::string ValueBox::text() {
@@ -125,7 +140,7 @@ void Button::onMouseDown(int32_t, int32_t, int32_t) {
 }
 
 void Button::onMouseUp(int32_t, int32_t, int32_t) {
-    sendToEffect(1.0f);
+    sendToHost(1.0f);
     pressed = false;
     hover = false;
     dirty = true;
@@ -152,13 +167,8 @@ void Label::draw(Surface& surface, Colour fg, Colour controlBg) {
 // ---- NameLabel
 
 std::string NameLabel::text() {
-    EffectBase* effect = owner != nullptr ? owner->getEffect() : nullptr;
-    if (effect == nullptr)
-        return "N/A";
-    char name[65] = {};
-    effect->getParameterName(paramIndex, name);
-    name[64] = '\0';
-    return name;
+    ParameterHost* parameters = host();
+    return parameters != nullptr ? parameters->parameterName(paramIndex) : "N/A";
 }
 
 void NameLabel::draw(Surface& surface, Colour fg, Colour controlBg) {

@@ -23,14 +23,17 @@ public:
     void onCaptureEnd(int32_t px, int32_t py) override;
 };
 
-// Slider and ValueBox: clamp, store, then tell the effect when notify is set.
+// Slider and ValueBox: clamp, store, then tell the host when notify is set.
+// A press starts a gesture that the end of the capture ends.
 class ValueControl : public PointerControl {
 public:
     using PointerControl::PointerControl;
     void setValue(float v, bool notify) override;
     float getValue() override { return value; }
+    void onCaptureEnd(int32_t px, int32_t py) override;
 
 protected:
+    void beginGesture();
     // Sends n when it lands in another thousandth than the current value, so
     // small pointer movements do not flood the host.
     void dragTo(float n);
@@ -84,7 +87,7 @@ public:
     std::string text;
 };
 
-// A dark box showing its parameter's name, asked of the effect at every draw.
+// A dark box showing its parameter's name, asked of the host at every draw.
 class NameLabel : public Control {
 public:
     using Control::Control;

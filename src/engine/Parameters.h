@@ -1,5 +1,6 @@
-// The instrument's 48 parameters: their indices and the defaults a new engine
-// starts from. Values are raw 0..1 floats, mapped where they are used.
+// The instrument's 48 parameters, each written once: index, names, symbol,
+// default and group. Every edge, the engine's defaults and the editor layout
+// read this table. Values are raw 0..1 floats, mapped where they are used.
 #pragma once
 
 #include <array>
@@ -10,7 +11,7 @@
 namespace veltrosa {
 
 constexpr int32_t kNumParams = 48;
-constexpr int32_t kNumHarmonics = 32;      // indices 0..31
+constexpr int32_t kNumHarmonics = 32;           // indices 0..31
 constexpr int32_t kAllParametersChanged = 100;  // parameterChanged code: everything changed
 
 enum Param : int32_t {
@@ -32,17 +33,72 @@ enum Param : int32_t {
     kParamVolume = 47,
 };
 
-// Bit patterns, so that every default is exactly the float a saved chunk holds.
-constexpr std::array<uint32_t, kNumParams> kDefaultParamBits = {
-    0x3F800000, 0x3F800000, 0x00000000, 0x3F111117, 0x3F111117, 0x00000000, 0x00000000, 0x00000000,  // 0-7
-    0x00000000, 0x3F333333, 0x3F2EEEE9, 0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x00000000,  // 8-15
-    0x3F6AAAB0, 0x3F666666, 0x00000000, 0x00000000, 0x00000000, 0x00000000, 0x3F22221D, 0x3EDDDDD3,  // 16-23
-    0x00000000, 0x00000000, 0x3E888894, 0x3E6EEED9, 0x00000000, 0x00000000, 0x00000000, 0x00000000,  // 24-31
-    0x3F800000, 0x00000000, 0x3EA147AE, 0x3F0F5C29, 0x3D99999A, 0x3F15C28F, 0x3EB33333, 0x3D3851EC,  // 32-39
-    0x00000000, 0x3C23D70A, 0x3D3851EC, 0x3F1AE148, 0x3F133333, 0x3F170A3D, 0x3C23D70A, 0x3E1EB852,  // 40-47
+enum class ParamGroup : int32_t { Harmonics, Bandwidth, Filter, Amplifier };
+
+struct ParamInfo {
+    const char* shortName;  // the VST 2 name: at most 8 characters
+    const char* name;       // descriptive, for formats that show more
+    const char* symbol;     // LV2 port symbol: C identifier, unique
+    uint32_t defaultBits;   // bit pattern, so a default is exactly the float a saved chunk holds
+    ParamGroup group;
 };
 
-constexpr float defaultParam(int32_t index) { return std::bit_cast<float>(kDefaultParamBits[static_cast<std::size_t>(index)]); }
+// clang-format off
+constexpr std::array<ParamInfo, kNumParams> kParams = {{
+    {"Harmo", "Harmonic 1", "harmonic_1", 0x3F800000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 2", "harmonic_2", 0x3F800000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 3", "harmonic_3", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 4", "harmonic_4", 0x3F111117, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 5", "harmonic_5", 0x3F111117, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 6", "harmonic_6", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 7", "harmonic_7", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 8", "harmonic_8", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 9", "harmonic_9", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 10", "harmonic_10", 0x3F333333, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 11", "harmonic_11", 0x3F2EEEE9, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 12", "harmonic_12", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 13", "harmonic_13", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 14", "harmonic_14", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 15", "harmonic_15", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 16", "harmonic_16", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 17", "harmonic_17", 0x3F6AAAB0, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 18", "harmonic_18", 0x3F666666, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 19", "harmonic_19", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 20", "harmonic_20", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 21", "harmonic_21", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 22", "harmonic_22", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 23", "harmonic_23", 0x3F22221D, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 24", "harmonic_24", 0x3EDDDDD3, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 25", "harmonic_25", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 26", "harmonic_26", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 27", "harmonic_27", 0x3E888894, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 28", "harmonic_28", 0x3E6EEED9, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 29", "harmonic_29", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 30", "harmonic_30", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 31", "harmonic_31", 0x00000000, ParamGroup::Harmonics},
+    {"Harmo", "Harmonic 32", "harmonic_32", 0x00000000, ParamGroup::Harmonics},
+    {"BandW", "Bandwidth", "bandwidth", 0x3F800000, ParamGroup::Bandwidth},
+    {"Update", "Update", "update", 0x00000000, ParamGroup::Bandwidth},
+    {"Attack", "Filter attack", "filter_attack", 0x3EA147AE, ParamGroup::Filter},
+    {"Decay", "Filter decay", "filter_decay", 0x3F0F5C29, ParamGroup::Filter},
+    {"Sustain", "Filter sustain", "filter_sustain", 0x3D99999A, ParamGroup::Filter},
+    {"Release", "Filter release", "filter_release", 0x3F15C28F, ParamGroup::Filter},
+    {"Env Dpth", "Filter envelope depth", "filter_env_depth", 0x3EB33333, ParamGroup::Filter},
+    {"Cut", "Filter cutoff", "cutoff", 0x3D3851EC, ParamGroup::Filter},
+    {"Res", "Filter resonance", "resonance", 0x00000000, ParamGroup::Filter},
+    {"Flt Vel", "Filter velocity", "filter_velocity", 0x3C23D70A, ParamGroup::Filter},
+    {"Attack", "Amp attack", "amp_attack", 0x3D3851EC, ParamGroup::Amplifier},
+    {"Decay", "Amp decay", "amp_decay", 0x3F1AE148, ParamGroup::Amplifier},
+    {"Sustain", "Amp sustain", "amp_sustain", 0x3F133333, ParamGroup::Amplifier},
+    {"Release", "Amp release", "amp_release", 0x3F170A3D, ParamGroup::Amplifier},
+    {"Amp Vel", "Amp velocity", "amp_velocity", 0x3C23D70A, ParamGroup::Amplifier},
+    {"Volume", "Volume", "volume", 0x3E1EB852, ParamGroup::Amplifier},
+}};
+// clang-format on
+
+constexpr float defaultParam(int32_t index) {
+    return std::bit_cast<float>(kParams[static_cast<std::size_t>(index)].defaultBits);
+}
 
 // One value of a live parameter array, as any thread may read it while
 // another writes (the array is the engine's; see EngineBase).

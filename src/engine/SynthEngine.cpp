@@ -75,9 +75,13 @@ void SynthEngine::setSampleRate(double rate) {
 
 void SynthEngine::parameterChanged(int32_t index) {
     if ((index == kParamUpdate && param(kParamUpdate) > 0.9f) || index == kAllParametersChanged) {
-        wavetable_->generate();  // on failure the previous table stays
+        regenerate();  // on failure the previous table stays
         setParam(kParamUpdate, 0.0f);
     }
+    updateVoices(index);
+}
+
+void SynthEngine::updateVoices(int32_t index) {
     for (auto& v : voices_)
         v->parameterChanged(index);
 }

@@ -27,6 +27,12 @@ public:
     // Parameter thread. Also regenerates the wavetable for "Update" and 100.
     void setSampleRate(double rate) override;
     void parameterChanged(int32_t index) override;
+    // Any thread, real-time safe: the voices follow a changed parameter
+    // (index as for parameterChanged); no table is built.
+    void updateVoices(int32_t index);
+    // Never the audio thread: builds a table from the current parameters for
+    // the audio thread to adopt at its next block. False without memory.
+    bool regenerate() noexcept { return wavetable_->generate(); }
 
     // Audio thread, real-time safe (render allocates only to grow its scratch
     // buffers for a block longer than any before).

@@ -83,14 +83,6 @@ float VSTCALL getParameterCallback(vst2::AEffect* record, int32_t index) {
     return 0.0f;
 }
 
-// The modifier of a key event arrives as a float; anything a host may send
-// (NaN, huge values) must convert without undefined behaviour.
-unsigned char lowByteOfTruncated(float value) {
-    if (!std::isfinite(value) || std::fabs(value) >= 2147483648.0f)
-        return 0;
-    return static_cast<unsigned char>(static_cast<int32_t>(value) & 0xFF);
-}
-
 }  // namespace
 
 EffectBase* effectFromRecord(vst2::AEffect* record) {
@@ -131,6 +123,35 @@ EffectBase::~EffectBase() {
 void EffectBase::resume() {
     if (effect.flags & vst2::effFlagsIsSynth || canDo("receiveVstMidiEvent") == 1)
         wantEvents(1);
+}
+
+float EffectParameters::parameterValue(int32_t index) { return effect.getParameter(index); }
+
+void EffectParameters::setParameterFromUi(int32_t index, float value, bool record) {
+    if (record)
+        effect.setParameterAutomated(index, value);
+    else
+        effect.setParameter(index, value);
+}
+
+std::string EffectParameters::parameterName(int32_t index) {
+    char name[65] = {};
+    effect.getParameterName(index, name);
+    name[64] = '\0';
+    return name;
+}
+
+// The toolkit's client rectangle as the record's (top, left, bottom, right).
+bool EffectBase::editorRectangle(vst2::ERect** out) {
+    Rect rect;
+    if (!editor->getRect(rect)) {
+        *out = nullptr;
+        return false;
+    }
+    editorRect = {static_cast<int16_t>(rect.top), static_cast<int16_t>(rect.left), static_cast<int16_t>(rect.bottom),
+                  static_cast<int16_t>(rect.right)};
+    *out = &editorRect;
+    return true;
 }
 
 void EffectBase::setParameterAutomated(int32_t index, float value) {
@@ -435,7 +456,7 @@ intptr_t EffectBase::dispatchCore(int32_t opcode, int32_t index, intptr_t value,
     case effEditGetRect:
         if (editor == nullptr || ptr == nullptr)
             return 0;
-        return editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+        return editorRectangle(static_cast<ERect**>(ptr)) ? 1 : 0;
     case effEditOpen:
         return editor != nullptr && editor->open(ptr) ? 1 : 0;
     case effEditClose:
@@ -522,18 +543,8 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
         return getVstVersion();
     case effEditKeyDown:
     case effEditKeyUp:
-        if (editor != nullptr) {
-            VstKeyCode key{index, static_cast<unsigned char>(value & 0xFF), lowByteOfTruncated(opt)};
-            if (opcode == effEditKeyDown)
-                editor->keyDown(key);
-            else
-                editor->keyUp(key);
-        }
-        return 0;
     case effSetEditKnobMode:
-        if (editor != nullptr)
-            editor->setKnobMode(static_cast<int32_t>(value));
-        return 0;
+        return 0;  // the editor takes no keys and has no knobs
     case effGetMidiProgramName:
         return ptr != nullptr ? getMidiProgramName(index, static_cast<MidiProgramName*>(ptr)) : 0;
     case effGetCurrentMidiProgram:

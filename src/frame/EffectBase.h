@@ -7,12 +7,29 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "editor/ParameterHost.h"
 #include "frame/vst2.h"
 
 namespace veltrosa {
 
 class EditorBase;
+class EffectBase;
+
+// The editor's parameter seam over an effect: a value the user chooses goes
+// through setParameterAutomated (or setParameter when it is not to be
+// recorded), names are the effect's own. The editor sends no gestures.
+class EffectParameters final : public ParameterHost {
+public:
+    explicit EffectParameters(EffectBase& owner) : effect(owner) {}
+    float parameterValue(int32_t index) override;
+    void setParameterFromUi(int32_t index, float value, bool record) override;
+    std::string parameterName(int32_t index) override;
+
+private:
+    EffectBase& effect;
+};
 
 class EffectBase {
 public:
@@ -22,8 +39,8 @@ public:
     EffectBase(const EffectBase&) = delete;
     EffectBase& operator=(const EffectBase&) = delete;
 
-    // ---- Core group. The slot order below is the class's contract with its
-    // subclasses; keep new operations after it.
+    // ---- Core group: the operations the dispatcher and the record's
+    // callbacks forward to.
     virtual intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
     virtual void open() {}
     virtual void close() {}
@@ -46,9 +63,7 @@ public:
     virtual int32_t getChunk(void** /*data*/, bool /*isPreset*/) { return 0; }
     virtual int32_t setChunk(void* /*data*/, int32_t /*byteSize*/, bool /*isPreset*/) { return 0; }
 
-    // ---- Everything after the core group, in a fixed slot order that
-    // subclasses compiled against this class rely on: add nothing in between,
-    // append new operations at the end.
+    // ---- Everything after the core group.
     //
     // Setup and record flags; parameter thread, usually from a constructor.
     virtual void setUniqueID(int32_t id) { effect.uniqueID = id; }
@@ -243,6 +258,7 @@ protected:
 
     vst2::HostCallback audioMaster;  // never changed
     EditorBase* editor = nullptr;    // owned
+    EffectParameters editorParameters{*this};  // what the editor reads and sets through
     float sampleRate = 44100.0f;
     int32_t blockSize = 1024;
     int32_t numPrograms;
@@ -251,6 +267,8 @@ protected:
     vst2::AEffect effect;
 
 private:
+    bool editorRectangle(vst2::ERect** out);
+    vst2::ERect editorRect{};  // effEditGetRect's answer, stable while the effect lives
     // One call to the host with this effect's record, or the fallback when
     // no host callback is stored.
     intptr_t sendToHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt, intptr_t fallback);

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "editor/Editor.h"
+#include "ui/Editor.h"
+#include "engine/Midi.h"
 #include "frame/Text.h"
 
 namespace veltrosa {
@@ -21,27 +22,7 @@ constexpr std::size_t kProgramNameLength = 24;
 constexpr std::size_t kEffectNameLength = 32;
 constexpr std::size_t kVendorLength = 64;
 
-constexpr const char* kUpperNames[kNumParams - kNumHarmonics] = {
-    "BandW", "Update", "Attack", "Decay", "Sustain", "Release", "Env Dpth", "Cut",
-    "Res",   "Flt Vel", "Attack", "Decay", "Sustain", "Release", "Amp Vel", "Volume",
-};
-
-std::array<float, 128> computeNoteFrequencies() {
-    std::array<float, 128> table{};
-    double x = 8.175798915636872;
-    for (float& entry : table) {
-        entry = static_cast<float>(x);
-        x *= 1.059463094359;
-    }
-    return table;
-}
-
 }  // namespace
-
-const std::array<float, 128>& noteFrequencyTable() {
-    static const std::array<float, 128> table = computeNoteFrequencies();
-    return table;
-}
 
 Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams) {
     setNumInputs(0);
@@ -52,7 +33,7 @@ Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams
     engine = new SynthEngine();
     // Without an editor the instrument still plays; the host just sees none.
     try {
-        editor = new Editor(this);
+        editor = new Editor(&editorParameters);
     } catch (...) {
         editor = nullptr;
     }
@@ -101,10 +82,9 @@ void Instrument::getParameterLabel(int32_t, char* label) { copyText(label, "Ynk"
 void Instrument::getParameterDisplay(int32_t, char*) {}
 
 void Instrument::getParameterName(int32_t index, char* text) {
-    if (index < kNumHarmonics)
-        copyText(text, "Harmo", kNameLength);
-    else if (index < kNumParams)
-        copyText(text, kUpperNames[index - kNumHarmonics], kNameLength);
+    // Below the table counts as a harmonic, as it always has.
+    if (index < kNumParams)
+        copyText(text, kParams[static_cast<std::size_t>(std::max(index, 0))].shortName, kNameLength);
 }
 
 int32_t Instrument::getChunk(void** data, bool) {
@@ -157,7 +137,6 @@ int32_t Instrument::canDo(const char* text) {
 int32_t Instrument::processEvents(vst2::VstEvents* events) {
     if (events == nullptr)
         return 1;
-    const auto& frequencies = noteFrequencyTable();
     // The list is declared with two entries but the host allocates numEvents:
     // index through the decayed pointer, not the declared array.
     vst2::VstEvent* const* list = events->events;
@@ -166,21 +145,8 @@ int32_t Instrument::processEvents(vst2::VstEvents* events) {
         if (event == nullptr || event->type != vst2::kVstMidiType)
             continue;
         const auto* midi = reinterpret_cast<const vst2::VstMidiEvent*>(event);
-        const int status = static_cast<unsigned char>(midi->midiData[0]) & 0xF0;
-        const int data1 = static_cast<unsigned char>(midi->midiData[1]) & 0x7F;
-        const int data2 = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
-        if (status == 0x90 || status == 0x80) {
-            const int32_t note = data1 - 12;
-            if (note < 0)
-                continue;  // keys 0..11 have no frequency: never started, so never released
-            const int32_t offset = clampOffset(midi->deltaFrames);
-            if (status == 0x80 || data2 == 0)
-                engine->noteOff(note, offset);
-            else
-                engine->noteOn(note, frequencies[static_cast<std::size_t>(note)], data2, offset);
-        } else if (status == 0xB0 && (midi->midiData[1] == 123 || midi->midiData[1] == 126)) {
-            engine->silenceAll();
-        }
+        const auto byte = [midi](int k) { return static_cast<uint8_t>(midi->midiData[k]); };
+        playMidi(*engine, byte(0), byte(1), byte(2), clampOffset(midi->deltaFrames));
     }
     return 1;
 }

@@ -7,15 +7,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/Midi.h"
 #include "engine/SynthEngine.h"
 #include "frame/EffectBase.h"
 
 namespace veltrosa {
 
 class Editor;
-
-// Frequencies in Hz of MIDI keys 0..127, filled once per process.
-const std::array<float, 128>& noteFrequencyTable();
 
 class Instrument : public EffectBase {
 public:

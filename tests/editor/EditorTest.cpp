@@ -9,7 +9,7 @@
 #include <thread>
 #include <typeinfo>
 
-#include "editor/Editor.h"
+#include "ui/Editor.h"
 #include "editor/Widgets.h"
 #include "engine/Parameters.h"
 #include "instrument/Instrument.h"
@@ -79,6 +79,9 @@ TEST(EditorThroughHost, RectBeforeOpenThenOpenAndCloseThroughTheDispatcher) {
         EXPECT_EQ(plugin->dispatch(vst2::effEditKeyDown, 'a', 65, nullptr, 0.0f), 0);
         EXPECT_EQ(plugin->dispatch(vst2::effEditKeyUp, 'a', 65, nullptr, 0.0f), 0);
         EXPECT_EQ(plugin->dispatch(vst2::effSetEditKnobMode, 0, 2), 0);
+        vst2::ERect* again = nullptr;
+        EXPECT_EQ(plugin->dispatch(vst2::effEditGetRect, 0, 0, &again), 1);
+        EXPECT_EQ(again, rect);  // one address for the effect's life
         plugin->setParameter(40, 0.25f);
         EXPECT_EQ(plugin->dispatch(vst2::effEditClose), 0);
     }

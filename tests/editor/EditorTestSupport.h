@@ -1,5 +1,5 @@
-// Shared pieces for the editor tests: an effect that records what controls
-// send it, a control that records what the window host routes to it, and a
+// Shared pieces for the editor tests: a parameter host that records what
+// controls send it, a control that records what the window host routes to it, and a
 // headless window opened on an editor so tests can send it messages.
 #pragma once
 
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "editor/OwlGui.h"
+#include "editor/ParameterHost.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
-#include "frame/EffectBase.h"
 
 namespace editor_test {
 
@@ -21,8 +21,9 @@ using veltrosa::Colour;
 using veltrosa::WindowMessage;
 using veltrosa::WindowMessageType;
 
-// An effect with 48 plain parameters that logs every value sent to it.
-class RecordingEffect : public veltrosa::EffectBase {
+// A parameter host with 48 plain parameters that logs every value and
+// gesture sent to it.
+class RecordingEffect : public veltrosa::ParameterHost {
 public:
     struct Sent {
         int32_t index;
@@ -30,33 +31,22 @@ public:
         bool automated;
     };
 
-    RecordingEffect() : EffectBase(nullptr, 1, 48) {}
-    void processReplacing(float**, float**, int32_t) override {}
-    void setParameter(int32_t index, float v) override {
-        if (!inAutomated)
-            sent.push_back({index, v, false});
+    float parameterValue(int32_t index) override {
+        return index >= 0 && index < 48 ? params[static_cast<std::size_t>(index)] : 0.0f;
+    }
+    void setParameterFromUi(int32_t index, float v, bool record) override {
+        sent.push_back({index, v, record});
         if (index >= 0 && index < 48)
             params[static_cast<std::size_t>(index)] = v;
     }
-    void setParameterAutomated(int32_t index, float v) override {
-        sent.push_back({index, v, true});
-        inAutomated = true;
-        setParameter(index, v);
-        inAutomated = false;
-    }
-    float getParameter(int32_t index) override {
-        return index >= 0 && index < 48 ? params[static_cast<std::size_t>(index)] : 0.0f;
-    }
-    void getParameterName(int32_t index, char* text) override {
-        std::snprintf(text, 9, "%s%d", namePrefix.c_str(), static_cast<int>(index));
-    }
+    std::string parameterName(int32_t index) override { return namePrefix + std::to_string(index); }
+    void beginGesture(int32_t index) override { gestures.push_back("begin " + std::to_string(index)); }
+    void endGesture(int32_t index) override { gestures.push_back("end " + std::to_string(index)); }
 
     std::vector<Sent> sent;
+    std::vector<std::string> gestures;
     std::array<float, 48> params{};
     std::string namePrefix = "P";
-
-private:
-    bool inAutomated = false;
 };
 
 // Logs every operation the window host calls, as "down 11 21" and so on.

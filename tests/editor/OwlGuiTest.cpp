@@ -208,17 +208,29 @@ TEST_F(OwlGuiTest, OpenPaintsBackgroundAndEveryControl) {
     EXPECT_EQ(a->draws, 2);  // activation redraws nothing
 }
 
-TEST_F(OwlGuiTest, RectIsKnownBeforeOpenAndStaysAtOneAddress) {
-    vst2::ERect* first = nullptr;
-    ASSERT_TRUE(gui.getRect(&first));
-    EXPECT_EQ(first->top, 0);
-    EXPECT_EQ(first->left, 0);
-    EXPECT_EQ(first->bottom, 100);
-    EXPECT_EQ(first->right, 200);
-    open();
-    vst2::ERect* second = nullptr;
-    gui.getRect(&second);
-    EXPECT_EQ(first, second);
+// On a dense screen the window and every control are twice as large, and a
+// press on window pixels lands on the control drawn there.
+TEST_F(OwlGuiTest, ScaledWindowDrawsLargerAndHitTestsInClientUnits) {
+    gui.setScale(2.0);
+    veltrosa::Rect rect;
+    ASSERT_TRUE(gui.getRect(rect));
+    EXPECT_EQ(rect.right, 400);
+    EXPECT_EQ(rect.bottom, 200);
+    RasterWindowLayer& window = open();
+    EXPECT_FALSE(window.pixel(399, 199) == std::nullopt);
+    EXPECT_EQ(window.pixel(2 * 100 + 5, 2 * 20 + 5), (Colour{255, 0, 0}));  // inside c
+    EXPECT_EQ(window.pixel(2 * 100 - 3, 2 * 20 + 5), window.pixel(0, 0));   // left of c: background
+    click(window, 2 * 100 + 10, 2 * 20 + 10);
+    EXPECT_EQ(log, (Log{"c down 0 105 25", "c up 0 105 25", "c end 105 25"}));
+}
+
+TEST_F(OwlGuiTest, RectIsKnownBeforeOpen) {
+    veltrosa::Rect rect;
+    ASSERT_TRUE(gui.getRect(rect));
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.top, 0);
+    EXPECT_EQ(rect.right, 200);
+    EXPECT_EQ(rect.bottom, 100);
 }
 
 TEST_F(OwlGuiTest, NullParentIsRefusedAndChangesNothing) {

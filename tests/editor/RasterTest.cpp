@@ -1,5 +1,6 @@
 // What the editor looks like: pixels of the headless raster window, the
 // font's fit in every box, and the editor picture for documentation.
+#include "DrawingCaches.h"
 #include "EditorTestSupport.h"
 
 #include <cairo.h>
@@ -8,8 +9,8 @@
 #include <filesystem>
 #include <typeinfo>
 
-#include "editor/Editor.h"
-#include "editor/EditorSnapshot.h"
+#include "ui/Editor.h"
+#include "ui/EditorSnapshot.h"
 #include "editor/Widgets.h"
 #include "instrument/Instrument.h"
 
@@ -20,13 +21,6 @@ using veltrosa::Instrument;
 using veltrosa::RasterWindowLayer;
 
 namespace {
-
-// Every editor of the run is gone by then; the caches go too, for the leak checker.
-class DrawingCaches : public ::testing::Environment {
-public:
-    void TearDown() override { veltrosa::releaseEditorDrawingCaches(); }
-};
-[[maybe_unused]] const auto* const drawingCaches = ::testing::AddGlobalTestEnvironment(new DrawingCaches);
 
 constexpr Colour kBlack{0, 0, 0};
 constexpr Colour kLight{250, 250, 250};

@@ -61,6 +61,7 @@ TEST_F(WidgetTest, SliderClickOnePixelBelowTheTopAndDragsPastBothEnds) {
     EXPECT_EQ(effect.sent.size(), 3u);
     window().deliver(up(13, 500));
     EXPECT_FALSE(slider.pressed);
+    EXPECT_EQ(effect.gestures, (std::vector<std::string>{"begin 3", "end 3"}));
 }
 
 TEST_F(WidgetTest, SliderDragInsideOneThousandthSendsNothing) {

@@ -11,7 +11,7 @@
 
 #include "TestSupport.h"
 #include "X11Fixture.h"
-#include "editor/EditorSnapshot.h"
+#include "ui/EditorSnapshot.h"
 
 namespace {
 

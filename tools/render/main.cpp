@@ -20,7 +20,7 @@
 #include "MidiFile.h"
 #include "Options.h"
 #include "Spectrum.h"
-#include "editor/EditorSnapshot.h"
+#include "ui/EditorSnapshot.h"
 #include "Files.h"
 #include "presets/Bank.h"
 #include "presets/FxFile.h"

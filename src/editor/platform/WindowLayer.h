@@ -12,6 +12,7 @@
 // user-interface thread.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -46,6 +47,10 @@ protected:
     ~WindowMessageSink() = default;
 };
 
+// A scale factor as layers take it: absurd or non-finite ones count as 1.
+inline double usableScale(double factor) { return std::isfinite(factor) && factor >= 0.25 && factor <= 8.0 ? factor : 1.0; }
+inline int32_t unitsToPixels(int32_t units, double scale) { return static_cast<int32_t>(std::ceil(units * scale)); }
+
 class WindowLayer {
 public:
     // Destroys the window if it still exists.
@@ -78,6 +83,19 @@ public:
     // Called from effEditIdle. Layers whose messages are not dispatched by the
     // host's own event loop read and deliver them here; others do nothing.
     virtual void processPendingMessages() {}
+
+    // Window pixels per client unit, set before create (1 unless the edge
+    // asks for more on a dense screen). A layer that honours it makes the
+    // window that much larger, draws through a scaled surface and delivers
+    // pointer positions in client units; one that does not stays at 1.
+    void setScale(double factor) { scale_ = usableScale(factor); }
+    double scaleFactor() const { return scale_; }
+
+protected:
+    int32_t toPixels(int32_t units) const { return unitsToPixels(units, scale_); }
+    int32_t toUnits(int32_t pixels) const { return static_cast<int32_t>(std::floor(pixels / scale_)); }
+
+    double scale_ = 1.0;
 };
 
 // Provided once per platform at link time. May answer null (no window system

@@ -16,8 +16,9 @@ namespace veltrosa {
 
 class CairoSurface final : public Surface {
 public:
-    // Draws on target for as long as this object lives; target stays the caller's.
-    explicit CairoSurface(cairo_surface_t* target);
+    // Draws on target for as long as this object lives; target stays the
+    // caller's. scale: target pixels per unit of the rectangles drawn.
+    explicit CairoSurface(cairo_surface_t* target, double scale = 1.0);
     ~CairoSurface() override;
     CairoSurface(const CairoSurface&) = delete;
     CairoSurface& operator=(const CairoSurface&) = delete;
@@ -47,7 +48,7 @@ private:
     void setColour(Colour colour);
     // Selects the editor's font on the context and measures line in it.
     TextMetrics selectFont(const std::string& line);
-    cairo_t* cr;
+    cairo_t* cr_;
 };
 
 }  // namespace veltrosa

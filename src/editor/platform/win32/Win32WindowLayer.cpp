@@ -1,14 +1,19 @@
 #include "editor/platform/win32/Win32WindowLayer.h"
 
-#include "frame/Entry.h"
-
 namespace veltrosa {
 
 namespace {
 
 constexpr const char* kClassName = "OwlGui";
 
-HINSTANCE instance() { return static_cast<HINSTANCE>(moduleHandle); }
+// The module this code lives in (the plug-in's DLL, not the host's program):
+// window classes are registered in its name.
+HINSTANCE instance() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&instance), &module);
+    return module;
+}
 
 // Pointer positions arrive as two signed 16-bit halves: negative during a
 // capture when the pointer is left of or above the window.

@@ -86,7 +86,6 @@ public:
     // Destroys the window and closes the connection; harmless when the host
     // destroyed its window first, or when nothing was created.
     void destroy();
-    bool exists() const { return window_ != 0; }
 
     // Drains the pending events and hands them to the listener in order.
     void dispatchEvents(WindowListener& listener);

@@ -1,8 +1,9 @@
-#include "editor/Editor.h"
+#include "ui/Editor.h"
 
 #include <memory>
 
 #include "editor/Widgets.h"
+#include "engine/Parameters.h"
 
 namespace veltrosa {
 
@@ -10,10 +11,6 @@ const char* const kEditorTitleText = "Bramblers' Veltrosa";
 const char* const kEditorHeaderText = "Filter                                     Amp ";
 
 namespace {
-
-constexpr int32_t kHarmonics = 32;
-constexpr int32_t kBandwidthParam = 32;
-constexpr int32_t kUpdateParam = 33;
 
 // A parameter's name box and, 60 pixels to its right, its number box.
 struct BoxRow {
@@ -25,14 +22,16 @@ struct BoxRow {
 // The filter column (envelope, depth, cutoff, resonance, velocity), then the
 // amplifier column (envelope, velocity, volume).
 constexpr BoxRow kColumnRows[] = {
-    {20, 140, 34},  {20, 160, 35},  {20, 180, 36},  {20, 200, 37},  {20, 230, 38},
-    {20, 260, 39},  {20, 280, 40},  {20, 310, 41},  {190, 140, 42}, {190, 160, 43},
-    {190, 180, 44}, {190, 200, 45}, {190, 230, 46}, {190, 260, 47},
+    {20, 140, kParamFilterAttack},   {20, 160, kParamFilterDecay},  {20, 180, kParamFilterSustain},
+    {20, 200, kParamFilterRelease},  {20, 230, kParamEnvDepth},     {20, 260, kParamCutoff},
+    {20, 280, kParamResonance},      {20, 310, kParamFilterVelocity}, {190, 140, kParamAmpAttack},
+    {190, 160, kParamAmpDecay},      {190, 180, kParamAmpSustain},  {190, 200, kParamAmpRelease},
+    {190, 230, kParamAmpVelocity},   {190, 260, kParamVolume},
 };
 
 }  // namespace
 
-Editor::Editor(EffectBase* effect) : OwlGui(effect, kWidth, kHeight) {
+Editor::Editor(ParameterHost* host) : OwlGui(host, kWidth, kHeight) {
     background = {130, 180, 170};
 
     auto add = [this](std::unique_ptr<Control> control, int32_t paramIndex, bool automate) {
@@ -47,11 +46,11 @@ Editor::Editor(EffectBase* effect) : OwlGui(effect, kWidth, kHeight) {
     };
 
     add(std::make_unique<Label>(0, 340, 305, 30, kEditorTitleText), 0, true);
-    for (int32_t k = 0; k < kHarmonics; ++k)
+    for (int32_t k = 0; k < kNumHarmonics; ++k)
         add(std::make_unique<Slider>(10 + 9 * k, 10, 8, 60), k, true);
-    addBoxRow({10, 80, kBandwidthParam});
+    addBoxRow({10, 80, kParamBandwidth});
     // Regenerating is not a move the host should record.
-    add(std::make_unique<Button>(235, 80, 60, 20, "Update"), kUpdateParam, false);
+    add(std::make_unique<Button>(235, 80, 60, 20, "Update"), kParamUpdate, false);
     add(std::make_unique<Label>(0, 112, 305, 20, kEditorHeaderText), 0, true);
     for (const BoxRow& row : kColumnRows)
         addBoxRow(row);

@@ -1,5 +1,5 @@
 // The instrument's editor: the 65 controls of its window, their places,
-// parameters and colours. Built once with the Instrument.
+// parameters and colours, over the toolkit. Built once by each edge.
 #pragma once
 
 #include "editor/OwlGui.h"
@@ -10,10 +10,10 @@ class Editor : public OwlGui {
 public:
     static constexpr int32_t kWidth = 305;
     static constexpr int32_t kHeight = 370;
-    static constexpr int32_t kControlCount = 65;
 
     // Throws when it cannot be built; what was built is released.
-    explicit Editor(EffectBase* effect);
+    // host: not owned; outlives the editor.
+    explicit Editor(ParameterHost* host);
     ~Editor() override;
 };
 

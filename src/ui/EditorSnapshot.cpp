@@ -1,0 +1,71 @@
+#include "ui/EditorSnapshot.h"
+
+#include <cstring>
+#include <exception>
+
+#include "editor/platform/raster/RasterWindowLayer.h"
+#include "engine/Parameters.h"
+#include "ui/Editor.h"
+
+namespace veltrosa {
+
+namespace {
+
+// The values of a chunk and the names the plug-in shows: the picture is what
+// the plug-in's editor shows after loading that chunk.
+class ChunkParameters final : public ParameterHost {
+public:
+    explicit ChunkParameters(std::span<const unsigned char> chunk) {
+        std::memcpy(values, chunk.data(), sizeof values);
+    }
+    float parameterValue(int32_t index) override {
+        return index >= 0 && index < kNumParams ? values[index] : 0.0f;
+    }
+    void setParameterFromUi(int32_t, float, bool) override {}
+    std::string parameterName(int32_t index) override {
+        return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
+    }
+
+private:
+    float values[kNumParams];
+};
+
+bool paintToPng(std::span<const unsigned char> chunk, const std::string& path, std::string& error) {
+    if (chunk.size() != sizeof(float) * kNumParams) {
+        error = "the state chunk must hold 192 bytes, not " + std::to_string(chunk.size());
+        return false;
+    }
+    ChunkParameters parameters(chunk);
+    Editor editor(&parameters);
+    editor.refreshControls();
+    RasterWindowLayer* layer = nullptr;
+    editor.setWindowLayerFactory([&layer] {
+        auto raster = std::make_unique<RasterWindowLayer>();
+        layer = raster.get();
+        return raster;
+    });
+    int parent = 0;  // any window will do for an image in memory
+    editor.open(&parent);
+    const bool written = layer != nullptr && layer->writePng(path, error);
+    if (layer == nullptr)
+        error = "the editor window could not be created";
+    editor.close();
+    return written;
+}
+
+}  // namespace
+
+bool writeEditorPng(std::span<const unsigned char> chunk, const std::string& path, std::string& error) {
+    try {
+        return paintToPng(chunk, path, error);
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "unknown failure";
+    }
+    return false;
+}
+
+void releaseEditorDrawingCaches() { CairoSurface::releaseProcessCaches(); }
+
+}  // namespace veltrosa
