@@ -1,5 +1,7 @@
 #include "presets/Bank.h"
 
+#include "engine/Parameters.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -9,26 +11,28 @@
 
 namespace veltrosa::presets {
 
-const std::array<Key, 16> kKeys = {{
-    {"harmonics", 0, 32},
-    {"bandwidth", 32, 1},
-    {"filter-attack", 34, 1},
-    {"filter-decay", 35, 1},
-    {"filter-sustain", 36, 1},
-    {"filter-release", 37, 1},
-    {"filter-env-depth", 38, 1},
-    {"cutoff", 39, 1},
-    {"resonance", 40, 1},
-    {"filter-velocity", 41, 1},
-    {"amp-attack", 42, 1},
-    {"amp-decay", 43, 1},
-    {"amp-sustain", 44, 1},
-    {"amp-release", 45, 1},
-    {"amp-velocity", 46, 1},
-    {"volume", 47, 1},
-}};
-
 namespace {
+
+// A key of the text format: one parameter by its symbol, or the harmonics
+// as one list. Update (33) is a trigger, never part of a preset.
+struct Key {
+    std::string name;
+    int32_t firstIndex;
+    int32_t count;
+};
+
+std::vector<Key> makeKeys() {
+    std::vector<Key> keys{{"harmonics", 0, kNumHarmonics}};
+    for (int32_t i = kNumHarmonics; i < kNumParams; ++i)
+        if (i != kParamUpdate)
+            keys.push_back({kParams[static_cast<std::size_t>(i)].symbol, i, 1});
+    return keys;
+}
+
+const std::vector<Key>& keys() {
+    static const std::vector<Key> table = makeKeys();
+    return table;
+}
 
 std::string_view trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -42,7 +46,7 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 // A preset being read: its values and which keys it gave, and where.
 struct Draft {
     Preset preset;
-    std::array<int, kKeys.size()> keyLine{};
+    std::vector<int> keyLine = std::vector<int>(keys().size(), 0);
     int line = 0;
 };
 
@@ -82,8 +86,8 @@ private:
     // The key before this line got all its values.
     bool closeKey() {
         if (key_ != nullptr && pending_.size() != static_cast<std::size_t>(key_->count)) {
-            line_ = draft_->keyLine[static_cast<std::size_t>(key_ - kKeys.data())];
-            return fail("'" + std::string(key_->name) + "' takes " + std::to_string(key_->count) + " value" +
+            line_ = draft_->keyLine[static_cast<std::size_t>(key_ - keys().data())];
+            return fail("'" + key_->name + "' takes " + std::to_string(key_->count) + " value" +
                         (key_->count == 1 ? "" : "s") + ", not " + std::to_string(pending_.size()));
         }
         key_ = nullptr;
@@ -112,10 +116,10 @@ private:
             draft_->preset.about = std::string(value);
             return true;
         }
-        const auto found = std::find_if(kKeys.begin(), kKeys.end(), [&](const Key& k) { return key == k.name; });
-        if (found == kKeys.end())
+        const auto found = std::find_if(keys().begin(), keys().end(), [&](const Key& k) { return key == k.name; });
+        if (found == keys().end())
             return fail("unknown key '" + std::string(key) + "'");
-        const auto slot = static_cast<std::size_t>(found - kKeys.begin());
+        const auto slot = static_cast<std::size_t>(found - keys().begin());
         if (draft_->keyLine[slot] != 0)
             return fail("'" + std::string(key) + "' given twice in [" + draft_->preset.name + "]");
         draft_->keyLine[slot] = line_;
@@ -146,7 +150,7 @@ private:
             if (errno == ERANGE || !std::isfinite(v) || v < 0.0f || v > 1.0f)
                 return fail("value " + std::string(p, static_cast<std::size_t>(end - p)) + " lies outside 0..1");
             if (pending_.size() >= static_cast<std::size_t>(key_->count))
-                return fail("'" + std::string(key_->name) + "' takes " + std::to_string(key_->count) + " value" +
+                return fail("'" + key_->name + "' takes " + std::to_string(key_->count) + " value" +
                             (key_->count == 1 ? "" : "s") + ", not more");
             pending_.push_back(v);
             p = end;
@@ -177,10 +181,10 @@ private:
             return true;
         if (!closeKey())
             return false;
-        for (std::size_t i = 0; i < kKeys.size(); ++i)
+        for (std::size_t i = 0; i < keys().size(); ++i)
             if (draft_->keyLine[i] == 0) {
                 line_ = draft_->line;
-                return fail("[" + draft_->preset.name + "] lacks '" + kKeys[i].name + "'");
+                return fail("[" + draft_->preset.name + "] lacks '" + keys()[i].name + "'");
             }
         bank_.push_back(std::move(draft_->preset));
         draft_.reset();

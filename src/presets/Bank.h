@@ -1,6 +1,8 @@
 // The factory presets as data: a plain text file (presets/factory.presets,
 // its format described at its top) read into names and the 48 parameter
-// values every edition of the instrument shares. Any thread; no plug-in ABI.
+// values every edition of the instrument shares. Its keys are the parameter
+// symbols of engine/Parameters.h, and "harmonics" for all 32 harmonics at
+// once. Any thread; no plug-in ABI.
 #pragma once
 
 #include <array>
@@ -22,16 +24,6 @@ struct Preset {
     std::string about;  // one line on the sound
     std::array<float, kNumValues> values{};
 };
-
-// The text format's key for each parameter group, in parameter order: the
-// first takes 32 values, the rest one; index 33 ("Update") has no key and is
-// always 0. Other readers (the LV2 generator) map keys through this table.
-struct Key {
-    const char* name;
-    int32_t firstIndex;
-    int32_t count;
-};
-extern const std::array<Key, 16> kKeys;
 
 // Parses a bank; on failure nullopt with "line N: reason" in error.
 std::optional<std::vector<Preset>> parseBank(std::string_view text, std::string& error);

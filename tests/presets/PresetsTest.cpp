@@ -106,9 +106,9 @@ std::string presetText(const char* name, const std::string& skip = "") {
             text += i == 16 ? "\n   0" : " 0";  // an indented line continues the list
         text += "\n";
     }
-    const char* keys[] = {"bandwidth", "filter-attack", "filter-decay", "filter-sustain", "filter-release",
-                          "filter-env-depth", "cutoff", "resonance", "filter-velocity", "amp-attack",
-                          "amp-decay", "amp-sustain", "amp-release", "amp-velocity", "volume"};
+    const char* keys[] = {"bandwidth", "filter_attack", "filter_decay", "filter_sustain", "filter_release",
+                          "filter_env_depth", "cutoff", "resonance", "filter_velocity", "amp_attack",
+                          "amp_decay", "amp_sustain", "amp_release", "amp_velocity", "volume"};
     int n = 0;
     for (const char* key : keys)
         if (key != skip)

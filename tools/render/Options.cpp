@@ -184,6 +184,7 @@ instrument at its exact sample within the block.
                              counted from 0 (default: the first)
       --preset=NAME          load the factory preset NAME (or its file name,
                              as in warm-strings), as a host loads a program
+                             (applied before --param)
       --save-state=FILE      save the state chunk to FILE (after --load-state
                              and --param, before rendering)
       --editor-png=FILE      write a picture of Veltrosa's editor showing that
