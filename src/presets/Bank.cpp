@@ -155,8 +155,7 @@ private:
             pending_.push_back(v);
             p = end;
         }
-        std::copy(pending_.begin(), pending_.end(),
-                  draft_->preset.values.begin() + key_->firstIndex);
+        std::copy(pending_.begin(), pending_.end(), draft_->preset.values.begin() + key_->firstIndex);
         return true;
     }
 
@@ -222,8 +221,8 @@ std::string fileName(const Preset& preset) {
 
 const Preset* findPreset(const std::vector<Preset>& bank, std::string_view name) {
     const auto same = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                                  [](char x, char y) { return lower(x) == lower(y); });
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
     };
     for (const Preset& p : bank)
         if (same(p.name, name) || fileName(p) == name)

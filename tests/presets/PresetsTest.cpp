@@ -106,9 +106,9 @@ std::string presetText(const char* name, const std::string& skip = "") {
             text += i == 16 ? "\n   0" : " 0";  // an indented line continues the list
         text += "\n";
     }
-    const char* keys[] = {"bandwidth", "filter_attack", "filter_decay", "filter_sustain", "filter_release",
-                          "filter_env_depth", "cutoff", "resonance", "filter_velocity", "amp_attack",
-                          "amp_decay", "amp_sustain", "amp_release", "amp_velocity", "volume"};
+    const char* keys[] = {"bandwidth",        "filter_attack", "filter_decay", "filter_sustain",  "filter_release",
+                          "filter_env_depth", "cutoff",        "resonance",    "filter_velocity", "amp_attack",
+                          "amp_decay",        "amp_sustain",   "amp_release",  "amp_velocity",    "volume"};
     int n = 0;
     for (const char* key : keys)
         if (key != skip)
@@ -126,12 +126,12 @@ TEST(PresetText, KeysLandOnTheirParametersAndMistakesNameTheirLine) {
     EXPECT_EQ(one.about, "a test");
     EXPECT_EQ(one.values[0], 0.5f);
     EXPECT_EQ(one.values[31], 0.0f);
-    EXPECT_EQ(one.values[32], 0.1f);  // bandwidth
-    EXPECT_EQ(one.values[33], 0.0f);  // Update: never in a preset
-    EXPECT_EQ(one.values[34], 0.2f);  // filter attack
-    EXPECT_EQ(one.values[39], 0.7f);  // cutoff
-    EXPECT_EQ(one.values[42], 0.10f); // amp attack
-    EXPECT_EQ(one.values[47], 0.15f); // volume
+    EXPECT_EQ(one.values[32], 0.1f);   // bandwidth
+    EXPECT_EQ(one.values[33], 0.0f);   // Update: never in a preset
+    EXPECT_EQ(one.values[34], 0.2f);   // filter attack
+    EXPECT_EQ(one.values[39], 0.7f);   // cutoff
+    EXPECT_EQ(one.values[42], 0.10f);  // amp attack
+    EXPECT_EQ(one.values[47], 0.15f);  // volume
     EXPECT_EQ(fileName(one), "one");
     EXPECT_EQ(findPreset(*bank, "TWO"), &(*bank)[1]);
 
@@ -170,7 +170,8 @@ std::vector<float> averagePower(const std::vector<float>& x, std::size_t from, s
     kiss_fftr_cfg cfg = kiss_fftr_alloc(n, 0, nullptr, nullptr);
     std::vector<float> in(static_cast<std::size_t>(n)), power(static_cast<std::size_t>(n / 2 + 1), 0.0f);
     std::vector<kiss_fft_cpx> out(static_cast<std::size_t>(n / 2 + 1));
-    for (std::size_t start = from; start + static_cast<std::size_t>(n) <= to; start += static_cast<std::size_t>(n / 2)) {
+    for (std::size_t start = from; start + static_cast<std::size_t>(n) <= to;
+         start += static_cast<std::size_t>(n / 2)) {
         for (int i = 0; i < n; ++i) {
             const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / n);
             in[static_cast<std::size_t>(i)] = static_cast<float>(w * double(x[start + static_cast<std::size_t>(i)]));
@@ -211,8 +212,12 @@ TEST(PresetFiles, APresetThroughEffSetChunkGivesItsValuesAndItsSound) {
     for (int32_t i = 0; i < 48; ++i) {
         float value;
         std::memcpy(&value, loaded.data() + 4 * i, 4);
-        EXPECT_EQ(testing_support::floatBits(value), testing_support::floatBits(organ->values[static_cast<std::size_t>(i)])) << i;
-        EXPECT_EQ(testing_support::floatBits(plugin->getParameter(i)), testing_support::floatBits(organ->values[static_cast<std::size_t>(i)])) << i;
+        EXPECT_EQ(testing_support::floatBits(value),
+                  testing_support::floatBits(organ->values[static_cast<std::size_t>(i)]))
+            << i;
+        EXPECT_EQ(testing_support::floatBits(plugin->getParameter(i)),
+                  testing_support::floatBits(organ->values[static_cast<std::size_t>(i)]))
+            << i;
     }
     // Odd harmonics only: the table was built again from the preset.
     EXPECT_GT(oddEvenGap(), 20.0);

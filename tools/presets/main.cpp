@@ -90,8 +90,10 @@ const Format kFormats[] = {
     std::string formats;
     for (const Format& f : kFormats)
         formats += std::string("\n  ") + f.name + "\t" + f.writes;
-    throw Failure(message + "\nusage: veltrosa-presets [--format NAME]... --output DIR BANKFILE\nformats (all "
-                            "when none is named):" + formats);
+    throw Failure(message +
+                  "\nusage: veltrosa-presets [--format NAME]... --output DIR BANKFILE\nformats (all "
+                  "when none is named):" +
+                  formats);
 }
 
 int run(int argc, char** argv) {

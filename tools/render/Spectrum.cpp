@@ -160,7 +160,8 @@ bool writeSpectrumPng(std::span<const unsigned char> chunk, const std::string& p
     draw(cr, db);
     const cairo_status_t drawn = cairo_status(cr);
     cairo_destroy(cr);
-    const cairo_status_t written = drawn == CAIRO_STATUS_SUCCESS ? cairo_surface_write_to_png(surface, path.c_str()) : drawn;
+    const cairo_status_t written =
+        drawn == CAIRO_STATUS_SUCCESS ? cairo_surface_write_to_png(surface, path.c_str()) : drawn;
     cairo_surface_destroy(surface);
     if (written != CAIRO_STATUS_SUCCESS) {
         error = cairo_status_to_string(written);
