@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
+#include <system_error>
 
 namespace veltrosa::presets {
 
@@ -133,27 +132,23 @@ private:
         return numbers(content);
     }
 
-    // Reads the numbers of one line into the current key's values.
+    // Reads the numbers of one line into the current key's values. Decimal
+    // points whatever the locale: a host may have set a comma.
     bool numbers(std::string_view text) {
-        std::string copy(text);
-        const char* p = copy.c_str();
-        for (;;) {
-            while (*p == ' ' || *p == '\t')
-                ++p;
-            if (*p == '\0')
-                break;
-            char* end = nullptr;
-            errno = 0;
-            const float v = std::strtof(p, &end);
-            if (end == p || (*end != '\0' && *end != ' ' && *end != '\t'))
-                return fail("'" + std::string(p, std::strcspn(p, " \t")) + "' is not a number");
-            if (errno == ERANGE || !std::isfinite(v) || v < 0.0f || v > 1.0f)
-                return fail("value " + std::string(p, static_cast<std::size_t>(end - p)) + " lies outside 0..1");
+        while (!text.empty()) {
+            const auto length = std::min(text.find_first_of(" \t"), text.size());
+            const std::string_view word = text.substr(0, length);
+            text = trim(text.substr(length));
+            float v = 0.0f;
+            const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), v);
+            if (ec == std::errc::invalid_argument || end != word.data() + word.size())
+                return fail("'" + std::string(word) + "' is not a number");
+            if (ec != std::errc() || !std::isfinite(v) || v < 0.0f || v > 1.0f)
+                return fail("value " + std::string(word) + " lies outside 0..1");
             if (pending_.size() >= static_cast<std::size_t>(key_->count))
                 return fail("'" + key_->name + "' takes " + std::to_string(key_->count) + " value" +
                             (key_->count == 1 ? "" : "s") + ", not more");
             pending_.push_back(v);
-            p = end;
         }
         std::copy(pending_.begin(), pending_.end(), draft_->preset.values.begin() + key_->firstIndex);
         return true;
