@@ -6,6 +6,7 @@
 #include <new>
 
 #include "ui/Editor.h"
+#include "engine/Identity.h"
 #include "engine/Midi.h"
 #include "frame/Text.h"
 
@@ -13,10 +14,7 @@ namespace veltrosa {
 
 namespace {
 
-constexpr int32_t kUniqueId = vst2::fourCC('T', 'o', 'o', 't');
-constexpr const char* kEffectName = "Veltrosa";
-constexpr const char* kVendor = "Bramblers Global Entertainment";
-constexpr int32_t kVendorVersion = 1000;
+static_assert(kUniqueId == vst2::fourCC('T', 'o', 'o', 't'));
 
 constexpr std::size_t kNameLength = 8;
 constexpr std::size_t kProgramNameLength = 24;

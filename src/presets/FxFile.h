@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Identity.h"
+
 namespace veltrosa::presets {
 
 constexpr int32_t fourCC(char a, char b, char c, char d) {
@@ -28,10 +30,9 @@ constexpr int32_t fourCC(char a, char b, char c, char d) {
                                 static_cast<uint32_t>(static_cast<unsigned char>(d)));
 }
 
-// The plug-in these files are for: its unique ID and vendor version (the
-// preset tests compare them with what the built plug-in reports).
-constexpr int32_t kPluginId = fourCC('T', 'o', 'o', 't');
-constexpr int32_t kPluginVersion = 1000;
+// The plug-in these files are for: its unique ID and vendor version.
+constexpr int32_t kPluginId = kUniqueId;
+constexpr int32_t kPluginVersion = kVendorVersion;
 
 constexpr std::size_t kProgramNameSize = 28;
 constexpr std::size_t kFxpHeaderSize = 60;   // up to and including chunkSize
