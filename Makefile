@@ -13,11 +13,12 @@ PREFIX      ?= $(HOME)/.vst
 # given, otherwise in the user's own directories.
 BIN_DIR     ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX)/bin,$(HOME)/.local/bin)
 DESKTOP_DIR ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX)/share/applications,$(HOME)/.local/share/applications)
+PRESET_DIR  ?= $(HOME)/.local/share/veltrosa/presets
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz
+.PHONY: fuzz-build test-fuzz presets-preview presets-docs
 
 all: deps
 	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
@@ -85,13 +86,32 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
-	mkdir -p $(PREFIX)
+	mkdir -p $(PREFIX) $(PRESET_DIR)
 	cp $(BUILD)/Veltrosa.so $(PREFIX)/
-	@echo "installed $(PREFIX)/Veltrosa.so"
+	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
+	@echo "installed $(PREFIX)/Veltrosa.so and the factory presets in $(PRESET_DIR)"
 	mkdir -p $(BIN_DIR) $(DESKTOP_DIR)
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/app/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
 	@echo "installed $(BIN_DIR)/veltrosa and $(DESKTOP_DIR)/veltrosa.desktop"
+
+# Every factory preset playing the same phrase, build/presets/NAME.wav, with
+# its editor (NAME-editor.png) and wavetable spectrum (NAME-spectrum.png).
+presets-preview:
+	@scripts/install-deps build
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target veltrosa-render veltrosa-demo-mid veltrosa_preset_files
+	$(BUILD)/veltrosa-demo-mid --phrase $(BUILD)/presets/phrase.mid
+	@for fxp in $(BUILD)/presets/*.fxp; do \
+	  name=$$(basename $$fxp .fxp); \
+	  $(BUILD)/veltrosa-render --load-state $$fxp $(BUILD)/presets/phrase.mid -o $(BUILD)/presets/$$name.wav \
+	    --editor-png $(BUILD)/presets/$$name-editor.png --spectrum-png $(BUILD)/presets/$$name-spectrum.png \
+	    || exit 1; \
+	done
+
+# The pictures the README shows, refreshed from the preview.
+presets-docs: presets-preview
+	cp $(BUILD)/presets/*-editor.png $(BUILD)/presets/*-spectrum.png docs/presets/
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
 # 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.

@@ -16,10 +16,6 @@ namespace {
 // its own words, in one line.
 extern "C" void quiet(const char*) {}
 
-// The engine grows its buffers when a longer block comes; until it can be
-// told the size ahead, the first longer block does it on the audio thread.
-bool prepareBlockSize(SynthEngine&, int32_t) { return true; }
-
 }  // namespace
 
 JackInstrument::OpenResult JackInstrument::open(const std::string& clientName, std::string& error) {
@@ -49,7 +45,7 @@ JackInstrument::OpenResult JackInstrument::open(const std::string& clientName, s
     // Taken here, before the first cycle; later changes come through the
     // callbacks.
     engine_.setSampleRate(static_cast<double>(jack_get_sample_rate(client_)));
-    prepareBlockSize(engine_, static_cast<int32_t>(jack_get_buffer_size(client_)));
+    engine_.reserveBlock(static_cast<int32_t>(jack_get_buffer_size(client_)));
     jack_set_process_callback(client_, &JackInstrument::process, this);
     jack_set_sample_rate_callback(client_, &JackInstrument::sampleRateChanged, this);
     jack_set_buffer_size_callback(client_, &JackInstrument::bufferSizeChanged, this);
@@ -151,9 +147,9 @@ int JackInstrument::sampleRateChanged(jack_nframes_t rate, void* self) noexcept 
 }
 
 int JackInstrument::bufferSizeChanged(jack_nframes_t frames, void* self) noexcept {
-    // The server runs no cycle while clients take a new size.
-    auto& instrument = *static_cast<JackInstrument*>(self);
-    return prepareBlockSize(instrument.engine_, static_cast<int32_t>(frames)) ? 0 : 1;
+    // The audio thread takes the new buffers at its next cycle.
+    static_cast<JackInstrument*>(self)->engine_.reserveBlock(static_cast<int32_t>(frames));
+    return 0;
 }
 
 void JackInstrument::shutdown(jack_status_t, const char*, void* self) noexcept {

@@ -1,6 +1,5 @@
 // What the editor looks like: pixels of the headless raster window, the
 // font's fit in every box, and the editor picture for documentation.
-#include "DrawingCaches.h"
 #include "EditorTestSupport.h"
 
 #include <cairo.h>
@@ -108,6 +107,37 @@ TEST_F(RasterTest, ButtonInvertsUnderThePointer) {
     EXPECT_LT(hoveredLight, restingLight / 4);  // on a dark box
     window->deliver(move(2, 2));
     EXPECT_EQ(at(237, 82), kLight);
+}
+
+// Each kind's box and text colours, read from its pixels: a box in one
+// colour with a frame (or fill) in black, and text in the other colour.
+TEST_F(RasterTest, EachKindDrawsItsTextInTheColourOppositeItsBox) {
+    const struct {
+        const char* what;
+        int32_t x, y, width, height;
+        bool darkBox;
+    } boxes[] = {
+        {"BandW name", 10, 80, 60, 20, true},       {"filter Attack name", 20, 140, 60, 20, true},
+        {"Volume name", 190, 260, 60, 20, true},    {"title bar", 0, 340, 305, 30, true},
+        {"BandW value", 70, 80, 30, 20, false},     {"Res value", 80, 280, 30, 20, false},
+        {"Volume value", 250, 260, 30, 20, false},  {"Update button at rest", 235, 80, 60, 20, false},
+    };
+    for (const auto& b : boxes) {
+        EXPECT_EQ(at(b.x, b.y), kBlack) << b.what;
+        EXPECT_EQ(at(b.x + b.width - 1, b.y + b.height - 1), kBlack) << b.what;
+        int box = 0, text = 0;
+        for (int32_t y = b.y + 1; y < b.y + b.height - 1; ++y)
+            for (int32_t x = b.x + 1; x < b.x + b.width - 1; ++x) {
+                const Colour c = at(x, y);
+                const bool light = isLight(c);
+                const bool dark = c.red < 60 && c.green < 60 && c.blue < 60;
+                box += b.darkBox ? c == kBlack : c == kLight;
+                text += b.darkBox ? light : dark;
+            }
+        const int inside = (b.width - 2) * (b.height - 2);
+        EXPECT_GT(box, inside / 2) << b.what;
+        EXPECT_GE(text, 8) << b.what;
+    }
 }
 
 TEST(EditorFont, EveryTextOfTheLayoutFitsItsBox) {
