@@ -23,40 +23,57 @@ constexpr int kRate = 48000;
 constexpr int kPeriod = 256;
 constexpr int kStarts = 5;
 
-// Eight notes across two octaves, all held.
-std::vector<jackprobe::TimedMessage> eightNotes() {
+// Eight notes across two octaves, all held, from `frame` on.
+std::vector<jackprobe::TimedMessage> eightNotes(uint32_t frame) {
     std::vector<jackprobe::TimedMessage> notes;
     for (uint8_t key : {48, 52, 55, 59, 60, 64, 67, 71})
-        notes.push_back({0, {0x90, key, 100}});
+        notes.push_back({frame, {0x90, key, 100}});
+    return notes;
+}
+
+// A key struck again every cycle, as if someone kept playing while the
+// program starts: its first sound comes with the first cycle it can play.
+std::vector<jackprobe::TimedMessage> keptPlaying(int seconds) {
+    std::vector<jackprobe::TimedMessage> notes;
+    for (uint32_t frame = 0; frame < static_cast<uint32_t>(seconds * kRate); frame += kPeriod)
+        notes.push_back({frame, {0x90, 60, 100}});
     return notes;
 }
 
 struct Session {
-    std::unique_ptr<jackprobe::Child> program;
     std::unique_ptr<jackprobe::Sender> keyboard;
     std::unique_ptr<jackprobe::Recorder> recorder;
+    std::unique_ptr<jackprobe::Child> program;
     Clock::time_point started;
 };
 
-// Starts the program with the probes ready and waiting, wires it up and
-// plays the notes at once.
-bool play(Session& s, const std::string& name, std::string& error) {
-    s.keyboard = std::make_unique<jackprobe::Sender>("bench-keyboard", eightNotes());
-    s.recorder = std::make_unique<jackprobe::Recorder>("bench-recorder", kRate);
-    s.started = Clock::now();
-    s.program = jackprobe::Child::start({VELTROSA_APP_PATH, "--no-gui", "--client-name", name}, {}, "", error);
-    if (!s.program)
-        return false;
-    if (!jackprobe::waitForPort(s.recorder->client(), name + ":out_right", 20s) ||
-        !jackprobe::connectWhenRunning(s.keyboard->client(), s.keyboard->portName(), name + ":midi_in", 10s) ||
-        !jackprobe::connectWhenRunning(s.recorder->client(), name + ":out_left", s.recorder->portName(0), 10s)) {
-        error = "the program did not come up";
-        return false;
-    }
+// Starts the program with the keyboard already playing and a recorder
+// already listening, the way a user's setup is wired: the program connects
+// to both itself.
+bool play(Session& s, const std::string& name, std::vector<jackprobe::TimedMessage> messages, std::string& error) {
+    s.keyboard = std::make_unique<jackprobe::Sender>("bench-keyboard", std::move(messages));
+    s.recorder = std::make_unique<jackprobe::Recorder>("bench-recorder", 10 * kRate);
     const jack_nframes_t now = jack_frame_time(s.recorder->client());
     s.recorder->startAt(now);
     s.keyboard->startAt(now);
+    s.started = Clock::now();
+    s.program = jackprobe::Child::start(
+        {VELTROSA_APP_PATH, "--no-gui", "--client-name", name, "--connect-midi", s.keyboard->portName(),
+         "--connect-audio", s.recorder->portName(0) + "," + s.recorder->portName(1)},
+        {}, "", error);
+    if (!s.program)
+        return false;
+    if (!jackprobe::waitForPort(s.recorder->client(), name + ":out_right", 20s)) {
+        error = "the program did not come up";
+        return false;
+    }
     return true;
+}
+
+bool soundWithin(const Session& s, std::chrono::seconds limit) {
+    for (auto end = Clock::now() + limit; !s.recorder->firstSound() && Clock::now() < end;)
+        std::this_thread::sleep_for(1ms);
+    return s.recorder->firstSound().has_value();
 }
 
 double median(std::vector<double> v) {
@@ -96,14 +113,8 @@ int main() {
     std::vector<double> startups;
     for (int i = 0; i < kStarts; ++i) {
         Session s;
-        if (!play(s, "bench" + std::to_string(i), error)) {
-            std::fprintf(stderr, "standalone_bench: %s\n", error.c_str());
-            return 1;
-        }
-        for (auto end = Clock::now() + 10s; !s.recorder->firstSound() && Clock::now() < end;)
-            std::this_thread::sleep_for(1ms);
-        if (!s.recorder->firstSound()) {
-            std::fprintf(stderr, "standalone_bench: no sound within 10 s\n");
+        if (!play(s, "bench" + std::to_string(i), keptPlaying(10), error) || !soundWithin(s, 10s)) {
+            std::fprintf(stderr, "standalone_bench: %s\n", error.empty() ? "no sound within 10 s" : error.c_str());
             return 1;
         }
         startups.push_back(std::chrono::duration<double, std::milli>(*s.recorder->firstSound() - s.started).count());
@@ -114,28 +125,21 @@ int main() {
                 *std::min_element(startups.begin(), startups.end()),
                 *std::max_element(startups.begin(), startups.end()), kStarts);
 
-    // Idle first: the program running, nothing played.
-    Session idle;
-    idle.recorder = std::make_unique<jackprobe::Recorder>("bench-idle", 1);
-    idle.program = jackprobe::Child::start({VELTROSA_APP_PATH, "--no-gui", "--client-name", "idle"}, {}, "", error);
-    if (!idle.program || !jackprobe::waitForPort(idle.recorder->client(), "idle:out_right", 20s)) {
-        std::fprintf(stderr, "standalone_bench: the program did not come up\n");
-        return 1;
+    Load loads[2]{};
+    for (int notes = 0; notes < 2; ++notes) {
+        Session s;
+        if (!play(s, "load", notes != 0 ? eightNotes(kRate) : std::vector<jackprobe::TimedMessage>{}, error) ||
+            (notes != 0 && !soundWithin(s, 10s))) {
+            std::fprintf(stderr, "standalone_bench: %s\n", error.empty() ? "no sound within 10 s" : error.c_str());
+            return 1;
+        }
+        std::this_thread::sleep_for(2s);  // past the attacks and JACK's averaging window
+        loads[notes] = sampleLoad(s.recorder->client(), 5);
+        s.program->signal(SIGINT);
+        s.program->wait(5s);
     }
-    std::this_thread::sleep_for(1s);
-    const Load idleLoad = sampleLoad(idle.recorder->client(), 5);
-    idle.program->signal(SIGINT);
-    idle.program->wait(5s);
-
-    Session held;
-    if (!play(held, "held", error)) {
-        std::fprintf(stderr, "standalone_bench: %s\n", error.c_str());
-        return 1;
-    }
-    std::this_thread::sleep_for(1s);  // past the attacks and JACK's averaging window
-    const Load load = sampleLoad(held.recorder->client(), 5);
-    held.program->signal(SIGINT);
-    held.program->wait(5s);
+    const Load& idleLoad = loads[0];
+    const Load& load = loads[1];
     for (const auto& [what, l] : {std::pair{"running, silent:", idleLoad}, std::pair{"eight held notes:", load}})
         std::printf("  jack_cpu_load, %-18s median %.2f %%, mean %.2f %%, max %.2f %%\n", what, l.median, l.mean,
                     l.max);

@@ -180,7 +180,8 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
         << readText(dir / "log");
     ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
     ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
-    const jack_nframes_t start = jack_frame_time(recorder.client()) + 8 * kPeriod;
+    // Well after the connections: the graph takes them in at a later cycle.
+    const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
     keyboard.startAt(start);
     recorder.startAt(start);
 
