@@ -90,11 +90,10 @@ int run(int argc, char** argv) {
     }
 
     SynthEngine engine;
-    if (sound) {
+    const double startingRate = engine.getSampleRate();
+    if (sound)
         for (int32_t i = 0; i < kNumParams; ++i)
             engine.setParam(i, (*sound)[static_cast<std::size_t>(i)]);
-        engine.parameterChanged(kAllParametersChanged);
-    }
     installSignalHandlers();
     TableWorker worker(engine);
     JackInstrument jack(engine, worker);
@@ -109,6 +108,10 @@ int run(int argc, char** argv) {
         say(error);
         return kExitFailure;
     }
+    // The server's rate builds a table from the loaded sound; at the engine's
+    // starting rate nothing did yet.
+    if (sound && engine.getSampleRate() == startingRate)
+        engine.parameterChanged(kAllParametersChanged);
     if (!worker.start()) {
         say("cannot start the table builder");
         return kExitFailure;

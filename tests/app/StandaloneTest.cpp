@@ -44,6 +44,11 @@ std::vector<unsigned char> readBytes(const std::string& path) {
     return {text.begin(), text.end()};
 }
 
+void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 int lineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 // The state file as its layout is published: 48 little-endian floats.
@@ -143,14 +148,18 @@ protected:
     std::unique_ptr<jackprobe::PrivateServer> server;
 };
 
-// The engine's render of the same messages at the same frames, in the same
-// cycles. Both processes play the second table their process generated (the
-// first at start, the second for 48 kHz), and the phase generator starts
-// from the same state in every process, so the tables are the same.
-std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector<jackprobe::Recorder::Cycle>& cycles,
+// The engine's render of the same sound and messages at the same frames, in
+// the same cycles. Both processes play the second table they generated (the
+// first at start from the defaults, the second from the sound for 48 kHz),
+// and the phase generator starts from the same state in every process, so
+// the tables are the same.
+std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector<float>& sound,
+                                                               const std::vector<jackprobe::Recorder::Cycle>& cycles,
                                                                const std::vector<jackprobe::TimedMessage>& messages,
                                                                const std::vector<uint32_t>& placed) {
     veltrosa::SynthEngine engine;
+    for (int i = 0; i < veltrosa::kNumParams; ++i)
+        engine.setParam(i, sound[static_cast<std::size_t>(i)]);
     engine.setSampleRate(kRate);
     std::vector<float> left, right;
     std::size_t next = 0;
@@ -168,7 +177,15 @@ std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector
 }
 
 TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferSizeChange) {
-    auto veltrosa = startVeltrosa({"--no-gui", "--alsa-midi", "--client-name", "synth"}, dir / "log");
+    // A sound of its own, from a state file: another spectrum, a darker filter.
+    std::vector<float> sound = defaults();
+    sound[2] = 0.6f;
+    sound[7] = 0.3f;
+    sound[veltrosa::kParamCutoff] = 0.3f;
+    sound[veltrosa::kParamAmpAttack] = 0.01f;
+    writeBytes(dir / "sound.state", stateBytes(sound));
+    auto veltrosa = startVeltrosa({"--no-gui", "--alsa-midi", "--client-name", "synth", "--state", dir / "sound.state"},
+                                  dir / "log");
     // A chord, one more note, two ways to end a note; sorted by frame.
     const std::vector<jackprobe::TimedMessage> messages = {
         {100, {0x90, 60, 100}}, {333, {0x91, 64, 90}},  {1000, {0x90, 67, 110}},
@@ -197,7 +214,7 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
     recorder.close();
     ASSERT_EQ(keyboard.sent(), messages.size());
 
-    const auto [left, right] = engineRender(recorder.cycles(), messages, keyboard.placed());
+    const auto [left, right] = engineRender(sound, recorder.cycles(), messages, keyboard.placed());
     ASSERT_EQ(left.size(), recorder.left().size());
     const auto firstDifference = [](const std::vector<float>& a, const std::vector<float>& b) {
         return std::mismatch(a.begin(), a.end(), b.begin(),
@@ -238,10 +255,7 @@ TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
     values[veltrosa::kParamVolume] = 0.5f;
     const auto bytes = stateBytes(values);
     const std::string state = dir / "sound.state";
-    {
-        std::ofstream out(state, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
+    writeBytes(state, bytes);
     auto veltrosa = startVeltrosa({"--no-gui", "--state", state, "--save-on-quit"}, dir / "log");
     {
         jackprobe::Recorder watcher("watcher", 1);
