@@ -63,7 +63,7 @@ namespace veltrosa {
 
 void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
                      float* right) {
-    renderLanesWith<Avx2>(lanes, 0, p, table, n, left, right);
+    renderLanesWith<Avx2>(lanes, 0, p, table, 0, n, left, right);
 }
 
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out) {

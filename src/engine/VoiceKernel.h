@@ -1,8 +1,8 @@
-// The lane renderer, written once over a vector type V and included by each
-// instruction-set unit (VoiceSse2.cpp, VoiceAvx2.cpp) only. Everything here
-// has internal linkage, so no copy built for one unit can stand in for
-// another's. Every line mirrors Voice::render, Oscillator::read and
-// EnvLevel::step operation for operation; keep them in step.
+// The voice's sound, written once over a lane type V and included by each
+// render unit only: VoiceScalar.cpp (one plain float per lane, the reference
+// every other path must match bit for bit) and the vector units. Everything
+// here has internal linkage, so no copy built for one unit's instruction set
+// can stand in for another's.
 //
 // V provides: F (W floats), I (W int32), W, loadf/storef/loadi/storei,
 // set1f/set1i, add/sub/mul, subWhere(m, a, b) (a - b where m, else a),
@@ -22,7 +22,8 @@ template <class V>
 struct OscV {
     typename V::F position, step, coef, out, s1, s2, s3;
 
-    void load(const veltrosa::OscLanes& o, int32_t j) {
+    template <class O>
+    void load(const O& o, int32_t j) {
         position = V::loadf(o.position + j);
         step = V::loadf(o.step + j);
         coef = V::loadf(o.coef + j);
@@ -31,7 +32,8 @@ struct OscV {
         s2 = V::loadf(o.s2 + j);
         s3 = V::loadf(o.s3 + j);
     }
-    void store(veltrosa::OscLanes& o, int32_t j) const {
+    template <class O>
+    void store(O& o, int32_t j) const {
         V::storef(o.position + j, position);
         V::storef(o.out + j, out);
         V::storef(o.s1 + j, s1);
@@ -78,7 +80,8 @@ struct EnvV {
     typename V::I state, releaseDelay;
     typename V::F level, attack, decay, sustain, release;
 
-    void load(const veltrosa::EnvLanes& e, int32_t j) {
+    template <class E>
+    void load(const E& e, int32_t j) {
         state = V::loadi(e.state + j);
         releaseDelay = V::loadi(e.releaseDelay + j);
         level = V::loadf(e.level + j);
@@ -87,7 +90,8 @@ struct EnvV {
         sustain = V::loadf(e.sustain + j);
         release = V::loadf(e.release + j);
     }
-    void store(veltrosa::EnvLanes& e, int32_t j) const {
+    template <class E>
+    void store(E& e, int32_t j) const {
         V::storei(e.state + j, state);
         V::storei(e.releaseDelay + j, releaseDelay);
         V::storef(e.level + j, level);
@@ -150,7 +154,12 @@ struct EnvV {
                 safe = delay[j] - 1;
     }
 
-    // One sample of every lane, each by its own state.
+    // One sample of every lane, each by its own state: Attack rises by its
+    // rate up to 1, then decays; Decay falls to the sustain level; Release
+    // and Fade fall to 0, then the lane is Idle. A release delay of d starts
+    // the fall on the d-th sample (the first for 0 and 1), so a later note-off
+    // releases later. The comparisons are written so that a NaN level (from a
+    // non-finite rate) leaves the state it is in instead of sticking there.
     void step() {
         using F = typename V::F;
         using I = typename V::I;
@@ -213,7 +222,8 @@ struct LanesV {
     EnvV<V> fenv{}, aenv{};
     F lowL, bandL, highL, lowR, bandR, highR, vel2, damping, cutoffCoef;
 
-    LanesV(const veltrosa::VoiceLanes& s, int32_t j) {
+    template <class S>
+    LanesV(const S& s, int32_t j) {
         oscL.load(s.oscLeft, j);
         oscR.load(s.oscRight, j);
         fenv.load(s.filterEnv, j);
@@ -229,7 +239,8 @@ struct LanesV {
         cutoffCoef = V::loadf(s.cutoffCoef + j);
     }
 
-    void store(veltrosa::VoiceLanes& s, int32_t j) const {
+    template <class S>
+    void store(S& s, int32_t j) const {
         oscL.store(s.oscLeft, j);
         oscR.store(s.oscRight, j);
         fenv.store(s.filterEnv, j);
@@ -245,17 +256,34 @@ struct LanesV {
     }
 };
 
-// n frames of Voice::render's loops, fused (the amplitude envelope does not
-// depend on the sound). An envelope whose lanes all stand still (Idle or
-// Sustain) is not stepped; the loop is built for each case, so a still
-// envelope's run state takes no registers.
+// n frames: the readers, the filter with its envelope, velocity and volume
+// from frame from on (silence before it), the amplitude envelope over all n
+// frames. One loop for everything: the amplitude envelope does not depend on
+// the sound, and the channels' and stages' recurrences are independent, so
+// each hides the others' latency. An envelope whose lanes all stand still
+// (Idle or Sustain) is not stepped; the loop is built for each case, so a
+// still envelope's run state takes no registers.
 template <class V, bool FilterMoves, bool AmpMoves>
-void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t n, float* outLeft,
-                  float* outRight) {
+void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
+                  float* outLeft, float* outRight) {
     using F = typename V::F;
     constexpr int32_t W = V::W;
+    EnvV<V> aenv = v.aenv;
+    for (int32_t i = 0; i < from; ++i) {  // silence times any gain, made finite, is +0
+        if constexpr (AmpMoves)
+            aenv.advance();
+        V::storef(outLeft + i * W, V::set1f(0.0f));
+        V::storef(outRight + i * W, V::set1f(0.0f));
+    }
+    outLeft += from * W;
+    outRight += from * W;
+    n -= from;
+    if (n == 0) {
+        v.aenv = aenv;
+        return;
+    }
     OscV<V> oscL = v.oscL, oscR = v.oscR;
-    EnvV<V> fenv = v.fenv, aenv = v.aenv;
+    EnvV<V> fenv = v.fenv;
     F lowL = v.lowL, bandL = v.bandL, highL = v.highL, lowR = v.lowR, bandR = v.bandR, highR = v.highR;
     F damping = v.damping, cutoffCoef = v.cutoffCoef;
     const F vel2 = v.vel2;
@@ -332,20 +360,21 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     v.cutoffCoef = cutoffCoef;
 }
 
-// W lanes from lane j on, n frames (n > 0), contributions frame by frame.
-template <class V>
-void renderLanesWith(veltrosa::VoiceLanes& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t n,
+// W lanes of s from lane j on, n frames (0 <= from <= n, see renderFrames),
+// finite contributions frame by frame.
+template <class V, class S>
+void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
                      float* outLeft, float* outRight) {
     LanesV<V> v(s, j);
     const bool filterMoves = !v.fenv.still(), ampMoves = !v.aenv.still();
     if (filterMoves && ampMoves)
-        renderFrames<V, true, true>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, true, true>(v, p, t, from, n, outLeft, outRight);
     else if (filterMoves)
-        renderFrames<V, true, false>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, true, false>(v, p, t, from, n, outLeft, outRight);
     else if (ampMoves)
-        renderFrames<V, false, true>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, false, true>(v, p, t, from, n, outLeft, outRight);
     else
-        renderFrames<V, false, false>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, false, false>(v, p, t, from, n, outLeft, outRight);
     v.store(s, j);
 }
 

@@ -67,7 +67,7 @@ namespace veltrosa {
 
 void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
                      float* left, float* right) {
-    renderLanesWith<Sse2>(lanes, first, p, table, n, left, right);
+    renderLanesWith<Sse2>(lanes, first, p, table, 0, n, left, right);
 }
 
 void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* out) {
