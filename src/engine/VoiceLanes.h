@@ -21,6 +21,7 @@ enum class RenderPath : int32_t {
     Scalar = 0,  // one voice after another: the reference
     Sse2 = 1,    // four voices per vector, two vectors
     Avx2 = 2,    // eight voices per vector
+    Avx512 = 3,  // both channels of the eight voices in one vector
 };
 
 constexpr int32_t kLanes = 8;
@@ -79,6 +80,9 @@ void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, con
                      float* left, float* right);
 void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
                      float* right);
+// The eight voices, channels in lanes: rows[i * 16 + v] is voice v's left
+// contribution to frame i, rows[i * 16 + 8 + v] its right one.
+void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows);
 
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left
@@ -86,5 +90,7 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 // a sum that overflowed becomes 0.
 void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* out);
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out);
+// Both channels at once, from the rows renderLanesAvx512 left.
+void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
 
 }  // namespace veltrosa

@@ -1,6 +1,6 @@
 // One voice per lane, in plain floats: the build of the kernel every other
 // render path must match bit for bit. Compiled with the project's baseline
-// flags only. Masks are floats or integers with every bit set.
+// flags only.
 #include <bit>
 
 #include "engine/Envelope.h"
@@ -11,11 +11,9 @@ namespace {
 struct Scalar {
     using F = float;
     using I = int32_t;
+    using M = bool;
     static constexpr int32_t W = 1;
-
-    static uint32_t bits(F a) { return std::bit_cast<uint32_t>(a); }
-    static F fromBits(uint32_t b) { return std::bit_cast<F>(b); }
-    static F mask(bool b) { return fromBits(b ? ~0u : 0u); }
+    static constexpr bool kChannelLanes = false;
 
     static F loadf(const float* p) { return *p; }
     static void storef(float* p, F v) { *p = v; }
@@ -26,28 +24,30 @@ struct Scalar {
     static F add(F a, F b) { return a + b; }
     static F sub(F a, F b) { return a - b; }
     static F mul(F a, F b) { return a * b; }
-    static F subWhere(F m, F a, F b) { return bits(m) != 0 ? a - b : a; }
-    static F andf(F a, F b) { return fromBits(bits(a) & bits(b)); }
-    static F orf(F a, F b) { return fromBits(bits(a) | bits(b)); }
-    static F xorf(F a, F b) { return fromBits(bits(a) ^ bits(b)); }
-    static F greater(F a, F b) { return mask(a > b); }
-    static bool any(F m) { return bits(m) != 0; }
-    static F andnotf(F a, F b) { return fromBits(~bits(a) & bits(b)); }
-    static F select(F m, F a, F b) { return bits(m) != 0 ? b : a; }
-    static I selecti(I m, I a, I b) { return m != 0 ? b : a; }
+    static F xorf(F a, F b) { return std::bit_cast<F>(std::bit_cast<uint32_t>(a) ^ std::bit_cast<uint32_t>(b)); }
     static I andi(I a, I b) { return a & b; }
-    static I ori(I a, I b) { return a | b; }
-    static I andnoti(I a, I b) { return ~a & b; }
     static I subi(I a, I b) { return a - b; }
-    static I cmpeqi(I a, I b) { return a == b ? -1 : 0; }
-    static I cmpgti(I a, I b) { return a > b ? -1 : 0; }
-    static F lessNot(F a, F b) { return mask(!(a < b)); }
-    static F greaterNot(F a, F b) { return mask(!(a > b)); }
-    static F greaterEqual(F a, F b) { return mask(a >= b); }
+    static I bitsOf(F a) { return std::bit_cast<I>(a); }
+    static M greater(F a, F b) { return a > b; }
+    static M lessNot(F a, F b) { return !(a < b); }
+    static M greaterNot(F a, F b) { return !(a > b); }
+    static M greaterEqual(F a, F b) { return a >= b; }
+    static M cmpeqi(I a, I b) { return a == b; }
+    static M cmpgti(I a, I b) { return a > b; }
+    static M mand(M a, M b) { return a && b; }
+    static M mor(M a, M b) { return a || b; }
+    static M mandnot(M a, M b) { return !a && b; }
+    static bool any(M m) { return m; }
+    static uint32_t laneBits(M m) { return m ? 1u : 0u; }
+    static F select(M m, F a, F b) { return m ? b : a; }
+    static I selecti(M m, I a, I b) { return m ? b : a; }
+    static F keep(M m, F x) { return m ? x : 0.0f; }
+    static I keepi(M m, I x) { return m ? x : 0; }
+    static F drop(M m, F x) { return m ? 0.0f : x; }
+    static I dropi(M m, I x) { return m ? 0 : x; }
+    static F subWhere(M m, F a, F b) { return m ? a - b : a; }
     static I truncate(F a) { return static_cast<int32_t>(a); }  // positions are in [0, length)
     static F toFloat(I a) { return static_cast<float>(a); }
-    static F toMask(I a) { return std::bit_cast<F>(a); }
-    static I toMaski(F a) { return std::bit_cast<I>(a); }
     static bool allIn(I v, int32_t a, int32_t b) { return v == a || v == b; }
     static void readPairs(const float* t, I k, F& lo, F& hi) {
         lo = t[k];
