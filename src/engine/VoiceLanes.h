@@ -59,13 +59,9 @@ struct VoiceLanesOf {
     float velocitySquared[N], damping[N], cutoffCoef[N];
 };
 
-using OscLanes = OscLanesOf<kLanes>;
-using SvfLanes = SvfLanesOf<kLanes>;
-using EnvLanes = EnvLanesOf<kLanes>;
 using VoiceLanes = VoiceLanesOf<kLanes>;
 // A voice on its own: the scalar render is the kernel on one lane.
 using VoiceLane = VoiceLanesOf<1>;
-using EnvLane = EnvLanesOf<1>;
 
 // The plain build of the kernel, one voice: n frames, of which those before
 // from are silent (the amplitude envelope steps over all n), each frame's

@@ -65,7 +65,7 @@ void renderLane(VoiceLane& lane, int32_t from, const VoiceParams& p, const float
 }
 
 void EnvLevel::step(const EnvRates& r) {
-    EnvLane lane{};
+    EnvLanesOf<1> lane{};
     lane.state[0] = static_cast<int32_t>(state);
     lane.releaseDelay[0] = releaseDelay;
     lane.level[0] = level;
