@@ -2,16 +2,21 @@
 // in lanes 0-7, their right channels in lanes 8-15, so one vector carries the
 // whole instrument; the envelopes and the filter coefficient, the same for
 // both channels of a voice, are computed in both halves alike. Built with
-// -mavx512f and without fused multiply-adds, so every operation rounds as the
-// scalar voice's does; only called once the processor and the operating
-// system are known to support it. Audio thread.
+// -mavx512f and -ffp-contract=off, so no multiply and add fuse and every
+// operation rounds as the scalar voice's does; only called once the
+// processor and the operating system are known to support it. Audio thread.
+
 // GCC 12's AVX-512 header deliberately passes undefined registers to the
 // builtins, and its own uninitialized-value warnings then reject them.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include "engine/VoiceKernel.h"
 
