@@ -150,7 +150,8 @@ struct EnvV {
     typename V::I holdOnes;
     int32_t safe = 0;  // samples the run may still take
 
-    void advance() {
+    // Inlined even at -O2: the run's test belongs in the frame loop's registers.
+    __attribute__((always_inline)) void advance() {
         if (safe > 0) {
             const typename V::F next = V::sub(level, down);
             // Lanes about to change: attack !(next < 1), i.e. !(-next > -1);
