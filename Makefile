@@ -9,6 +9,7 @@ BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
+LV2_DIR     ?= $(HOME)/.lv2
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
@@ -83,6 +84,10 @@ install: all
 	mkdir -p $(PREFIX)
 	cp $(BUILD)/Veltrosa.so $(PREFIX)/
 	@echo "installed $(PREFIX)/Veltrosa.so"
+	mkdir -p $(LV2_DIR)
+	rm -rf $(LV2_DIR)/veltrosa.lv2
+	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
+	@echo "installed $(LV2_DIR)/veltrosa.lv2"
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
 # 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.
