@@ -7,6 +7,7 @@ BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
+LV2_FUZZ_SECONDS ?= 30
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
 LV2_DIR     ?= $(HOME)/.lv2
@@ -14,7 +15,7 @@ CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz
+.PHONY: fuzz-build test-fuzz fuzz-lv2
 
 all: deps
 	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
@@ -56,11 +57,19 @@ fuzz-build:
 	@scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTROSA_FUZZ=ON \
 	  -DVELTROSA_SANITIZE=address,undefined -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz
 
-# The bounded fuzz run of every `make test`.
+# The LV2 edge's fuzzer, the same way: `make fuzz-lv2 LV2_FUZZ_SECONDS=600`
+# (replay: $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz <file>).
+fuzz-lv2: fuzz-build
+	mkdir -p $(BUILD_FUZZ)/lv2-corpus
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz -max_total_time=$(LV2_FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/lv2- \
+	  $(BUILD_FUZZ)/lv2-corpus
+
+# The bounded fuzz runs of every `make test`.
 test-fuzz: FUZZ_SECONDS = 75
-test-fuzz: fuzz
+test-fuzz: fuzz fuzz-lv2
 
 # `make test` also runs a bounded fuzz run.
 test: test-fuzz

@@ -191,6 +191,6 @@ const LV2UI_Descriptor kDescriptor = {kUiUri, instantiate, cleanup, portEvent, e
 }  // namespace
 }  // namespace veltrosa::lv2
 
-extern "C" LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
     return index == 0 ? &veltrosa::lv2::kDescriptor : nullptr;
 }

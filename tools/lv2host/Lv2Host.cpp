@@ -4,6 +4,8 @@
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/midi/midi.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +14,12 @@ namespace lv2host {
 namespace {
 
 constexpr std::size_t kAtomBytes = 64 * 1024;  // each atom port's buffer
+
+double threadSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
 
 struct Node {
     LilvNode* node;
@@ -187,14 +195,17 @@ void Instance::midi(int64_t frame, const std::vector<uint8_t>& bytes) {
     }
 }
 
-void Instance::run(uint32_t frames) {
+double Instance::run(uint32_t frames) {
     for (auto& buffer : atomOut_)
         *reinterpret_cast<LV2_Atom*>(buffer.data()) = {static_cast<uint32_t>(kAtomBytes - sizeof(LV2_Atom)), chunk_};
+    const double start = threadSeconds();
     lilv_instance_run(instance_, frames);
+    const double spent = threadSeconds() - start;
     clearEvents();
     if (mode_ == WorkerMode::Synchronous)
         releaseWork();
     deliverResponses();
+    return spent;
 }
 
 // With the queue's lock held.

@@ -68,8 +68,9 @@ public:
     float control(uint32_t index) const;
     // A MIDI message for the next cycle, frames into it.
     void midi(int64_t frame, const std::vector<uint8_t>& bytes);
-    // One cycle; the events queued are delivered and dropped.
-    void run(uint32_t frames);
+    // One cycle; the events queued are delivered and dropped. Answers the
+    // thread's CPU time spent in the plug-in's run(), in seconds.
+    double run(uint32_t frames);
     // Audio outputs in port order.
     const float* out(std::size_t channel) const { return audioOut_[channel].data(); }
     std::size_t outputs() const { return audioOut_.size(); }
