@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,11 +30,6 @@ inline std::unique_ptr<vsthost::Plugin> startedPlugin(float sampleRate = 44100.0
     return plugin;
 }
 
-inline uint32_t floatBits(float value) {
-    uint32_t bits;
-    static_assert(sizeof bits == sizeof value);
-    __builtin_memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+inline uint32_t floatBits(float value) { return std::bit_cast<uint32_t>(value); }
 
 }  // namespace testing_support

@@ -21,7 +21,7 @@ void Control::sendToHost(float v) {
 }
 
 OwlGui::OwlGui(ParameterHost* parameterHost, int32_t w, int32_t h)
-    : parameters(parameterHost),
+    : parameters_(parameterHost),
       clientRect{0, 0, w, h},
       width(w),
       height(h) {}
@@ -35,7 +35,7 @@ OwlGui::~OwlGui() {
 }
 
 bool OwlGui::getRect(Rect& out) {
-    const double factor = usableScale(scale);
+    const double factor = usableScale(scale_);
     out = {0, 0, unitsToPixels(width, factor), unitsToPixels(height, factor)};
     return true;
 }
@@ -46,9 +46,9 @@ bool OwlGui::open(void* parent) {
     if (isOpen())
         close();
     parentWindow = parent;
-    window = layerFactory ? layerFactory() : nullptr;
+    window = layerFactory_ ? layerFactory_() : nullptr;
     if (window)
-        window->setScale(scale);
+        window->setScale(scale_);
     if (window && !window->create(parent, width, height, *this))
         window.reset();
     if (window)
@@ -60,19 +60,19 @@ bool OwlGui::open(void* parent) {
 void OwlGui::close() {
     if (window) {
         if (captured != nullptr) {
-            captured->onCaptureEnd(lastX, lastY);
+            captured->onCaptureEnd(lastX_, lastY_);
             captured = nullptr;
             window->releaseCapture();
         }
         if (hovered != nullptr) {
-            hovered->onMouseLeave(lastX, lastY);
+            hovered->onMouseLeave(lastX_, lastY_);
             hovered = nullptr;
         }
         window->destroy();
         window.reset();
     }
-    wheelRemainder = 0;
-    wheelTarget = nullptr;
+    wheelRemainder_ = 0;
+    wheelTarget_ = nullptr;
     parentWindow = nullptr;
 }
 
@@ -93,10 +93,10 @@ void OwlGui::parameterChanged(int32_t index, float v) {
 }
 
 void OwlGui::refreshControls() {
-    if (parameters == nullptr)
+    if (parameters_ == nullptr)
         return;
     for (auto& control : controls)
-        control->setValue(parameters->parameterValue(control->paramIndex), false);
+        control->setValue(parameters_->parameterValue(control->paramIndex), false);
 }
 
 Control* OwlGui::findControlAt(int32_t px, int32_t py) {
@@ -164,8 +164,8 @@ void OwlGui::handleMessage(const WindowMessage& message) {
 }
 
 void OwlGui::mouseMove(int32_t px, int32_t py) {
-    lastX = px;
-    lastY = py;
+    lastX_ = px;
+    lastY_ = py;
     Control* target = findControlAt(px, py);
     if (captured != nullptr)
         captured->onMouseDrag(px, py);
@@ -180,8 +180,8 @@ void OwlGui::mouseMove(int32_t px, int32_t py) {
 }
 
 void OwlGui::leftButtonDown(int32_t px, int32_t py) {
-    lastX = px;
-    lastY = py;
+    lastX_ = px;
+    lastY_ = py;
     Control* target = findControlAt(px, py);
     if (target == nullptr)
         return;
@@ -192,8 +192,8 @@ void OwlGui::leftButtonDown(int32_t px, int32_t py) {
 }
 
 void OwlGui::leftButtonUp(int32_t px, int32_t py) {
-    lastX = px;
-    lastY = py;
+    lastX_ = px;
+    lastY_ = py;
     Control* target = findControlAt(px, py);
     if (target != nullptr && (captured == nullptr || captured == target))
         target->onMouseUp(0, px, py);
@@ -212,7 +212,7 @@ void OwlGui::mouseWheel(int32_t screenX, int32_t screenY, int32_t delta) {
         window->screenToClient(px, py);
     Control* target = findControlAt(px, py);
     if (target == nullptr || delta == 0) {
-        wheelRemainder = 0;
+        wheelRemainder_ = 0;
         return;
     }
     // Every platform carries the delta in 16 bits; a layer passing more is
@@ -222,12 +222,12 @@ void OwlGui::mouseWheel(int32_t screenX, int32_t screenY, int32_t delta) {
     // steps; finer wheels add up until they make a notch over one control.
     // Turning back starts afresh so that the first notch the other way
     // always counts.
-    if (target != wheelTarget || (delta > 0) != (wheelRemainder > 0))
-        wheelRemainder = 0;
-    wheelTarget = target;
-    wheelRemainder += delta;
-    const int32_t steps = wheelRemainder / kWheelNotch;
-    wheelRemainder -= steps * kWheelNotch;
+    if (target != wheelTarget_ || (delta > 0) != (wheelRemainder_ > 0))
+        wheelRemainder_ = 0;
+    wheelTarget_ = target;
+    wheelRemainder_ += delta;
+    const int32_t steps = wheelRemainder_ / kWheelNotch;
+    wheelRemainder_ -= steps * kWheelNotch;
     const int32_t direction = steps > 0 ? 1 : -1;
     for (int32_t i = 0; i < steps * direction; ++i)
         target->onWheel(direction);

@@ -31,7 +31,7 @@ public:
     bool getRect(Rect& out) override;
     // Window pixels per client unit for windows opened from now on (see
     // WindowLayer::setScale); the layout and hit-testing stay in client units.
-    void setScale(double factor) { scale = factor; }
+    void setScale(double factor) { scale_ = factor; }
     // A null parent is refused (answers false, changes nothing); otherwise
     // answers true even when the window layer refuses to create a window.
     bool open(void* parent) override;
@@ -57,15 +57,15 @@ public:
 
     // Replaces the platform's layer for windows opened from now on (tests run
     // a headless raster window this way).
-    void setWindowLayerFactory(WindowLayerFactory factory) { layerFactory = std::move(factory); }
+    void setWindowLayerFactory(WindowLayerFactory factory) { layerFactory_ = std::move(factory); }
     WindowLayer* windowLayer() { return window.get(); }
     const std::vector<std::unique_ptr<Control>>& controlList() const { return controls; }
-    ParameterHost* parameterHost() const { return parameters; }
+    ParameterHost* parameterHost() const { return parameters_; }
     Control* hoveredControl() const { return hovered; }
     Control* capturedControl() const { return captured; }
 
 protected:
-    ParameterHost* parameters;  // not owned
+    ParameterHost* parameters_;  // not owned
     Rect clientRect;
     std::unique_ptr<WindowLayer> window;
     Colour foreground{0, 0, 0};
@@ -82,11 +82,11 @@ private:
     void leftButtonUp(int32_t px, int32_t py);
     void mouseWheel(int32_t screenX, int32_t screenY, int32_t delta);
 
-    WindowLayerFactory layerFactory = createWindowLayer;
-    double scale = 1.0;
-    int32_t wheelRemainder = 0;        // sub-notch wheel travel not yet turned into a step
-    Control* wheelTarget = nullptr;    // the control that travel was over
-    int32_t lastX = 0, lastY = 0;  // last pointer position, for ending a capture on close
+    WindowLayerFactory layerFactory_ = createWindowLayer;
+    double scale_ = 1.0;
+    int32_t wheelRemainder_ = 0;        // sub-notch wheel travel not yet turned into a step
+    Control* wheelTarget_ = nullptr;    // the control that travel was over
+    int32_t lastX_ = 0, lastY_ = 0;  // last pointer position, for ending a capture on close
 };
 
 }  // namespace veltrosa

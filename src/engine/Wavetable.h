@@ -58,9 +58,6 @@ public:
     // Any thread: a finished table waits for adoption.
     bool pending() const noexcept { return next_.load(std::memory_order_acquire) != nullptr; }
 
-    const int32_t period = kPeriod;
-    const int32_t length = kLength;
-
 private:
     void freeRetired() noexcept;
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DrawingCaches.h"
 #include "editor/OwlGui.h"
 #include "editor/ParameterHost.h"
 #include "editor/platform/raster/RasterWindowLayer.h"

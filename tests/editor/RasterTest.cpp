@@ -21,13 +21,6 @@ using veltrosa::RasterWindowLayer;
 
 namespace {
 
-// Every editor of the run is gone by then; the caches go too, for the leak checker.
-class DrawingCaches : public ::testing::Environment {
-public:
-    void TearDown() override { veltrosa::releaseEditorDrawingCaches(); }
-};
-[[maybe_unused]] const auto* const drawingCaches = ::testing::AddGlobalTestEnvironment(new DrawingCaches);
-
 constexpr Colour kBlack{0, 0, 0};
 constexpr Colour kLight{250, 250, 250};
 constexpr Colour kBackground{130, 180, 170};

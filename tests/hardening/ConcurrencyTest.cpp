@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "DrawingCaches.h"
+#include "TestSupport.h"
 #include "editor/OwlGui.h"
 #include "editor/platform/raster/CairoSurface.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
@@ -35,21 +37,8 @@ constexpr auto kRunTime = 2500ms;
 constexpr auto kMaxRunTime = 30s;
 constexpr int32_t kBlock = 256;
 
-// Every editor of the run is gone by then; the caches go too, for the leak checker.
-class DrawingCaches : public ::testing::Environment {
-public:
-    void TearDown() override { veltrosa::CairoSurface::releaseProcessCaches(); }
-};
-[[maybe_unused]] const auto* const drawingCaches = ::testing::AddGlobalTestEnvironment(new DrawingCaches);
-
 intptr_t VSTCALL quietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
     return opcode == vst2::audioMasterVersion ? 2400 : 0;
-}
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 // One instrument reached only through its record, as a host holds it.
@@ -127,7 +116,7 @@ void audioThread(Record& plugin, const std::atomic<bool>& stop, std::atomic<int>
                 std::fabs(right[i]) > 1000.0f)
                 badSamples.fetch_add(1);
         const float* table = plugin.instrument().synth().table();
-        if (table == nullptr || bitsOf(table[kGuard]) != bitsOf(table[0]))
+        if (table == nullptr || testing_support::floatBits(table[kGuard]) != testing_support::floatBits(table[0]))
             tornTables.fetch_add(1);
         blocks.fetch_add(1);
     }
@@ -240,7 +229,7 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
     ui.join();
 
     for (int32_t i = 0; i < kNumParams; ++i)
-        EXPECT_EQ(bitsOf(plugin.getParameter(i)), bitsOf(last[static_cast<std::size_t>(i)])) << "parameter " << i;
+        EXPECT_EQ(testing_support::floatBits(plugin.getParameter(i)), testing_support::floatBits(last[static_cast<std::size_t>(i)])) << "parameter " << i;
     EXPECT_EQ(badSamples.load(), 0);
     EXPECT_EQ(tornTables.load(), 0);
     EXPECT_GT(blocks.load(), 20);
@@ -274,7 +263,7 @@ TEST(Concurrency, InstancesRegenerateOnSeveralThreadsAtOnce) {
                     chunk[i] = static_cast<float>((i * 7 + static_cast<std::size_t>(load + k)) % 11) / 10.0f;
                 EXPECT_EQ(plugin.dispatch(vst2::effSetChunk, 0, sizeof chunk, chunk.data()), 192);
                 plugin.setParameter(kParamUpdate, 1.0f);
-                EXPECT_EQ(bitsOf(plugin.getParameter(0)), bitsOf(chunk[0]));
+                EXPECT_EQ(testing_support::floatBits(plugin.getParameter(0)), testing_support::floatBits(chunk[0]));
             }
         });
     for (auto& loader : loaders)

@@ -11,19 +11,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "DrawingCaches.h"
 #include "TestSupport.h"
 #include "X11Fixture.h"
 #include "ui/EditorSnapshot.h"
 
 namespace {
-
-// Every editor of the run is closed by then; the process-wide font and
-// drawing caches go too, so that the leak checker sees a clean exit.
-class DrawingCaches : public ::testing::Environment {
-public:
-    void TearDown() override { veltrosa::releaseEditorDrawingCaches(); }
-};
-[[maybe_unused]] const auto* const drawingCaches = ::testing::AddGlobalTestEnvironment(new DrawingCaches);
 
 using testing_support::startedPlugin;
 using x11test::pumpFor;

@@ -91,14 +91,14 @@ public:
     // asks for more on a dense screen). A layer that honours it makes the
     // window that much larger, draws through a scaled surface and delivers
     // pointer positions in client units; one that does not stays at 1.
-    void setScale(double factor) { scale = usableScale(factor); }
-    double scaleFactor() const { return scale; }
+    void setScale(double factor) { scale_ = usableScale(factor); }
+    double scaleFactor() const { return scale_; }
 
 protected:
-    int32_t toPixels(int32_t units) const { return unitsToPixels(units, scale); }
-    int32_t toUnits(int32_t pixels) const { return static_cast<int32_t>(std::floor(pixels / scale)); }
+    int32_t toPixels(int32_t units) const { return unitsToPixels(units, scale_); }
+    int32_t toUnits(int32_t pixels) const { return static_cast<int32_t>(std::floor(pixels / scale_)); }
 
-    double scale = 1.0;
+    double scale_ = 1.0;
 };
 
 // Provided once per platform at link time. May answer null (no window system

@@ -48,7 +48,7 @@ private:
     void setColour(Colour colour);
     // Selects the editor's font on the context and measures line in it.
     TextMetrics selectFont(const std::string& line);
-    cairo_t* cr;
+    cairo_t* cr_;
 };
 
 }  // namespace veltrosa

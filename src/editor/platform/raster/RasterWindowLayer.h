@@ -21,11 +21,11 @@ public:
     ~RasterWindowLayer() override;
 
     bool create(void* parent, int32_t width, int32_t height, WindowMessageSink& sink) override;
-    void show() override { shown = true; }
+    void show() override { shown_ = true; }
     void destroy() override;
-    void setCapture() override { capture = true; }
-    void releaseCapture() override { capture = false; }
-    void setFocus() override { focus = true; }
+    void setCapture() override { capture_ = true; }
+    void releaseCapture() override { capture_ = false; }
+    void setFocus() override { focus_ = true; }
     void screenToClient(int32_t& x, int32_t& y) override;
     Surface* beginPaint() override;
     void endPaint() override;
@@ -36,16 +36,16 @@ public:
     // the sink while the window exists.
     void deliver(const WindowMessage& message);
     void setScreenOrigin(int32_t x, int32_t y) {
-        screenX = x;
-        screenY = y;
+        screenX_ = x;
+        screenY_ = y;
     }
 
-    bool exists() const { return image != nullptr; }
-    bool isShown() const { return shown; }
-    bool hasCapture() const { return capture; }
-    bool hasFocus() const { return focus; }
-    void* parentWindow() const { return parent; }
-    int paintCount() const { return paints; }
+    bool exists() const { return image_ != nullptr; }
+    bool isShown() const { return shown_; }
+    bool hasCapture() const { return capture_; }
+    bool hasFocus() const { return focus_; }
+    void* parentWindow() const { return parent_; }
+    int paintCount() const { return paints_; }
 
     // The pixel at (x, y), or nothing outside the image or without a window.
     std::optional<Colour> pixel(int32_t x, int32_t y) const;
@@ -53,13 +53,13 @@ public:
     bool writePng(const std::string& path, std::string& error) const;
 
 private:
-    cairo_surface_t* image = nullptr;
-    std::unique_ptr<CairoSurface> painting;
-    WindowMessageSink* sink = nullptr;
-    void* parent = nullptr;
-    int32_t screenX = 0, screenY = 0;  // where the client area's origin sits on the "screen"
-    bool shown = false, capture = false, focus = false;
-    int paints = 0;
+    cairo_surface_t* image_ = nullptr;
+    std::unique_ptr<CairoSurface> painting_;
+    WindowMessageSink* sink_ = nullptr;
+    void* parent_ = nullptr;
+    int32_t screenX_ = 0, screenY_ = 0;  // where the client area's origin sits on the "screen"
+    bool shown_ = false, capture_ = false, focus_ = false;
+    int paints_ = 0;
 };
 
 }  // namespace veltrosa

@@ -13,72 +13,72 @@ bool X11WindowLayer::create(void* parent, int32_t width, int32_t height, WindowM
     const int32_t w = toPixels(width), h = toPixels(height);
     if (!window.create(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parent)), w, h))
         return false;
-    canvas = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-    if (cairo_surface_status(canvas) != CAIRO_STATUS_SUCCESS) {
+    canvas_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    if (cairo_surface_status(canvas_) != CAIRO_STATUS_SUCCESS) {
         destroy();
         return false;
     }
-    sink = &target;
+    sink_ = &target;
     return true;
 }
 
 void X11WindowLayer::destroy() {
-    painting.reset();
-    paintTrap.reset();
-    sink = nullptr;
+    painting_.reset();
+    paintTrap_.reset();
+    sink_ = nullptr;
     window.destroy();
-    if (canvas != nullptr)
-        cairo_surface_destroy(canvas);
-    canvas = nullptr;
-    before.clear();
-    before.shrink_to_fit();
+    if (canvas_ != nullptr)
+        cairo_surface_destroy(canvas_);
+    canvas_ = nullptr;
+    before_.clear();
+    before_.shrink_to_fit();
 }
 
 void X11WindowLayer::screenToClient(int32_t& x, int32_t& y) {
     // The wheel message that asks was made from an event carrying both
     // points, so no round trip to the server is needed.
-    x = toUnits(x - originX);
-    y = toUnits(y - originY);
+    x = toUnits(x - originX_);
+    y = toUnits(y - originY_);
 }
 
 Surface* X11WindowLayer::startDrawing() {
-    if (canvas == nullptr || !window.drawable())
+    if (canvas_ == nullptr || !window.drawable())
         return nullptr;
     // processPendingMessages already keeps errors away from the host; the
     // painting at the end of open needs its own trap.
-    if (!dispatching)
-        paintTrap.emplace(window.display());
-    painting = std::make_unique<CairoSurface>(canvas, scale);
-    return painting.get();
+    if (!dispatching_)
+        paintTrap_.emplace(window.display());
+    painting_ = std::make_unique<CairoSurface>(canvas_, scale_);
+    return painting_.get();
 }
 
 Surface* X11WindowLayer::beginPaint() { return startDrawing(); }
 
 void X11WindowLayer::endPaint() {
-    finishDrawing(0, 0, cairo_image_surface_get_width(canvas), cairo_image_surface_get_height(canvas));
+    finishDrawing(0, 0, cairo_image_surface_get_width(canvas_), cairo_image_surface_get_height(canvas_));
 }
 
 Surface* X11WindowLayer::getSurface() {
-    if (canvas == nullptr)
+    if (canvas_ == nullptr)
         return nullptr;
-    cairo_surface_flush(canvas);
-    const auto* pixels = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas));
-    before.assign(pixels, pixels + cairo_image_surface_get_stride(canvas) / 4 * cairo_image_surface_get_height(canvas));
+    cairo_surface_flush(canvas_);
+    const auto* pixels = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas_));
+    before_.assign(pixels, pixels + cairo_image_surface_get_stride(canvas_) / 4 * cairo_image_surface_get_height(canvas_));
     return startDrawing();
 }
 
 void X11WindowLayer::releaseSurface() {
-    if (painting == nullptr)
+    if (painting_ == nullptr)
         return;
-    painting.reset();  // flushes into the image
+    painting_.reset();  // flushes into the image
     // Only the changed rectangle goes to the server: usually one control.
-    const int pitch = cairo_image_surface_get_stride(canvas) / 4;
-    const int w = cairo_image_surface_get_width(canvas), h = cairo_image_surface_get_height(canvas);
-    const auto* now = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas));
+    const int pitch = cairo_image_surface_get_stride(canvas_) / 4;
+    const int w = cairo_image_surface_get_width(canvas_), h = cairo_image_surface_get_height(canvas_);
+    const auto* now = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas_));
     int left = w, top = h, right = 0, bottom = 0;
     for (int y = 0; y < h; ++y) {
         const uint32_t* a = now + static_cast<std::ptrdiff_t>(y) * pitch;
-        const uint32_t* b = before.data() + static_cast<std::ptrdiff_t>(y) * pitch;
+        const uint32_t* b = before_.data() + static_cast<std::ptrdiff_t>(y) * pitch;
         if (std::memcmp(a, b, static_cast<std::size_t>(w) * 4) == 0)
             continue;
         top = std::min(top, y);
@@ -98,23 +98,23 @@ void X11WindowLayer::releaseSurface() {
 }
 
 void X11WindowLayer::finishDrawing(int left, int top, int right, int bottom) {
-    painting.reset();
-    window.show(canvas, left, top, right, bottom);
+    painting_.reset();
+    window.show(canvas_, left, top, right, bottom);
     window.flush();
-    paintTrap.reset();
+    paintTrap_.reset();
 }
 
 void X11WindowLayer::processPendingMessages() {
-    if (sink == nullptr)
+    if (sink_ == nullptr)
         return;
-    dispatching = true;
+    dispatching_ = true;
     window.dispatchEvents(*this);
-    dispatching = false;
+    dispatching_ = false;
 }
 
 void X11WindowLayer::pointer(const x11::PointerEvent& event) {
-    originX = event.rootX - event.x;
-    originY = event.rootY - event.y;
+    originX_ = event.rootX - event.x;
+    originY_ = event.rootY - event.y;
     WindowMessage message;
     message.x = toUnits(event.x);
     message.y = toUnits(event.y);
@@ -138,13 +138,13 @@ void X11WindowLayer::pointer(const x11::PointerEvent& event) {
         message.wheelDelta = 120 * event.direction;
         break;
     }
-    if (sink != nullptr)
-        sink->handleMessage(message);
+    if (sink_ != nullptr)
+        sink_->handleMessage(message);
 }
 
 void X11WindowLayer::exposed() {
-    if (sink != nullptr)
-        sink->handleMessage({WindowMessageType::Paint, 0, 0, 0});
+    if (sink_ != nullptr)
+        sink_->handleMessage({WindowMessageType::Paint, 0, 0, 0});
 }
 
 }  // namespace veltrosa

@@ -56,14 +56,14 @@ private:
     void finishDrawing(int left, int top, int right, int bottom);
 
     x11::X11Window window;
-    WindowMessageSink* sink = nullptr;
-    std::optional<x11::ErrorTrap> paintTrap;  // our requests while drawing outside processPendingMessages
-    std::unique_ptr<CairoSurface> painting;
-    cairo_surface_t* canvas = nullptr;  // the window's pixels, drawn here first
-    std::vector<uint32_t> before;       // the image before an immediate redraw
-    bool dispatching = false;
+    WindowMessageSink* sink_ = nullptr;
+    std::optional<x11::ErrorTrap> paintTrap_;  // our requests while drawing outside processPendingMessages
+    std::unique_ptr<CairoSurface> painting_;
+    cairo_surface_t* canvas_ = nullptr;  // the window's pixels, drawn here first
+    std::vector<uint32_t> before_;       // the image before an immediate redraw
+    bool dispatching_ = false;
     // Client origin on the screen, from the latest pointer event.
-    int32_t originX = 0, originY = 0;
+    int32_t originX_ = 0, originY_ = 0;
 };
 
 }  // namespace veltrosa
