@@ -208,8 +208,9 @@ TEST(Lv2Plugin, RebuildsTheTableInTheWorkerWhenTheSpectrumMoves) {
     EXPECT_EQ(lv2->scheduled(), 5);
 }
 
+// Also the ThreadSanitizer's case for the hand-over between worker and run(),
+// where the allocations go uncounted.
 TEST(Lv2Plugin, RunAllocatesNothingWhileTheWorkerRegenerates) {
-    SKIP_WITHOUT_HOOKS();
     auto lv2 = instrument(48000.0, 256, lv2host::WorkerMode::Thread);
     ASSERT_TRUE(lv2);
     lv2->run(256);
@@ -229,6 +230,8 @@ TEST(Lv2Plugin, RunAllocatesNothingWhileTheWorkerRegenerates) {
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     EXPECT_GE(lv2->worked(), 4);
+    if (!VELTROSA_ALLOC_HOOKS)
+        GTEST_SKIP() << "the sanitizer runtime owns malloc: allocations not counted";
     EXPECT_EQ(allocations, 0);
     EXPECT_EQ(frees, 0);
 }

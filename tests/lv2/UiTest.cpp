@@ -11,6 +11,7 @@
 #include <cmath>
 #include <vector>
 
+#include "DrawingCaches.h"
 #include "Lv2Support.h"
 #include "X11Fixture.h"
 
