@@ -30,7 +30,8 @@ struct Result {
 
 Result measure(lv2host::World& world, const std::string& uri, double seconds) {
     Result result;
-    auto instance = lv2host::Instance::create(world, uri, kRate, kBlock, lv2host::WorkerMode::Synchronous, result.error);
+    auto instance =
+        lv2host::Instance::create(world, uri, kRate, kBlock, lv2host::WorkerMode::Synchronous, result.error);
     if (!instance)
         return result;
     if (instance->outputs() < 1) {

@@ -64,20 +64,38 @@ public:
     }
 
     void run(Input& in) {
-        static const double kRates[] = {44100.0, 48000.0, 96000.0, 8000.0, 192000.0, 0.0, -1.0, std::numeric_limits<double>::quiet_NaN(), 1e30, 22050.0};
+        static const double kRates[] = {44100.0,  48000.0, 96000.0, 8000.0,
+                                        192000.0, 0.0,     -1.0,    std::numeric_limits<double>::quiet_NaN(),
+                                        1e30,     22050.0};
         const double rate = kRates[in.byte() % std::size(kRates)];
         if (!instantiate(rate, in))
             return;
         for (int step = 0; step < kMaxSteps && !in.empty(); ++step) {
             switch (in.byte() % 8) {
-            case 0: setControl(static_cast<uint32_t>(in.byte() % kNumParams), pickFloat(in)); break;
-            case 1: midi(in); break;
-            case 2: unknownAtom(in); break;
-            case 3: cycle(static_cast<uint32_t>(in.raw<uint16_t>() % (kMaxFrames + 1))); break;
-            case 4: work(); break;
-            case 5: mangleHeader(in); break;
-            case 6: reconnect(in); break;
-            case 7: descriptor->activate(handle); break;
+            case 0:
+                setControl(static_cast<uint32_t>(in.byte() % kNumParams), pickFloat(in));
+                break;
+            case 1:
+                midi(in);
+                break;
+            case 2:
+                unknownAtom(in);
+                break;
+            case 3:
+                cycle(static_cast<uint32_t>(in.raw<uint16_t>() % (kMaxFrames + 1)));
+                break;
+            case 4:
+                work();
+                break;
+            case 5:
+                mangleHeader(in);
+                break;
+            case 6:
+                reconnect(in);
+                break;
+            case 7:
+                descriptor->activate(handle);
+                break;
             }
         }
         recoverAndCheck();
@@ -95,7 +113,8 @@ private:
         const uint8_t lengths = in.byte();
         blockLength = in.raw<int32_t>();
         const LV2_URID intType = mapUri(nullptr, LV2_ATOM__Int);
-        const LV2_URID key = mapUri(nullptr, lengths & 1 ? LV2_BUF_SIZE__maxBlockLength : LV2_BUF_SIZE__nominalBlockLength);
+        const LV2_URID key =
+            mapUri(nullptr, lengths & 1 ? LV2_BUF_SIZE__maxBlockLength : LV2_BUF_SIZE__nominalBlockLength);
         options = {{{LV2_OPTIONS_INSTANCE, 0, key, sizeof(int32_t), lengths & 2 ? intType : 0, &blockLength},
                     {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}}};
         const LV2_Feature mapFeature{LV2_URID__map, &map}, scheduleFeature{LV2_WORKER__schedule, &schedule};
@@ -146,10 +165,14 @@ private:
 
     int64_t pickFrame(Input& in) {
         switch (in.byte() % 4) {
-        case 0: return in.byte();
-        case 1: return in.raw<int16_t>();
-        case 2: return in.raw<int64_t>();
-        default: return static_cast<int64_t>(in.raw<uint16_t>() % (kMaxFrames + 64));
+        case 0:
+            return in.byte();
+        case 1:
+            return in.raw<int16_t>();
+        case 2:
+            return in.raw<int64_t>();
+        default:
+            return static_cast<int64_t>(in.raw<uint16_t>() % (kMaxFrames + 64));
         }
     }
 
@@ -178,10 +201,18 @@ private:
     void mangleHeader(Input& in) {
         const uint8_t k = in.byte();
         switch (k % 4) {
-        case 0: seq()->body.unit = mapUri(nullptr, LV2_ATOM__beatTime); break;
-        case 1: seq()->body.unit = in.byte(); break;
-        case 2: seq()->atom.size = in.raw<uint16_t>() % static_cast<uint32_t>(kSequenceBytes - sizeof(LV2_Atom)); break;
-        default: seq()->atom.size = in.byte() % 16; break;
+        case 0:
+            seq()->body.unit = mapUri(nullptr, LV2_ATOM__beatTime);
+            break;
+        case 1:
+            seq()->body.unit = in.byte();
+            break;
+        case 2:
+            seq()->atom.size = in.raw<uint16_t>() % static_cast<uint32_t>(kSequenceBytes - sizeof(LV2_Atom));
+            break;
+        default:
+            seq()->atom.size = in.byte() % 16;
+            break;
         }
     }
 

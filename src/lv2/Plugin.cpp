@@ -254,7 +254,8 @@ const void* extensionData(const char* uri) {
     return nullptr;
 }
 
-const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate, run, nullptr, cleanup, extensionData};
+const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate,
+                                    run,        nullptr,     cleanup,     extensionData};
 
 }  // namespace
 }  // namespace veltrosa::lv2

@@ -82,7 +82,9 @@ std::string quoted(const std::string& text) {
 std::string presetUri(const std::string& name) {
     std::string slug;
     for (char c : name)
-        slug += (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c : (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : '-';
+        slug += (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c
+                : (c >= 'A' && c <= 'Z')                         ? char(c - 'A' + 'a')
+                                                                 : '-';
     return uri(std::string(kPluginUri) + "#preset-" + slug);
 }
 
@@ -93,7 +95,8 @@ std::string manifest(const std::string& dsp, const std::string& ui, const std::v
         << " ;\n    rdfs:seeAlso <veltrosa.ttl> .\n\n";
     out << uri(kUiUri) << "\n    a ui:X11UI ;\n    ui:binary " << uri(ui) << " ;\n    rdfs:seeAlso <veltrosa.ttl> .\n";
     for (const Preset& preset : presets)
-        out << "\n" << presetUri(preset.name) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri(kPluginUri)
+        out << "\n"
+            << presetUri(preset.name) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri(kPluginUri)
             << " ;\n    rdfs:seeAlso <presets.ttl> .\n";
     return out.str();
 }
@@ -132,7 +135,8 @@ std::string plugin() {
         out << controlPort(i) << ", ";
     out << "[\n        a lv2:InputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
         << "        atom:supports midi:MidiEvent ;\n        lv2:designation lv2:control ;\n"
-        << "        lv2:index " << kMidiInPort << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI in\" ;\n"
+        << "        lv2:index " << kMidiInPort
+        << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI in\" ;\n"
         << "    ]";
     const char* outputs[][2] = {{"out_left", "Left output"}, {"out_right", "Right output"}};
     for (uint32_t i = 0; i < 2; ++i)
@@ -141,9 +145,11 @@ std::string plugin() {
             << " ;\n    ]";
     out << " .\n";
     for (ParamGroup group : {ParamGroup::Harmonics, ParamGroup::Filter, ParamGroup::Amplifier})
-        out << "\n" << groupUri(group) << "\n    a pg:InputGroup ;\n    lv2:symbol " << quoted(groupOf(group).symbol)
+        out << "\n"
+            << groupUri(group) << "\n    a pg:InputGroup ;\n    lv2:symbol " << quoted(groupOf(group).symbol)
             << " ;\n    lv2:name " << quoted(groupOf(group).name) << " .\n";
-    out << "\n" << uri(kUiUri) << "\n"
+    out << "\n"
+        << uri(kUiUri) << "\n"
         << "    a ui:X11UI ;\n"
         << "    lv2:requiredFeature ui:idleInterface, ui:parent ;\n"
         << "    lv2:optionalFeature ui:resize, ui:touch, ui:noUserResize, urid:map, opts:options ;\n"
@@ -162,8 +168,9 @@ std::string presetFile(const std::vector<Preset>& presets) {
         for (int32_t i = 0; i < kNumParams; ++i) {
             if (i == kParamUpdate)
                 continue;  // an action, not a setting
-            out << (first ? "" : ", ") << "[\n        lv2:symbol " << quoted(kParams[static_cast<std::size_t>(i)].symbol)
-                << " ;\n        pset:value " << number(preset.values[static_cast<std::size_t>(i)]) << " ;\n    ]";
+            out << (first ? "" : ", ") << "[\n        lv2:symbol "
+                << quoted(kParams[static_cast<std::size_t>(i)].symbol) << " ;\n        pset:value "
+                << number(preset.values[static_cast<std::size_t>(i)]) << " ;\n    ]";
             first = false;
         }
         out << " .\n\n";

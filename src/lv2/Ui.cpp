@@ -34,7 +34,9 @@ public:
             values_[static_cast<std::size_t>(i)] = defaultParam(i);
     }
 
-    float parameterValue(int32_t index) override { return valid(index) ? values_[static_cast<std::size_t>(index)] : 0.0f; }
+    float parameterValue(int32_t index) override {
+        return valid(index) ? values_[static_cast<std::size_t>(index)] : 0.0f;
+    }
 
     void setParameterFromUi(int32_t index, float value, bool) override {
         if (!valid(index))

@@ -133,13 +133,14 @@ TEST(Jalv, PlaysANoteThroughAJackServer) {
 
     {
         Child jalv({"jalv", "-x", "-n", "veltrosa", veltrosa::lv2::kPluginUri}, true);
-        const bool up = waitFor([&] { return jack_port_by_name(client, "veltrosa:out_right") != nullptr || !jalv.running(); },
-                                std::chrono::seconds(20));
+        const bool up =
+            waitFor([&] { return jack_port_by_name(client, "veltrosa:out_right") != nullptr || !jalv.running(); },
+                    std::chrono::seconds(20));
         ASSERT_TRUE(up && jalv.running()) << "jalv did not start the plug-in";
         // Its ports appear before it is activated, when connecting still fails.
-        for (const auto& [from, to] : {std::pair{"listener:note", "veltrosa:midi_in"},
-                                       std::pair{"veltrosa:out_left", "listener:left"},
-                                       std::pair{"veltrosa:out_right", "listener:right"}})
+        for (const auto& [from, to] :
+             {std::pair{"listener:note", "veltrosa:midi_in"}, std::pair{"veltrosa:out_left", "listener:left"},
+              std::pair{"veltrosa:out_right", "listener:right"}})
             ASSERT_TRUE(waitFor([&] { return jack_connect(client, from, to) == 0; }, std::chrono::seconds(10)))
                 << from << " -> " << to;
         EXPECT_EQ(listener.peak.load(), 0.0f);  // silent until played

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AllocationHooks.h"
+#include "DrawingCaches.h"
 #include "Lv2Support.h"
 #include "TestSupport.h"
 
@@ -82,7 +83,7 @@ TEST(Lv2Bundle, DescribesEveryPortPresetAndTheEditor) {
     lilv_world_load_resource(w, preset);
     LilvNodes* ports = lilv_world_find_nodes(w, preset, portPredicate, nullptr);
     EXPECT_EQ(lilv_nodes_size(ports), static_cast<unsigned>(kNumParams - 1));  // all but Update
-    LILV_FOREACH (nodes, it, ports) {
+    LILV_FOREACH(nodes, it, ports) {
         const LilvNode* port = lilv_nodes_get(ports, it);
         LilvNode* symbol = lilv_world_get(w, port, symbolPredicate, nullptr);
         LilvNode* value = lilv_world_get(w, port, portValue, nullptr);
@@ -117,18 +118,16 @@ TEST(Lv2Plugin, PlaysTheSameSamplesAsTheVst2Edition) {
         SCOPED_TRACE(rate);
         const int32_t n = block;
         const std::vector<Event> events = {
-            {0, 0, {0x90, 60, 100}},       {0, 37, {0x90, 64, 80}},       {2, n - 1, {0x90, 67, 127}},
-            {3, 10, {0x80, 60, 0}},        {3, 20, {0x90, 64, 0}},        {4, 3, {0x90, 5, 100}},
-            {4, 4, {0xB0, 7, 20}},         {4, 5, {0xE0, 0, 90}},         {4, 6, {0x91, 72, 90}},
-            {8, n / 2, {0xB0, 123, 0}},    {9, 1, {0x90, 48, 100}},       {9, 2, {0x90, 50, 100}},
-            {9, 3, {0x90, 52, 100}},       {9, 4, {0x90, 53, 100}},       {9, 5, {0x90, 55, 100}},
-            {9, 6, {0x90, 57, 100}},       {9, 7, {0x90, 59, 100}},       {9, 8, {0x90, 60, 100}},
-            {9, 9, {0x90, 62, 100}},       {12, 0, {0xB0, 126, 0}},       {13, 30, {0x90, 45, 90}},
-            {20, 0, {0x80, 45, 64}},
+            {0, 0, {0x90, 60, 100}},  {0, 37, {0x90, 64, 80}},    {2, n - 1, {0x90, 67, 127}}, {3, 10, {0x80, 60, 0}},
+            {3, 20, {0x90, 64, 0}},   {4, 3, {0x90, 5, 100}},     {4, 4, {0xB0, 7, 20}},       {4, 5, {0xE0, 0, 90}},
+            {4, 6, {0x91, 72, 90}},   {8, n / 2, {0xB0, 123, 0}}, {9, 1, {0x90, 48, 100}},     {9, 2, {0x90, 50, 100}},
+            {9, 3, {0x90, 52, 100}},  {9, 4, {0x90, 53, 100}},    {9, 5, {0x90, 55, 100}},     {9, 6, {0x90, 57, 100}},
+            {9, 7, {0x90, 59, 100}},  {9, 8, {0x90, 60, 100}},    {9, 9, {0x90, 62, 100}},     {12, 0, {0xB0, 126, 0}},
+            {13, 30, {0x90, 45, 90}}, {20, 0, {0x80, 45, 64}},
         };
-        const std::vector<Move> moves = {{5, kParamCutoff, 0.8f},     {5, kParamAmpRelease, 0.2f},
-                                         {6, kParamResonance, 0.7f},  {14, kParamFilterAttack, 0.01f},
-                                         {14, kParamVolume, 0.9f},    {16, kParamAmpSustain, 0.3f}};
+        const std::vector<Move> moves = {{5, kParamCutoff, 0.8f},    {5, kParamAmpRelease, 0.2f},
+                                         {6, kParamResonance, 0.7f}, {14, kParamFilterAttack, 0.01f},
+                                         {14, kParamVolume, 0.9f},   {16, kParamAmpSustain, 0.3f}};
         auto vst = testing_support::startedPlugin(static_cast<float>(rate), n);
         auto lv2 = instrument(rate, n);
         ASSERT_TRUE(vst && lv2);

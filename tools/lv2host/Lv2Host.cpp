@@ -80,12 +80,13 @@ std::unique_ptr<Instance> Instance::create(World& world, const std::string& uri,
     self->scheduleFeature_ = {self.get(), schedule};
     self->blockValues_ = {blockLength, blockLength, 1};
     const LV2_URID intType = world.map(LV2_ATOM__Int);
-    self->options_ = {
-        {LV2_OPTIONS_INSTANCE, 0, world.map(LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), intType, &self->blockValues_[0]},
-        {LV2_OPTIONS_INSTANCE, 0, world.map(LV2_BUF_SIZE__nominalBlockLength), sizeof(int32_t), intType,
-         &self->blockValues_[1]},
-        {LV2_OPTIONS_INSTANCE, 0, world.map(LV2_BUF_SIZE__minBlockLength), sizeof(int32_t), intType, &self->blockValues_[2]},
-        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+    self->options_ = {{LV2_OPTIONS_INSTANCE, 0, world.map(LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), intType,
+                       &self->blockValues_[0]},
+                      {LV2_OPTIONS_INSTANCE, 0, world.map(LV2_BUF_SIZE__nominalBlockLength), sizeof(int32_t), intType,
+                       &self->blockValues_[1]},
+                      {LV2_OPTIONS_INSTANCE, 0, world.map(LV2_BUF_SIZE__minBlockLength), sizeof(int32_t), intType,
+                       &self->blockValues_[2]},
+                      {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
     self->features_ = {{LV2_URID__map, world.uridMap()},
                        {LV2_URID__unmap, world.uridUnmap()},
                        {LV2_WORKER__schedule, &self->scheduleFeature_},
@@ -209,7 +210,8 @@ double Instance::run(uint32_t frames) {
 }
 
 // With the queue's lock held.
-LV2_Worker_Status Instance::enqueue(std::vector<Message>& queue, std::size_t& pending, uint32_t size, const void* data) {
+LV2_Worker_Status Instance::enqueue(std::vector<Message>& queue, std::size_t& pending, uint32_t size,
+                                    const void* data) {
     if (pending == kQueue || size > Message{}.data.size())
         return LV2_WORKER_ERR_NO_SPACE;
     Message& m = queue[pending++];
@@ -223,7 +225,8 @@ LV2_Worker_Status Instance::schedule(LV2_Worker_Schedule_Handle handle, uint32_t
     auto* self = static_cast<Instance*>(handle);
     {
         const std::lock_guard lock(self->mutex_);
-        if (const auto status = enqueue(self->requests_, self->pendingRequests_, size, data); status != LV2_WORKER_SUCCESS)
+        if (const auto status = enqueue(self->requests_, self->pendingRequests_, size, data);
+            status != LV2_WORKER_SUCCESS)
             return status;
     }
     self->scheduled_.fetch_add(1);

@@ -88,7 +88,8 @@ private:
         uint32_t size = 0;
         std::array<uint8_t, 1024> data{};
     };
-    static LV2_Worker_Status enqueue(std::vector<Message>& queue, std::size_t& pending, uint32_t size, const void* data);
+    static LV2_Worker_Status enqueue(std::vector<Message>& queue, std::size_t& pending, uint32_t size,
+                                     const void* data);
     static LV2_Worker_Status schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data);
     static LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data);
     void clearEvents();
