@@ -11,11 +11,12 @@ LV2_FUZZ_SECONDS ?= 30
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= $(HOME)/.vst
 LV2_DIR     ?= $(HOME)/.lv2
+PRESET_DIR  ?= $(HOME)/.local/share/veltrosa/presets
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz fuzz-lv2
+.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs
 
 all: deps
 	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
@@ -90,13 +91,32 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
 
 install: all
-	mkdir -p $(PREFIX)
+	mkdir -p $(PREFIX) $(PRESET_DIR)
 	cp $(BUILD)/Veltrosa.so $(PREFIX)/
-	@echo "installed $(PREFIX)/Veltrosa.so"
+	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
+	@echo "installed $(PREFIX)/Veltrosa.so and the factory presets in $(PRESET_DIR)"
 	mkdir -p $(LV2_DIR)
 	rm -rf $(LV2_DIR)/veltrosa.lv2
 	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	@echo "installed $(LV2_DIR)/veltrosa.lv2"
+
+# Every factory preset playing the same phrase, build/presets/NAME.wav, with
+# its editor (NAME-editor.png) and wavetable spectrum (NAME-spectrum.png).
+presets-preview:
+	@scripts/install-deps build
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target veltrosa-render veltrosa-demo-mid veltrosa_preset_files
+	$(BUILD)/veltrosa-demo-mid --phrase $(BUILD)/presets/phrase.mid
+	@for fxp in $(BUILD)/presets/*.fxp; do \
+	  name=$$(basename $$fxp .fxp); \
+	  $(BUILD)/veltrosa-render --load-state $$fxp $(BUILD)/presets/phrase.mid -o $(BUILD)/presets/$$name.wav \
+	    --editor-png $(BUILD)/presets/$$name-editor.png --spectrum-png $(BUILD)/presets/$$name-spectrum.png \
+	    || exit 1; \
+	done
+
+# The pictures the README shows, refreshed from the preview.
+presets-docs: presets-preview
+	cp $(BUILD)/presets/*-editor.png $(BUILD)/presets/*-spectrum.png docs/presets/
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
 # 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.

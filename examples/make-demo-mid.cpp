@@ -1,9 +1,12 @@
 // Writes examples/demo.mid, the pad chord progression `make demo` renders:
 //   veltrosa-demo-mid examples/demo.mid
+// or the short phrase `make presets-preview` plays on every preset:
+//   veltrosa-demo-mid --phrase phrase.mid
 // Format 1: a conductor track (tempo, metre, a slowing last bar) and two
 // note tracks, chords and bass. Veltrosa sounds a key an octave below its
 // standard pitch, so the keys sit an octave higher than they sound.
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include <smf.h>
@@ -40,11 +43,35 @@ void addNote(smf_track_t* track, int key, int velocity, int start, int length) {
     smf_track_add_event_pulses(track, smf_event_new_from_bytes(0x80, key, 0), start + length);
 }
 
+// Six seconds at 90 a minute: a chord swells for two beats, a melody climbs
+// over it, and the chord is let go to show the release.
+int writePhrase(const char* path) {
+    smf_t* smf = smf_new();
+    if (smf == nullptr || smf_set_ppqn(smf, kPpqn) != 0)
+        return 1;
+    smf_track_t* track = smf_track_new();
+    smf_add_track(smf, track);
+    addTempo(track, 0, 90);
+    for (int key : {60, 67, 71, 76})
+        addNote(track, key, 96, 0, 6 * kPpqn);
+    int beat = 2;
+    for (int key : {79, 81, 83, 84})
+        addNote(track, key, 100, kPpqn * beat++, kPpqn - kPpqn / 8);
+    const int end = 9 * kPpqn;
+    const int status = smf_track_add_eot_pulses(track, end) == 0 ? smf_save(smf, path) : 1;
+    smf_delete(smf);
+    if (status != 0)
+        std::fprintf(stderr, "veltrosa-demo-mid: cannot write %s\n", path);
+    return status == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--phrase")
+        return writePhrase(argv[2]);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: veltrosa-demo-mid OUTPUT.mid\n");
+        std::fprintf(stderr, "usage: veltrosa-demo-mid [--phrase] OUTPUT.mid\n");
         return 2;
     }
     smf_t* smf = smf_new();

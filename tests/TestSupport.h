@@ -6,14 +6,22 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Host.h"
 
 namespace testing_support {
 
 inline const char* pluginPath() { return VELTROSA_PLUGIN_PATH; }
+
+// CI installs every peer and tool the tests use (scripts/install-deps test).
+inline bool inContinuousIntegration() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && *ci != '\0' && std::string_view(ci) != "false" && std::string_view(ci) != "0";
+}
 
 inline std::unique_ptr<vsthost::Plugin> loadPlugin(const vsthost::LoadOptions& options = {}) {
     std::string error;
@@ -33,3 +41,14 @@ inline std::unique_ptr<vsthost::Plugin> startedPlugin(float sampleRate = 44100.0
 inline uint32_t floatBits(float value) { return std::bit_cast<uint32_t>(value); }
 
 }  // namespace testing_support
+
+// Skips a test that needs something this machine lacks; under CI the lack is
+// a failure, so that no test goes quietly unrun there.
+#define SKIP_UNLESS_CI(why)                                             \
+    do {                                                                \
+        if (::testing_support::inContinuousIntegration()) {             \
+            GTEST_FAIL() << why << " (CI must provide it)";             \
+        } else {                                                        \
+            GTEST_SKIP() << why;                                        \
+        }                                                               \
+    } while (false)

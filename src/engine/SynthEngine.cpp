@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "engine/DenormalGuard.h"
 
@@ -31,6 +32,23 @@ RenderPath detectRenderPath() {
 
 }  // namespace
 
+// The voices' two scratch buffers and the lanes' (laneScratch_), for blocks
+// of up to capacity frames.
+struct SynthEngine::ScratchSet {
+    std::unique_ptr<float[]> left, right, lanes;
+    int32_t capacity = 0;
+
+    // All three or none.
+    bool allocate(int32_t n) noexcept {
+        const auto frames = static_cast<std::size_t>(n);
+        left.reset(new (std::nothrow) float[frames]);
+        right.reset(new (std::nothrow) float[frames]);
+        lanes.reset(new (std::nothrow) float[frames * kLaneBuffers]);
+        capacity = left && right && lanes ? n : 0;
+        return capacity == n;
+    }
+};
+
 SynthEngine::SynthEngine() : EngineBase(kNumParams) {
     std::fill_n(params.get(), numParams, 0.01f);
     for (int32_t i = 0; i < numParams; ++i)
@@ -47,7 +65,10 @@ SynthEngine::SynthEngine() : EngineBase(kNumParams) {
         v = std::make_unique<Voice>(params.get(), sampleRate);
 }
 
-SynthEngine::~SynthEngine() = default;
+SynthEngine::~SynthEngine() {
+    delete reservedScratch_.exchange(nullptr);
+    delete retiredScratch_.exchange(nullptr);
+}
 
 RenderPath SynthEngine::bestRenderPath() {
     static const RenderPath best = detectRenderPath();
@@ -148,21 +169,54 @@ void SynthEngine::silenceAll() {
         v->silence();
 }
 
+void SynthEngine::swapScratch(ScratchSet& set) noexcept {
+    std::swap(scratchLeft_, set.left);
+    std::swap(scratchRight_, set.right);
+    std::swap(laneScratch_, set.lanes);
+    std::swap(scratchCapacity_, set.capacity);
+}
+
 bool SynthEngine::growScratch(int32_t n) noexcept {
-    std::unique_ptr<float[]> left(new (std::nothrow) float[static_cast<std::size_t>(n)]);
-    std::unique_ptr<float[]> right(new (std::nothrow) float[static_cast<std::size_t>(n)]);
-    std::unique_ptr<float[]> lanes(new (std::nothrow) float[static_cast<std::size_t>(n) * kLaneBuffers]);
-    if (!left || !right || !lanes)
+    ScratchSet grown;
+    if (!grown.allocate(n))
         return false;  // keep the old buffers and render in pieces
-    scratchLeft_ = std::move(left);
-    scratchRight_ = std::move(right);
-    laneScratch_ = std::move(lanes);
-    scratchCapacity_ = n;
+    swapScratch(grown);
+    reservedCapacity_.store(std::max(n, reservedCapacity_.load(std::memory_order_relaxed)),
+                            std::memory_order_relaxed);
     return true;
+}
+
+void SynthEngine::reserveBlock(int32_t n) noexcept {
+    delete retiredScratch_.exchange(nullptr, std::memory_order_acquire);
+    n = std::min(n, kMaxReservedBlock);
+    if (n <= reservedCapacity_.load(std::memory_order_relaxed))
+        return;
+    auto* set = new (std::nothrow) ScratchSet;
+    if (set == nullptr || !set->allocate(n)) {
+        delete set;
+        return;  // the audio thread grows its own if it must
+    }
+    delete reservedScratch_.exchange(set, std::memory_order_acq_rel);  // a smaller one not yet taken
+    reservedCapacity_.store(n, std::memory_order_relaxed);
+}
+
+// The set taken in goes back with the buffers it replaced; while the last
+// one sent back has not been freed yet, a reserved set waits for a later block.
+void SynthEngine::takeReservedScratch() noexcept {
+    if (reservedScratch_.load(std::memory_order_relaxed) == nullptr ||
+        retiredScratch_.load(std::memory_order_relaxed) != nullptr)
+        return;
+    ScratchSet* set = reservedScratch_.exchange(nullptr, std::memory_order_acquire);
+    if (set == nullptr)
+        return;
+    if (set->capacity > scratchCapacity_)
+        swapScratch(*set);
+    retiredScratch_.store(set, std::memory_order_release);
 }
 
 void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
     const DenormalGuard denormals;
+    takeReservedScratch();
     if (n > scratchCapacity_)
         growScratch(n);
     wavetable_->adopt();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -34,8 +35,15 @@ public:
     // the audio thread to adopt at its next block. False without memory.
     bool regenerate() noexcept { return wavetable_->generate(); }
 
+    // Parameter thread: makes scratch buffers for blocks of up to n frames
+    // (at most kMaxReservedBlock), which the audio thread takes at its next
+    // block instead of growing its own there. For a host announcing its
+    // block size.
+    void reserveBlock(int32_t n) noexcept;
+    static constexpr int32_t kMaxReservedBlock = 65536;
+
     // Audio thread, real-time safe (render allocates only to grow its scratch
-    // buffers for a block longer than any before).
+    // buffers for a block longer than any before and than any reserved).
     void noteOn(int32_t note, float frequency, int32_t velocity, int32_t startOffset);
     void noteOff(int32_t note, int32_t releaseDelay);
     void silenceAll();
@@ -61,8 +69,11 @@ public:
     Wavetable& wavetable() { return *wavetable_; }
 
 private:
+    struct ScratchSet;
     void renumberAges();
     bool growScratch(int32_t n) noexcept;
+    void swapScratch(ScratchSet& set) noexcept;
+    void takeReservedScratch() noexcept;
     void renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
     void renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
 
@@ -76,6 +87,11 @@ private:
     // Lane paths: each voice's contribution, then two buffers for a voice
     // rendered on its own; (2 * kNumVoices + 2) * scratchCapacity_ floats.
     std::unique_ptr<float[]> laneScratch_;
+    // Buffers reserved on the parameter thread, on their way to the audio
+    // thread; and those it replaced, on their way back to be freed there.
+    std::atomic<ScratchSet*> reservedScratch_{nullptr};
+    std::atomic<ScratchSet*> retiredScratch_{nullptr};
+    std::atomic<int32_t> reservedCapacity_{1};  // the largest reserved or grown
     VoiceLanes lanes_{};
     RenderPath renderPath_ = bestRenderPath();
 };

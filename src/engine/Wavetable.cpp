@@ -198,19 +198,25 @@ bool Wavetable::publish(const float* samples) noexcept {
 bool Wavetable::adopt() noexcept {
     if (next_.load(std::memory_order_relaxed) == nullptr)
         return false;
+    // Only this thread fills a slot, so one seen empty stays empty until then.
+    // With every slot still full (the generating side has not run since), the
+    // new table waits for a later block rather than this thread freeing one.
+    std::atomic<float*>* parking = nullptr;
+    if (current_ != nullptr) {
+        for (auto& slot : retired_)
+            if (slot.load(std::memory_order_relaxed) == nullptr) {
+                parking = &slot;
+                break;
+            }
+        if (parking == nullptr)
+            return false;
+    }
     float* fresh = next_.exchange(nullptr, std::memory_order_acq_rel);
     if (fresh == nullptr)
         return false;
-    float* old = current_;
+    if (parking != nullptr)
+        parking->store(current_, std::memory_order_release);
     current_ = fresh;
-    if (old == nullptr)
-        return true;
-    for (auto& slot : retired_) {
-        float* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, old, std::memory_order_release, std::memory_order_relaxed))
-            return true;
-    }
-    std::free(old);  // every slot still full: the generating side has not run since
     return true;
 }
 

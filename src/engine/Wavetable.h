@@ -49,7 +49,8 @@ public:
     bool publish(const float* samples) noexcept;
 
     // Audio thread, real-time safe. Takes a waiting table, if any, as current;
-    // the old one is parked for the generating side to free. True if adopted.
+    // the old one is parked for the generating side to free. With nowhere to
+    // park it, the table keeps waiting. True if adopted.
     bool adopt() noexcept;
     // Audio thread: the table the voices read (kLength + 1 floats, the last
     // equal to the first), or null before any table was adopted.

@@ -1,10 +1,12 @@
 #include "instrument/Instrument.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "ui/Editor.h"
+#include "engine/Identity.h"
 #include "engine/Midi.h"
 #include "frame/Text.h"
 
@@ -12,10 +14,7 @@ namespace veltrosa {
 
 namespace {
 
-constexpr int32_t kUniqueId = vst2::fourCC('T', 'o', 'o', 't');
-constexpr const char* kEffectName = "Veltrosa";
-constexpr const char* kVendor = "Bramblers Global Entertainment";
-constexpr int32_t kVendorVersion = 1000;
+static_assert(kUniqueId == vst2::fourCC('T', 'o', 'o', 't'));
 
 constexpr std::size_t kNameLength = 8;
 constexpr std::size_t kProgramNameLength = 24;
@@ -43,7 +42,10 @@ Instrument::Instrument(vst2::HostCallback host) : EffectBase(host, 1, kNumParams
     (void)noteFrequencyTable();
 }
 
+// The editor reads parameters through the engine until it is gone.
 Instrument::~Instrument() {
+    delete editor;
+    editor = nullptr;
     delete engine;
     engine = nullptr;
 }
@@ -146,29 +148,38 @@ int32_t Instrument::processEvents(vst2::VstEvents* events) {
             continue;
         const auto* midi = reinterpret_cast<const vst2::VstMidiEvent*>(event);
         const auto byte = [midi](int k) { return static_cast<uint8_t>(midi->midiData[k]); };
-        playMidi(*engine, byte(0), byte(1), byte(2), clampOffset(midi->deltaFrames));
+        // An offset beyond this block carries over into a later one (the voice
+        // waits, the release counts down across blocks); playMidi counts one
+        // before it as 0.
+        playMidi(*engine, byte(0), byte(1), byte(2), midi->deltaFrames);
     }
     return 1;
 }
 
-// A host's offset lies within the coming block. A negative one would make the
-// voice write before its buffers; one far beyond would hold a note back (or its
-// release) for minutes. Both are brought into the largest block this host has
-// announced or sent.
-int32_t Instrument::clampOffset(int32_t deltaFrames) const {
-    const int32_t block = std::max({declaredBlockSize.load(std::memory_order_relaxed), largestBlock, 1});
-    return std::clamp(deltaFrames, 0, block - 1);
+intptr_t Instrument::dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+    if (opcode == vst2::effSetBlockSizeAndSampleRate && value > 0 && value <= INT32_MAX)
+        engine->reserveBlock(static_cast<int32_t>(value));
+    return EffectBase::dispatcher(opcode, index, value, ptr, opt);
+}
+
+void Instrument::resume() {
+    engine->reserveBlock(blockSize);
+    EffectBase::resume();
 }
 
 void Instrument::setBlockSize(int32_t size) {
     EffectBase::setBlockSize(size);
-    declaredBlockSize.store(size, std::memory_order_relaxed);
+    engine->reserveBlock(size);
+}
+
+void Instrument::setBlockSizeAndSampleRate(int32_t size, float rate) {
+    EffectBase::setBlockSizeAndSampleRate(size, rate);
+    engine->reserveBlock(size);
 }
 
 void Instrument::processReplacing(float**, float** outputs, int32_t sampleFrames) {
     if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr || sampleFrames < 0)
         return;
-    largestBlock = std::max(largestBlock, sampleFrames);
     engine->render(outputs[0], outputs[1], sampleFrames);
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -20,9 +19,17 @@ public:
     explicit Instrument(vst2::HostCallback host);
     ~Instrument() override;
 
-    // Parameter thread (any host thread but the audio one).
+    // The combined block size and rate announcement (43) changes nothing a
+    // host sees; its block size still sizes the audio thread's buffers.
+    intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) override;
+
+    // Parameter thread (any host thread but the audio one). Every block size
+    // announced, and the current one when resumed, sizes the audio thread's
+    // buffers here, so that it allocates nothing from the first block on.
+    void resume() override;
     void setSampleRate(float rate) override;
     void setBlockSize(int32_t size) override;
+    void setBlockSizeAndSampleRate(int32_t size, float rate) override;
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
     void setProgram(int32_t program) override;
@@ -48,11 +55,7 @@ public:
     Editor* instrumentEditor();
 
 private:
-    int32_t clampOffset(int32_t deltaFrames) const;
-
     SynthEngine* engine = nullptr;  // owned
-    std::atomic<int32_t> declaredBlockSize{1024};  // parameter thread writes, audio thread reads
-    int32_t largestBlock = 0;                      // audio thread only
     char programName[25] = {};
 };
 

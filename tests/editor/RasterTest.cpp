@@ -109,6 +109,37 @@ TEST_F(RasterTest, ButtonInvertsUnderThePointer) {
     EXPECT_EQ(at(237, 82), kLight);
 }
 
+// Each kind's box and text colours, read from its pixels: a box in one
+// colour with a frame (or fill) in black, and text in the other colour.
+TEST_F(RasterTest, EachKindDrawsItsTextInTheColourOppositeItsBox) {
+    const struct {
+        const char* what;
+        int32_t x, y, width, height;
+        bool darkBox;
+    } boxes[] = {
+        {"BandW name", 10, 80, 60, 20, true},       {"filter Attack name", 20, 140, 60, 20, true},
+        {"Volume name", 190, 260, 60, 20, true},    {"title bar", 0, 340, 305, 30, true},
+        {"BandW value", 70, 80, 30, 20, false},     {"Res value", 80, 280, 30, 20, false},
+        {"Volume value", 250, 260, 30, 20, false},  {"Update button at rest", 235, 80, 60, 20, false},
+    };
+    for (const auto& b : boxes) {
+        EXPECT_EQ(at(b.x, b.y), kBlack) << b.what;
+        EXPECT_EQ(at(b.x + b.width - 1, b.y + b.height - 1), kBlack) << b.what;
+        int box = 0, text = 0;
+        for (int32_t y = b.y + 1; y < b.y + b.height - 1; ++y)
+            for (int32_t x = b.x + 1; x < b.x + b.width - 1; ++x) {
+                const Colour c = at(x, y);
+                const bool light = isLight(c);
+                const bool dark = c.red < 60 && c.green < 60 && c.blue < 60;
+                box += b.darkBox ? c == kBlack : c == kLight;
+                text += b.darkBox ? light : dark;
+            }
+        const int inside = (b.width - 2) * (b.height - 2);
+        EXPECT_GT(box, inside / 2) << b.what;
+        EXPECT_GE(text, 8) << b.what;
+    }
+}
+
 TEST(EditorFont, EveryTextOfTheLayoutFitsItsBox) {
     Instrument instrument{nullptr};
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 4, 4);

@@ -59,7 +59,7 @@ TEST(Allocation, ThePluginAudioPathAllocatesNothing) {
         lists[static_cast<std::size_t>(i)].add(vsthost::noteOff((i * 7) % 512, 48 + (i + 12) % 24));
         lists[static_cast<std::size_t>(i)].get();  // the host builds its list before the block
     }
-    effect->processReplacing(effect, nullptr, outs, 512);
+    // From the first block on: the announced size was reserved ahead.
     int allocations = 0, frees = 0;
     for (int block = 0; block < 2000; ++block) {
         vsthost::EventList& list = lists[static_cast<std::size_t>(block % 64)];
@@ -71,6 +71,51 @@ TEST(Allocation, ThePluginAudioPathAllocatesNothing) {
     }
     EXPECT_EQ(allocations, 0);
     EXPECT_EQ(frees, 0);
+}
+
+TEST(Allocation, EveryWayOfAnnouncingABlockSizeReservesItAhead) {
+    SKIP_WITHOUT_HOOKS();
+    const struct {
+        const char* how;
+        void (*announce)(vsthost::Plugin&, int32_t);
+        int32_t block;
+    } cases[] = {
+        {"effSetBlockSize", [](vsthost::Plugin& p, int32_t n) { p.setBlockSize(n); }, 2048},
+        {"effSetBlockSizeAndSampleRate",
+         [](vsthost::Plugin& p, int32_t n) { p.dispatch(vst2::effSetBlockSizeAndSampleRate, 0, n, nullptr, 48000.0f); },
+         2048},
+        {"nothing (resumed with the default)", [](vsthost::Plugin&, int32_t) {}, 1024},
+    };
+    for (const auto& c : cases) {
+        auto plugin = testing_support::loadPlugin();
+        ASSERT_TRUE(plugin);
+        vst2::AEffect* effect = plugin->effect();
+        plugin->dispatch(vst2::effOpen);
+        plugin->setSampleRate(48000.0f);  // a new table waits for the first block
+        c.announce(*plugin, c.block);
+        plugin->resume();
+        std::vector<float> l(static_cast<std::size_t>(8 * c.block)), r(l.size());
+        float* outs[] = {l.data(), r.data()};
+        vsthost::EventList chord;
+        for (int key : {48, 55, 60, 64})
+            chord.add(vsthost::noteOn(key, key, 100));
+        effect->dispatcher(effect, vst2::effProcessEvents, 0, 0, chord.get(), 0.0f);
+        auto countBlock = [&](int32_t n) {
+            const Counting counting;
+            effect->processReplacing(effect, nullptr, outs, n);
+            return std::pair{tlsLog.allocations, tlsLog.frees};
+        };
+        EXPECT_EQ(countBlock(c.block), std::pair(0, 0)) << c.how;
+        EXPECT_EQ(countBlock(c.block / 2), std::pair(0, 0)) << c.how;
+        // More than announced: the audio thread grows its buffers itself.
+        EXPECT_GT(countBlock(4 * c.block).first, 0) << c.how;
+        EXPECT_EQ(countBlock(4 * c.block), std::pair(0, 0)) << c.how;
+        // Announced again while playing: taken over at the next block.
+        if (c.block != 1024) {
+            c.announce(*plugin, 8 * c.block);
+            EXPECT_EQ(countBlock(8 * c.block), std::pair(0, 0)) << c.how;
+        }
+    }
 }
 
 TEST(Allocation, WithoutMemoryForATableThePreviousOneStays) {

@@ -1,8 +1,12 @@
 // The engine through the built plug-in, as a host drives it.
 #include <gtest/gtest.h>
+#include <kissfft/kiss_fftr.h>
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
+#include <utility>
+#include <vector>
 
 #include "TestSupport.h"
 #include "engine/Parameters.h"
@@ -69,4 +73,54 @@ TEST(PluginSound, UpdateAndRateChangesKeepTheSoundGoing) {
         ASSERT_TRUE(std::all_of(out.begin(), out.end(), [](float x) { return std::isfinite(x); }));
     }
     EXPECT_GT(peak({plugin->output(1).begin(), plugin->output(1).end()}), 0.001f);
+}
+
+// Where key 69 sounds: the table's fundamental lies at 256.6053 cycles per
+// 65536 table samples, and the readers step 2 × 256 × 220 / rate table
+// samples per output sample (key 69 plays note 57, 220 Hz), so about
+// 441.04 Hz at every rate. Measured as the power-weighted mean frequency of
+// a single harmonic's band. The readers' positions are single floats, so the
+// step they really take is rounded to each position's precision: that moves
+// the pitch by about 0.08 Hz at 44100 Hz and 0.3 Hz at 48000 Hz.
+TEST(PluginSound, Key69SoundsWhereThePitchRulePutsIt) {
+    constexpr int kFrames = 1 << 18;
+    for (auto [rate, tolerance] : {std::pair{44100.0, 0.15}, std::pair{48000.0, 0.5}}) {
+        auto plugin = startedPlugin(static_cast<float>(rate), 512);
+        ASSERT_TRUE(plugin);
+        for (int i = 0; i < veltrosa::kNumHarmonics; ++i)
+            plugin->setParameter(i, i == 0 ? 1.0f : 0.0f);
+        const std::pair<int, float> steady[] = {
+            {veltrosa::kParamBandwidth, 0.5f}, {veltrosa::kParamUpdate, 1.0f},     {veltrosa::kParamEnvDepth, 0.0f},
+            {veltrosa::kParamCutoff, 1.0f},    {veltrosa::kParamAmpAttack, 0.0f},  {veltrosa::kParamAmpDecay, 0.0f},
+            {veltrosa::kParamAmpSustain, 1.0f}};
+        for (auto [index, value] : steady)
+            plugin->setParameter(index, value);
+        const auto skip = static_cast<int>(rate / 4);  // past the attack
+        const auto [left, right] = plugin->render(skip + kFrames, 512, std::vector{vsthost::noteOn(0, 69, 100)});
+
+        std::vector<float> windowed(kFrames);
+        for (int i = 0; i < kFrames; ++i)
+            windowed[static_cast<std::size_t>(i)] =
+                left[static_cast<std::size_t>(skip + i)] *
+                static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kFrames));
+        kiss_fftr_cfg cfg = kiss_fftr_alloc(kFrames, 0, nullptr, nullptr);
+        std::vector<kiss_fft_cpx> bins(kFrames / 2 + 1);
+        kiss_fftr(cfg, windowed.data(), bins.data());
+        kiss_fftr_free(cfg);
+        double total = 0.0, power = 0.0, moment = 0.0;
+        for (std::size_t k = 0; k < bins.size(); ++k) {
+            const double hz = static_cast<double>(k) * rate / kFrames;
+            const double re = bins[k].r, im = bins[k].i;
+            const double p = re * re + im * im;
+            total += p;
+            if (hz >= 400.0 && hz <= 482.0) {
+                power += p;
+                moment += p * hz;
+            }
+        }
+        const double step = 2.0 * 256.0 * 220.0 / rate;
+        const double expected = step * 256.6053 / 65536.0 * rate;
+        ASSERT_GT(power, 0.999 * total) << rate;  // the band holds the sound
+        EXPECT_NEAR(moment / power, expected, tolerance) << rate;
+    }
 }

@@ -181,7 +181,8 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
                    std::ref(edits), std::ref(interfaceCalls));
 
     // Parameter thread (this one): automation of every parameter, "Update"
-    // pressed and chunks loaded now and then, each a full regeneration.
+    // pressed and chunks loaded now and then, each a full regeneration, and
+    // each time a larger block size announced, as a careless host does live.
     std::mt19937 random(2);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     const auto start = std::chrono::steady_clock::now();
@@ -209,6 +210,7 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
                 EXPECT_EQ(plugin.dispatch(vst2::effSetChunk, 0, sizeof chunk, chunk.data()), 192);
             }
             ++regenerations;
+            plugin.dispatch(vst2::effSetBlockSize, 0, kBlock + 64 * regenerations);
             nextHeavy = std::chrono::steady_clock::now() + 200ms;
         }
     }

@@ -14,7 +14,7 @@ namespace render {
 
 namespace {
 
-enum LongOnly { kLoadState = 256, kSaveState, kParam, kVersion, kEditorPng };
+enum LongOnly { kLoadState = 256, kSaveState, kParam, kVersion, kEditorPng, kSpectrumPng, kPreset, kProgram, kListPresets };
 
 [[noreturn]] void usage(const std::string& message) { throw Failure(kExitUsage, message); }
 
@@ -82,6 +82,10 @@ Options parseOptions(int argc, char** argv) {
         {"load-state", required_argument, nullptr, kLoadState},
         {"save-state", required_argument, nullptr, kSaveState},
         {"editor-png", required_argument, nullptr, kEditorPng},
+        {"spectrum-png", required_argument, nullptr, kSpectrumPng},
+        {"preset", required_argument, nullptr, kPreset},
+        {"program", required_argument, nullptr, kProgram},
+        {"list-presets", no_argument, nullptr, kListPresets},
         {"list-params", no_argument, nullptr, 'l'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -108,6 +112,10 @@ Options parseOptions(int argc, char** argv) {
         case kLoadState: options.loadState = optarg; break;
         case kSaveState: options.saveState = optarg; break;
         case kEditorPng: options.editorPng = optarg; break;
+        case kSpectrumPng: options.spectrumPng = optarg; break;
+        case kPreset: options.preset = optarg; break;
+        case kProgram: options.program = static_cast<int32_t>(parseInteger("--program", optarg, 0, INT_MAX)); break;
+        case kListPresets: options.listPresets = true; break;
         case 'l': options.listParams = true; break;
         case 'q': options.quiet = true; break;
         case 'h': options.help = true; break;
@@ -124,9 +132,14 @@ Options parseOptions(int argc, char** argv) {
         options.midiFile = argv[optind++];
     if (optind < argc)
         usage(std::string("unexpected argument '") + argv[optind] + "'");
-    if (options.listParams)
+    if (!options.preset.empty() && !options.loadState.empty())
+        usage("--preset and --load-state both choose the state; give one");
+    if (options.program >= 0 && options.loadState.empty())
+        usage("--program chooses a program of a --load-state bank, but no --load-state is given");
+    if (options.listParams || options.listPresets)
         return options;
-    if (options.midiFile.empty() && options.saveState.empty() && options.editorPng.empty())
+    if (options.midiFile.empty() && options.saveState.empty() && options.editorPng.empty() &&
+        options.spectrumPng.empty())
         usage("no MIDI file given");
     if (!options.midiFile.empty() && options.output.empty())
         usage("no output file given (-o FILE)");
@@ -146,6 +159,8 @@ const char* helpText() {
   or:  veltrosa-render [OPTION]... --list-params
   or:  veltrosa-render [OPTION]... --save-state FILE
   or:  veltrosa-render [OPTION]... --editor-png FILE
+  or:  veltrosa-render [OPTION]... --spectrum-png FILE
+  or:  veltrosa-render --list-presets
 Render a Standard MIDI File (format 0 or 1, tempo changes honoured) through a
 VST 2 instrument into a stereo WAV file. Every MIDI event reaches the
 instrument at its exact sample within the block.
@@ -162,14 +177,23 @@ instrument at its exact sample within the block.
                              (default 10)
       --param=INDEX=VALUE    set parameter INDEX to VALUE before rendering;
                              may be given several times
-      --load-state=FILE      load the instrument's state chunk from FILE
+      --load-state=FILE      load the instrument's state from FILE (applied
+                             before --param): a raw state chunk, a VST 2
+                             program (.fxp) or bank (.fxb) of chunks
+      --program=N            the program of a --load-state bank to load,
+                             counted from 0 (default: the first)
+      --preset=NAME          load the factory preset NAME (or its file name,
+                             as in warm-strings), as a host loads a program
                              (applied before --param)
       --save-state=FILE      save the state chunk to FILE (after --load-state
                              and --param, before rendering)
       --editor-png=FILE      write a picture of Veltrosa's editor showing that
                              state to FILE (PNG, 305 x 370)
+      --spectrum-png=FILE    write the magnitude spectrum of the wavetable
+                             that state generates to FILE (PNG, 640 x 320)
   -l, --list-params          list index, name, label and value of every
                              parameter, then exit
+      --list-presets         list the factory presets, then exit
   -q, --quiet                print no progress bar and no summary
   -h, --help                 display this help and exit
       --version              output version information and exit
@@ -182,14 +206,16 @@ Exit status:
   1    other failure (the instrument produced no usable output)
   2    usage error: unknown option, bad or missing argument
   3    the plug-in is missing, cannot be loaded or is not a VST 2 instrument
-       (for --editor-png: does not keep Veltrosa's 192-byte state)
+       (for --editor-png, --spectrum-png, --preset: is not Veltrosa)
   4    the MIDI file is missing, unreadable or not a Standard MIDI File
-  5    the state file is missing, unreadable or rejected (wrong size)
+  5    the state file is missing, unreadable, truncated, for another
+       plug-in or rejected (wrong chunk size)
   6    the output WAV, state or picture file cannot be written
   130  interrupted
 
 Example:
   veltrosa-render examples/demo.mid -o demo.wav
+  veltrosa-render --preset "Glass Choir" examples/demo.mid -o choir.wav
   veltrosa-render --plugin /usr/lib/vst/amsynth_vst.so song.mid -o song.wav -f pcm24
 )";
 }

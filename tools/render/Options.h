@@ -26,9 +26,13 @@ struct Options {
     double tailSeconds = 10.0;
     std::vector<ParameterSetting> parameters;
     std::string loadState;
+    int32_t program = -1;  // of a --load-state bank; -1: the first
+    std::string preset;
     std::string saveState;
     std::string editorPng;
+    std::string spectrumPng;
     bool listParams = false;
+    bool listPresets = false;
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,11 @@
 #include "Host.h"
 #include "MidiFile.h"
 #include "Options.h"
+#include "Spectrum.h"
 #include "ui/EditorSnapshot.h"
 #include "Files.h"
+#include "presets/Bank.h"
+#include "presets/FxFile.h"
 
 namespace render {
 
@@ -49,18 +53,79 @@ std::unique_ptr<vsthost::Plugin> loadPlugin(const Options& options) {
     return plugin;
 }
 
-void loadState(vsthost::Plugin& plugin, const std::string& path) {
-    const auto bytes = readWholeFile(path, kExitState, "state file");
+// Hands a chunk over as a host does. Many plug-ins answer 0 to a load they
+// took (the answer was never pinned down), so 0 means refused only when the
+// plug-in's state stayed as it was. `what` names the chunk in the message.
+void applyChunk(vsthost::Plugin& plugin, std::span<const unsigned char> bytes, bool preset, const std::string& what) {
     if ((plugin.effect()->flags & vst2::effFlagsProgramChunks) == 0)
-        throw Failure(kExitState, "cannot load state file " + path + ": the plug-in keeps no state chunk");
-    // Many plug-ins answer 0 to a load they took (the answer was never pinned
-    // down), so 0 means refused only when the plug-in's state stayed as it was.
+        throw Failure(kExitState, "cannot load " + what + ": the plug-in keeps no state chunk");
     const auto before = plugin.getChunk();
-    const bool answered = !bytes.empty() && plugin.setChunk(bytes) != 0;
-    if (!answered && (bytes.empty() || (plugin.getChunk() == before && bytes != before)))
-        throw Failure(kExitState, "state file " + path + " has " + std::to_string(bytes.size()) +
+    const bool answered = !bytes.empty() && plugin.setChunk(bytes, preset) != 0;
+    const bool same = std::equal(bytes.begin(), bytes.end(), before.begin(), before.end());
+    if (!answered && (bytes.empty() || (plugin.getChunk() == before && !same)))
+        throw Failure(kExitState, what + " has " + std::to_string(bytes.size()) +
                                       " bytes, which the plug-in rejects (its own state has " +
                                       std::to_string(before.size()) + " bytes)");
+}
+
+// A program as hosts load one: its name, then its chunk with the preset flag.
+void applyProgram(vsthost::Plugin& plugin, const veltrosa::presets::FxProgram& program, bool preset,
+                  const std::string& what) {
+    if (preset) {
+        std::vector<char> name(program.name.begin(), program.name.end());
+        name.push_back('\0');
+        plugin.dispatch(vst2::effSetProgramName, 0, 0, name.data());
+    }
+    applyChunk(plugin, program.chunk, preset, what);
+}
+
+void loadPresetFile(vsthost::Plugin& plugin, const std::string& path, std::span<const unsigned char> bytes,
+                    int32_t program) {
+    namespace vp = veltrosa::presets;
+    vp::FxFile file;
+    std::string error;
+    if (!vp::readFx(bytes, file, error))
+        throw Failure(kExitState, "cannot load " + path + ": " + error);
+    const int32_t ours = plugin.effect()->uniqueID;
+    if (file.pluginId != ours)
+        throw Failure(kExitState, "cannot load " + path + ": it is for the plug-in with ID '" + vp::idText(file.pluginId) +
+                                      "', not for this one ('" + vp::idText(ours) + "')");
+    const auto count = static_cast<int32_t>(file.programs.size());
+    const int32_t index = std::max(program, 0);
+    if (index >= count)
+        throw Failure(kExitUsage, "invalid --program " + std::to_string(program) + ": " + path + " holds " +
+                                      std::to_string(count) + (count == 1 ? " program (0)" : " programs (0.." +
+                                      std::to_string(count - 1) + ")"));
+    const std::string what = count == 1 ? "the chunk of " + path
+                                        : "program " + std::to_string(index) + " of " + path;
+    applyProgram(plugin, file.programs[static_cast<std::size_t>(index)], file.kind != vp::FxKind::ChunkBank, what);
+}
+
+void loadState(vsthost::Plugin& plugin, const std::string& path, int32_t program) {
+    const auto bytes = readWholeFile(path, kExitState, "state file");
+    if (veltrosa::presets::isFxFile(bytes))
+        return loadPresetFile(plugin, path, bytes, program);
+    if (program >= 0)
+        throw Failure(kExitUsage, "invalid --program " + std::to_string(program) + ": " + path +
+                                      " is a raw state chunk, not a .fxp or .fxb file");
+    applyChunk(plugin, bytes, false, "state file " + path);
+}
+
+// The factory preset a --preset names; a usage error names none.
+const veltrosa::presets::Preset& factoryPreset(const std::string& name) {
+    const auto* preset = veltrosa::presets::findPreset(veltrosa::presets::factoryBank(), name);
+    if (preset == nullptr)
+        throw Failure(kExitUsage, "unknown preset '" + name + "' (--list-presets lists them)");
+    return *preset;
+}
+
+void listPresets() {
+    const auto& bank = veltrosa::presets::factoryBank();
+    int width = 4;
+    for (const auto& preset : bank)
+        width = std::max(width, static_cast<int>(preset.name.size()));
+    for (std::size_t i = 0; i < bank.size(); ++i)
+        std::printf("%2zu  %-*s  %s\n", i + 1, width, bank[i].name.c_str(), bank[i].about.c_str());
 }
 
 void setParameters(vsthost::Plugin& plugin, const std::vector<ParameterSetting>& settings) {
@@ -92,19 +157,22 @@ void listParameters(vsthost::Plugin& plugin) {
                     rows[i].label.c_str(), static_cast<double>(rows[i].value), rows[i].display.c_str());
 }
 
-// The picture is drawn by a private Veltrosa inside this program from the
+// Pictures are drawn by a private Veltrosa inside this program from the
 // hosted plug-in's state, which therefore has to be Veltrosa's.
-void writeEditorPicture(vsthost::Plugin& plugin, const std::string& path) {
-    const auto chunk = plugin.getChunk();
+std::vector<unsigned char> veltrosaState(vsthost::Plugin& plugin, const char* option, const char* drawing) {
+    auto chunk = plugin.getChunk();
     constexpr std::size_t kVeltrosaState = 192;
     if (chunk.size() != kVeltrosaState)
-        throw Failure(kExitPlugin, "--editor-png draws Veltrosa's editor, but the plug-in's state has " +
+        throw Failure(kExitPlugin, std::string(option) + " draws Veltrosa's " + drawing + ", but the plug-in's state has " +
                                        std::to_string(chunk.size()) + " bytes, not Veltrosa's 192");
+    return chunk;
+}
+
+template <typename Draw>
+void writePicture(const std::string& path, Draw draw) {
     OutputFile file(path);
     std::string error;
-    const bool written = veltrosa::writeEditorPng(chunk, file.temporaryPath(), error);
-    veltrosa::releaseEditorDrawingCaches();
-    if (!written)
+    if (!draw(file.temporaryPath(), error))
         throw Failure(kExitOutput, "cannot write " + path + ": " + error);
     file.commit();
 }
@@ -230,6 +298,12 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
 
+    if (options.listPresets) {
+        listPresets();
+        return kExitOk;
+    }
+    const veltrosa::presets::Preset* preset = options.preset.empty() ? nullptr : &factoryPreset(options.preset);
+
     // The MIDI file first: a bad one fails before the plug-in's slow start.
     MidiSequence sequence;
     if (!options.midiFile.empty() && !options.listParams)
@@ -237,7 +311,14 @@ int run(int argc, char** argv) {
 
     auto plugin = loadPlugin(options);
     if (!options.loadState.empty())
-        loadState(*plugin, options.loadState);
+        loadState(*plugin, options.loadState, options.program);
+    if (preset != nullptr) {
+        if (plugin->effect()->uniqueID != veltrosa::presets::kPluginId)
+            throw Failure(kExitPlugin, "--preset loads Veltrosa's presets, but the plug-in's ID is '" +
+                                           veltrosa::presets::idText(plugin->effect()->uniqueID) + "'");
+        const auto chunk = veltrosa::presets::chunkOf(*preset);
+        applyProgram(*plugin, {preset->name, {chunk.begin(), chunk.end()}}, true, "preset " + preset->name);
+    }
     setParameters(*plugin, options.parameters);
     if (options.listParams) {
         listParameters(*plugin);
@@ -249,8 +330,27 @@ int run(int argc, char** argv) {
             throw Failure(kExitState, "cannot save state: the plug-in hands out no state chunk");
         writeWholeFile(options.saveState, chunk);
     }
-    if (!options.editorPng.empty())
-        writeEditorPicture(*plugin, options.editorPng);
+    // What the font and drawing libraries keep for the process goes when the
+    // pictures are done, written or not, so that a leak checker sees a clean exit.
+    struct DrawingCaches {
+        bool used = false;
+        ~DrawingCaches() {
+            if (used)
+                veltrosa::releaseEditorDrawingCaches();
+        }
+    } drawingCaches{!options.spectrumPng.empty() || !options.editorPng.empty()};
+    if (!options.spectrumPng.empty()) {
+        const auto chunk = veltrosaState(*plugin, "--spectrum-png", "wavetable");
+        writePicture(options.spectrumPng, [&](const std::string& to, std::string& error) {
+            return writeSpectrumPng(chunk, to, error);
+        });
+    }
+    if (!options.editorPng.empty()) {
+        const auto chunk = veltrosaState(*plugin, "--editor-png", "editor");
+        writePicture(options.editorPng, [&](const std::string& to, std::string& error) {
+            return veltrosa::writeEditorPng(chunk, to, error);
+        });
+    }
     if (options.midiFile.empty())
         return kExitOk;
 
