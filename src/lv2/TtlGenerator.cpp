@@ -1,7 +1,8 @@
 // Writes the bundle's descriptions from the parameter table, so that every
 // port's symbol, name, range, default and group is stated once, in C++:
 //   veltrosa-lv2-ttl <bundle dir> <DSP library file> <UI library file>
-// manifest.ttl, veltrosa.ttl (plug-in and editor) and presets.ttl.
+// manifest.ttl, veltrosa.ttl (plug-in and editor) and presets.ttl (the
+// factory bank).
 #include <array>
 #include <bit>
 #include <charconv>
@@ -11,13 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/Identity.h"
 #include "lv2/Identity.h"
-#include "lv2/Presets.h"
+#include "presets/Bank.h"
 
 namespace {
 
 using namespace veltrosa;
 using namespace veltrosa::lv2;
+using veltrosa::presets::Preset;
 
 constexpr const char* kPrefixes =
     "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
@@ -79,24 +82,19 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string presetUri(const std::string& name) {
-    std::string slug;
-    for (char c : name)
-        slug += (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c
-                : (c >= 'A' && c <= 'Z')                         ? char(c - 'A' + 'a')
-                                                                 : '-';
-    return uri(std::string(kPluginUri) + "#preset-" + slug);
+std::string presetUri(const Preset& preset) {
+    return uri(std::string(kPluginUri) + "#preset-" + presets::fileName(preset));
 }
 
-std::string manifest(const std::string& dsp, const std::string& ui, const std::vector<Preset>& presets) {
+std::string manifest(const std::string& dsp, const std::string& ui, const std::vector<Preset>& bank) {
     std::ostringstream out;
     out << kPrefixes;
     out << uri(kPluginUri) << "\n    a lv2:Plugin, lv2:InstrumentPlugin ;\n    lv2:binary " << uri(dsp)
         << " ;\n    rdfs:seeAlso <veltrosa.ttl> .\n\n";
     out << uri(kUiUri) << "\n    a ui:X11UI ;\n    ui:binary " << uri(ui) << " ;\n    rdfs:seeAlso <veltrosa.ttl> .\n";
-    for (const Preset& preset : presets)
+    for (const Preset& preset : bank)
         out << "\n"
-            << presetUri(preset.name) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri(kPluginUri)
+            << presetUri(preset) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri(kPluginUri)
             << " ;\n    rdfs:seeAlso <presets.ttl> .\n";
     return out.str();
 }
@@ -122,8 +120,8 @@ std::string plugin() {
     out << kPrefixes;
     out << uri(kPluginUri) << "\n"
         << "    a lv2:Plugin, lv2:InstrumentPlugin, doap:Project ;\n"
-        << "    doap:name \"Veltrosa\" ;\n"
-        << "    doap:maintainer [ foaf:name \"Bramblers Global Entertainment\" ] ;\n"
+        << "    doap:name " << quoted(kEffectName) << " ;\n"
+        << "    doap:maintainer [ foaf:name " << quoted(kVendor) << " ] ;\n"
         << "    lv2:minorVersion 2 ;\n    lv2:microVersion 0 ;\n"
         << "    lv2:requiredFeature urid:map, work:schedule ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable, opts:options ;\n"
@@ -158,12 +156,15 @@ std::string plugin() {
     return out.str();
 }
 
-std::string presetFile(const std::vector<Preset>& presets) {
+std::string presetFile(const std::vector<Preset>& bank) {
     std::ostringstream out;
     out << kPrefixes;
-    for (const Preset& preset : presets) {
-        out << presetUri(preset.name) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri(kPluginUri)
-            << " ;\n    rdfs:label " << quoted(preset.name) << " ;\n    lv2:port ";
+    for (const Preset& preset : bank) {
+        out << presetUri(preset) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri(kPluginUri)
+            << " ;\n    rdfs:label " << quoted(preset.name) << " ;\n";
+        if (!preset.about.empty())
+            out << "    rdfs:comment " << quoted(preset.about) << " ;\n";
+        out << "    lv2:port ";
         bool first = true;
         for (int32_t i = 0; i < kNumParams; ++i) {
             if (i == kParamUpdate)
@@ -197,8 +198,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    const auto presets = shippedPresets();
-    const bool ok = write(dir + "/manifest.ttl", manifest(argv[2], argv[3], presets)) &&
-                    write(dir + "/veltrosa.ttl", plugin()) && write(dir + "/presets.ttl", presetFile(presets));
+    const auto& bank = presets::factoryBank();
+    const bool ok = write(dir + "/manifest.ttl", manifest(argv[2], argv[3], bank)) &&
+                    write(dir + "/veltrosa.ttl", plugin()) && write(dir + "/presets.ttl", presetFile(bank));
     return ok ? 0 : 1;
 }

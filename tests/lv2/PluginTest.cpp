@@ -16,6 +16,7 @@
 #include "DrawingCaches.h"
 #include "Lv2Support.h"
 #include "TestSupport.h"
+#include "presets/Bank.h"
 
 using namespace veltrosa;
 using namespace lv2test;
@@ -40,7 +41,7 @@ float peak(const lv2host::Instance& instance, uint32_t frames) {
 }  // namespace
 
 // Every fact a host reads: the 48 controls by name, range and default (the
-// very float of the table), MIDI in, two outputs, the editor, the preset.
+// very float of the table), MIDI in, two outputs, the editor, the presets.
 TEST(Lv2Bundle, DescribesEveryPortPresetAndTheEditor) {
     const LilvPlugin* plugin = world().plugin(lv2::kPluginUri);
     ASSERT_NE(plugin, nullptr);
@@ -74,29 +75,41 @@ TEST(Lv2Bundle, DescribesEveryPortPresetAndTheEditor) {
     EXPECT_TRUE(lilv_ui_is_a(ui, x11));
     lilv_uis_free(uis);
 
-    // The default preset holds the table's defaults, found as hosts find presets.
+    // Every factory preset, found as hosts find presets, with its values.
     const Node presetClass(lilv_new_uri(w, LV2_PRESETS__Preset)), portValue(lilv_new_uri(w, LV2_PRESETS__value));
     const Node symbolPredicate(lilv_new_uri(w, LV2_CORE__symbol)), portPredicate(lilv_new_uri(w, LV2_CORE__port));
+    const Node label(lilv_new_uri(w, LILV_NS_RDFS "label"));
+    const auto& bank = presets::factoryBank();
     LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
-    ASSERT_EQ(lilv_nodes_size(presets), 1u);
-    const LilvNode* preset = lilv_nodes_get(presets, lilv_nodes_begin(presets));
-    lilv_world_load_resource(w, preset);
-    LilvNodes* ports = lilv_world_find_nodes(w, preset, portPredicate, nullptr);
-    EXPECT_EQ(lilv_nodes_size(ports), static_cast<unsigned>(kNumParams - 1));  // all but Update
-    LILV_FOREACH(nodes, it, ports) {
-        const LilvNode* port = lilv_nodes_get(ports, it);
-        LilvNode* symbol = lilv_world_get(w, port, symbolPredicate, nullptr);
-        LilvNode* value = lilv_world_get(w, port, portValue, nullptr);
-        ASSERT_TRUE(symbol && value);
-        const auto found = std::find_if(kParams.begin(), kParams.end(), [&](const ParamInfo& p) {
-            return std::string(p.symbol) == lilv_node_as_string(symbol);
-        });
-        ASSERT_NE(found, kParams.end());
-        EXPECT_EQ(testing_support::floatBits(lilv_node_as_float(value)), found->defaultBits) << found->symbol;
-        lilv_node_free(symbol);
-        lilv_node_free(value);
+    ASSERT_EQ(lilv_nodes_size(presets), bank.size());
+    LILV_FOREACH(nodes, p, presets) {
+        const LilvNode* preset = lilv_nodes_get(presets, p);
+        lilv_world_load_resource(w, preset);
+        LilvNode* name = lilv_world_get(w, preset, label, nullptr);
+        ASSERT_NE(name, nullptr);
+        const presets::Preset* expected = presets::findPreset(bank, lilv_node_as_string(name));
+        lilv_node_free(name);
+        ASSERT_NE(expected, nullptr);
+        LilvNodes* ports = lilv_world_find_nodes(w, preset, portPredicate, nullptr);
+        EXPECT_EQ(lilv_nodes_size(ports), static_cast<unsigned>(kNumParams - 1));  // all but Update
+        LILV_FOREACH(nodes, it, ports) {
+            const LilvNode* port = lilv_nodes_get(ports, it);
+            LilvNode* symbol = lilv_world_get(w, port, symbolPredicate, nullptr);
+            LilvNode* value = lilv_world_get(w, port, portValue, nullptr);
+            ASSERT_TRUE(symbol && value);
+            const auto found = std::find_if(kParams.begin(), kParams.end(), [&](const ParamInfo& info) {
+                return std::string(info.symbol) == lilv_node_as_string(symbol);
+            });
+            ASSERT_NE(found, kParams.end());
+            const auto index = static_cast<std::size_t>(found - kParams.begin());
+            EXPECT_EQ(testing_support::floatBits(lilv_node_as_float(value)),
+                      testing_support::floatBits(expected->values[index]))
+                << expected->name << " " << found->symbol;
+            lilv_node_free(symbol);
+            lilv_node_free(value);
+        }
+        lilv_nodes_free(ports);
     }
-    lilv_nodes_free(ports);
     lilv_nodes_free(presets);
 }
 
