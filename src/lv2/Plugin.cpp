@@ -18,7 +18,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "engine/DenormalGuard.h"
 #include "engine/Midi.h"
@@ -51,6 +50,7 @@ struct Instance {
     LV2_URID midiEvent = 0;
     LV2_URID frameTime = 0;
     LV2_Worker_Schedule* schedule = nullptr;
+    int32_t block = 1;  // frames rendered at once: the scratch reserved at instantiation
 };
 
 int32_t announcedBlockLength(const LV2_Options_Option* options, LV2_URID_Map* map) {
@@ -71,13 +71,6 @@ int32_t announcedBlockLength(const LV2_Options_Option* options, LV2_URID_Map* ma
             nominal = value;
     }
     return max > 0 ? max : std::max(nominal, 0);
-}
-
-// Renders one silent block of the given length so the engine's scratch
-// buffers are that long before run() is ever called.
-void sizeScratch(SynthEngine& engine, int32_t frames) {
-    std::vector<float> left(static_cast<std::size_t>(frames)), right(static_cast<std::size_t>(frames));
-    engine.render(left.data(), right.data(), frames);
 }
 
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
@@ -105,7 +98,8 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
         self->frameTime = map->map(map->handle, LV2_ATOM__frameTime);
         self->engine.setSampleRate(rate);
         const int32_t announced = announcedBlockLength(options, map);
-        sizeScratch(self->engine, std::min(announced > 0 ? announced : kDefaultBlock, kMaxScratch));
+        self->block = std::min(announced > 0 ? announced : kDefaultBlock, kMaxScratch);
+        self->engine.reserveBlock(self->block);
         (void)noteFrequencyTable();
         for (int32_t i = 0; i < kNumParams; ++i)
             self->applied[static_cast<std::size_t>(i)] = bits(self->engine.param(i));
@@ -212,9 +206,8 @@ void run(LV2_Handle handle, uint32_t frames) {
     applyControls(*self);
     requestTable(*self);
     playEvents(*self, frames);
-    const int32_t piece = std::max(self->engine.scratchCapacity(), 1);
     for (uint32_t done = 0; done < frames;) {
-        const auto n = static_cast<int32_t>(std::min<uint32_t>(frames - done, static_cast<uint32_t>(piece)));
+        const auto n = static_cast<int32_t>(std::min<uint32_t>(frames - done, static_cast<uint32_t>(self->block)));
         self->engine.render(self->outLeft + done, self->outRight + done, n);
         done += static_cast<uint32_t>(n);
     }
