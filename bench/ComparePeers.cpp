@@ -2,11 +2,10 @@
 // blocks through several VST 2 instruments and prints the CPU time of their
 // render calls per frame, and each one's ratio to the first. Then the same
 // chord on Veltrosa's engine alone, once on each render path this processor
-// has, against the same instruments.
+// has, against the same instruments. LV2 peers (padthv1) would join here
+// through an LV2 host, which the tools do not have yet.
 //
 //   compare_peers [--seconds S] [--repeat N] plugin.so [plugin.so ...]
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Host.h"
 #include "engine/SynthEngine.h"
 #include "instrument/Instrument.h"
@@ -24,12 +24,6 @@ namespace {
 constexpr float kRate = 44100.0f;
 constexpr int32_t kBlock = 512;
 const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
-
-double threadSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 struct Result {
     bool ok = false;
@@ -64,9 +58,9 @@ Result measure(const std::string& path, double seconds) {
     double cpu = 0.0;
     for (int b = 0; b < blocks; ++b) {
         effect->dispatcher(effect, vst2::effProcessEvents, 0, 0, (b == 0 ? events : none).get(), 0.0f);
-        const double t0 = threadSeconds();
+        const double t0 = bench::threadSeconds();
         effect->processReplacing(effect, inPtr.data(), outPtr.data(), kBlock);
-        cpu += threadSeconds() - t0;
+        cpu += bench::threadSeconds() - t0;
         for (int c = 0; c < 2; ++c)
             for (float x : out[static_cast<std::size_t>(c)])
                 result.peak = std::max(result.peak, std::fabs(x));
@@ -93,9 +87,9 @@ Result measureEngine(veltrosa::RenderPath path, double seconds) {
     const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
     double cpu = 0.0;
     for (int b = 0; b < blocks; ++b) {
-        const double t0 = threadSeconds();
+        const double t0 = bench::threadSeconds();
         engine.render(left.data(), right.data(), kBlock);
-        cpu += threadSeconds() - t0;
+        cpu += bench::threadSeconds() - t0;
         for (std::size_t i = 0; i < left.size(); ++i)
             result.peak = std::max({result.peak, std::fabs(left[i]), std::fabs(right[i])});
     }
@@ -129,20 +123,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] plugin.so...\n", argv[0]);
         return 2;
     }
-    std::printf("held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
+    std::printf("%s; held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
                 "best of %d\n",
-                seconds, static_cast<double>(kRate), kBlock, repeat);
+                bench::processorName().c_str(), seconds, static_cast<double>(kRate), kBlock, repeat);
     std::vector<Result> best(paths.size());
-    const std::pair<veltrosa::RenderPath, const char*> renderPaths[] = {
-        {veltrosa::RenderPath::Scalar, "scalar"}, {veltrosa::RenderPath::Sse2, "SSE2"},
-        {veltrosa::RenderPath::Avx2, "AVX2"}};
-    Result engineBest[3];
+    const veltrosa::RenderPath renderPaths[] = {veltrosa::RenderPath::Scalar, veltrosa::RenderPath::Sse2,
+                                                veltrosa::RenderPath::Avx2, veltrosa::RenderPath::Avx512};
+    constexpr int kPaths = 4;
+    Result engineBest[kPaths];
     // Interleaved rounds, so that a busy moment on the machine hits every plug-in alike.
     for (int round = 0; round < repeat; ++round) {
         for (std::size_t i = 0; i < paths.size(); ++i)
             keepBest(best[i], measure(paths[i], seconds));
-        for (int k = 0; k < 3; ++k)
-            keepBest(engineBest[k], measureEngine(renderPaths[k].first, seconds));
+        for (int k = 0; k < kPaths; ++k)
+            keepBest(engineBest[k], measureEngine(renderPaths[k], seconds));
     }
     int failures = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -154,19 +148,23 @@ int main(int argc, char** argv) {
         }
         std::printf("%-40s %9.1f ns/frame  peak %.3f", paths[i].c_str(), r.nsPerFrame, static_cast<double>(r.peak));
         if (i > 0 && best[0].ok)
-            std::printf("  first/this %.2f", best[0].nsPerFrame / r.nsPerFrame);
+            std::printf("  first/this %.3f", best[0].nsPerFrame / r.nsPerFrame);
         std::printf("\n");
     }
     std::printf("engine alone (no plug-in frame), per render path; plug-in dispatch: %s\n",
-                renderPaths[static_cast<int>(veltrosa::SynthEngine::bestRenderPath())].second);
-    for (int k = 0; k < 3; ++k) {
+                bench::pathName(veltrosa::SynthEngine::bestRenderPath()));
+    for (int k = 0; k < kPaths; ++k) {
         const Result& r = engineBest[k];
+        const char* name = bench::pathName(renderPaths[k]);
         if (!r.ok) {
-            std::printf("  %-6s path  %s\n", renderPaths[k].second, r.error.c_str());
+            std::printf("  %-7s path  %s\n", name, r.error.c_str());
             continue;
         }
-        std::printf("  %-6s path %9.1f ns/frame  peak %.3f  scalar/this %.2f", renderPaths[k].second, r.nsPerFrame,
+        std::printf("  %-7s path %9.1f ns/frame  peak %.3f  scalar/this %.2f", name, r.nsPerFrame,
                     static_cast<double>(r.peak), engineBest[0].ok ? engineBest[0].nsPerFrame / r.nsPerFrame : 0.0);
+        if (k > 1 && engineBest[k - 1].ok)
+            std::printf("  %s/this %.2f", bench::pathName(renderPaths[k - 1]),
+                        engineBest[k - 1].nsPerFrame / r.nsPerFrame);
         for (std::size_t i = 1; i < paths.size(); ++i)
             if (best[i].ok)
                 std::printf("  this/%s %.3f", paths[i].substr(paths[i].rfind('/') + 1).c_str(),

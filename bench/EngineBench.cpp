@@ -1,6 +1,6 @@
 // Engine costs: one wavetable generation against one inverse transform, and
 // one 512-frame block with eight, seven (a held chord) and no voices sounding,
-// on each render path (path:0 scalar, 1 SSE2, 2 AVX2).
+// on each render path (path:0 scalar, 1 SSE2, 2 AVX2, 3 AVX-512).
 #include <benchmark/benchmark.h>
 
 #include <kissfft/kiss_fftr.h>
@@ -76,7 +76,7 @@ bool usePath(SynthEngine& engine, benchmark::State& state) {
 
 void paths(benchmark::internal::Benchmark* b) {
     b->ArgName("path");
-    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2})
+    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512})
         b->Arg(static_cast<int64_t>(p));
 }
 

@@ -19,8 +19,8 @@ struct EnvRates {
     float release = 0.0f;  // removed per sample in Release, once the delay ran out
 };
 
-// The part of an envelope the audio thread steps. Plain data so that a block
-// can work on a copy in registers.
+// The part of an envelope the audio thread steps; in a block, a lane of the
+// voice kernel (VoiceKernel.h).
 struct EnvLevel {
     EnvState state = EnvState::Attack;
     int32_t releaseDelay = 0;  // samples left before a release starts to fall
@@ -28,47 +28,8 @@ struct EnvLevel {
 
     static constexpr float kFadeStep = 0.006f;  // 1 -> 0 in 167 samples
 
-    // One sample. The comparisons are written so that a NaN level (from a
-    // non-finite rate) leaves the state it is in instead of sticking there.
-    void step(const EnvRates& r) {
-        switch (state) {
-        case EnvState::Idle:
-        case EnvState::Sustain:
-            break;
-        case EnvState::Attack:
-            level += r.attack;
-            if (!(level < 1.0f)) {
-                level = 1.0f;
-                state = EnvState::Decay;
-            }
-            break;
-        case EnvState::Decay:
-            level -= r.decay;
-            if (!(level > r.sustain))
-                state = EnvState::Sustain;
-            break;
-        case EnvState::Release:
-            // A delay of d starts the fall on the d-th sample (the first for
-            // 0 and 1), so a later note-off releases later.
-            if (releaseDelay > 0)
-                --releaseDelay;
-            if (releaseDelay > 0)
-                break;
-            level -= r.release;
-            if (!(level > 0.0f)) {
-                level = 0.0f;
-                state = EnvState::Idle;
-            }
-            break;
-        case EnvState::Fade:
-            level -= kFadeStep;
-            if (!(level > 0.0f)) {
-                level = 0.0f;
-                state = EnvState::Idle;
-            }
-            break;
-        }
-    }
+    // One sample: the voice kernel's envelope step on a lane of its own.
+    void step(const EnvRates& r);
 };
 
 class Envelope {

@@ -6,6 +6,10 @@
 
 #include "engine/DenormalGuard.h"
 
+#ifdef VELTROSA_LANES_X86
+#include <cpuid.h>
+#endif
+
 namespace veltrosa {
 
 namespace {
@@ -19,10 +23,28 @@ void zeroNonFinite(float* out, int32_t n) {
         out[i] = finiteOrZero(out[i]);
 }
 
+#ifdef VELTROSA_LANES_X86
+// Whether the operating system saves and restores the register state whose
+// XCR0 bits are all in mask (0x6: SSE and AVX; 0xE6: also the AVX-512 opmask
+// and upper ZMM registers). Without that, the instructions fault or lose state.
+bool osSavesState(uint32_t mask) {
+    uint32_t a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0)
+        return false;
+    uint32_t low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & mask) == mask;
+}
+#endif
+
 RenderPath detectRenderPath() {
 #ifdef VELTROSA_LANES_X86
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2"))
+#ifdef VELTROSA_LANES_AVX512
+    if (__builtin_cpu_supports("avx512f") && osSavesState(0xE6))
+        return RenderPath::Avx512;
+#endif
+    if (__builtin_cpu_supports("avx2") && osSavesState(0x6))
         return RenderPath::Avx2;
     if (__builtin_cpu_supports("sse2"))
         return RenderPath::Sse2;
@@ -75,9 +97,9 @@ RenderPath SynthEngine::bestRenderPath() {
     return best;
 }
 
+// Each path needs what the one below it needs (SSE2, AVX2, AVX-512).
 bool SynthEngine::renderPathAvailable(RenderPath path) {
-    return path == RenderPath::Scalar || (path == RenderPath::Sse2 && bestRenderPath() != RenderPath::Scalar) ||
-           (path == RenderPath::Avx2 && bestRenderPath() == RenderPath::Avx2);
+    return path >= RenderPath::Scalar && path <= bestRenderPath();
 }
 
 bool SynthEngine::setRenderPath(RenderPath path) {
@@ -260,12 +282,20 @@ void SynthEngine::renderPiece(float* outLeft, float* outRight, int32_t n, const 
 // inside this block renders on its own (Voice::render) into its column.
 void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
                                 const float* table) noexcept {
-    const int32_t width = renderPath_ == RenderPath::Avx2 ? 8 : 4;
     float* laneLeft = laneScratch_.get();
     float* laneRight = laneLeft + static_cast<std::ptrdiff_t>(kNumVoices) * n;
     float* ownLeft = laneRight + static_cast<std::ptrdiff_t>(kNumVoices) * n;
     float* ownRight = ownLeft + n;
+    // Where voice v's contributions go, frame i at [i * stride]: per channel,
+    // groups of width voices frame by frame; with AVX-512 one row per frame,
+    // the left channels then the right ones, across both channels' space.
+    const int32_t width = renderPath_ == RenderPath::Sse2 ? 4 : 8;
+    const int32_t stride = renderPath_ == RenderPath::Avx512 ? 2 * kNumVoices : width;
     auto column = [&](float* lanes, int32_t v) { return lanes + (v / width) * width * n + v % width; };
+    auto leftColumn = [&](int32_t v) { return column(laneLeft, v); };
+    auto rightColumn = [&](int32_t v) {
+        return renderPath_ == RenderPath::Avx512 ? laneLeft + kNumVoices + v : column(laneRight, v);
+    };
 
     uint32_t inLanes = 0;
     for (int32_t v = 0; v < kNumVoices; ++v) {
@@ -274,13 +304,22 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         inLanes |= voice.fitsLane() ? 1u << v : 0u;
     }
 #ifdef VELTROSA_LANES_X86
-    if (renderPath_ == RenderPath::Avx2) {
-        if (inLanes != 0)
+    if (inLanes != 0) {
+        switch (renderPath_) {
+        case RenderPath::Avx512:
+#ifdef VELTROSA_LANES_AVX512
+            renderLanesAvx512(lanes_, p, table, n, laneLeft);
+#endif
+            break;
+        case RenderPath::Avx2:
             renderLanesAvx2(lanes_, p, table, n, laneLeft, laneRight);
-    } else {
-        for (int32_t g = 0; g < 2; ++g)
-            if ((inLanes >> (4 * g)) & 0xFu)
-                renderLanesSse2(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
+            break;
+        default:
+            for (int32_t g = 0; g < 2; ++g)
+                if ((inLanes >> (4 * g)) & 0xFu)
+                    renderLanesSse2(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
+            break;
+        }
     }
 #endif
     uint32_t sounding = inLanes;
@@ -300,25 +339,34 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             continue;
         // 0 + x differs from x only for x = -0, and a sum that starts at +0
         // is never -0, so adding this column adds exactly what render would.
-        float* l = column(laneLeft, v);
-        float* r = column(laneRight, v);
+        float* l = leftColumn(v);
+        float* r = rightColumn(v);
         for (int32_t i = 0; i < n; ++i) {
-            l[i * width] = ownLeft[i];
-            r[i * width] = ownRight[i];
+            l[i * stride] = ownLeft[i];
+            r[i * stride] = ownRight[i];
         }
         sounding |= 1u << v;
     }
     if (sounding == 0)
         return;
 #ifdef VELTROSA_LANES_X86
-    if (renderPath_ == RenderPath::Avx2) {
+    switch (renderPath_) {
+    case RenderPath::Avx512:
+#ifdef VELTROSA_LANES_AVX512
+        sumLanesAvx512(laneLeft, sounding, n, outLeft, outRight);
+#endif
+        break;
+    case RenderPath::Avx2:
         sumLanesAvx2(laneLeft, sounding, n, outLeft);
         sumLanesAvx2(laneRight, sounding, n, outRight);
-    } else {
+        break;
+    default: {
         const float* left[2] = {laneLeft, laneLeft + 4 * n};
         const float* right[2] = {laneRight, laneRight + 4 * n};
         sumLanesSse2(left, sounding, n, outLeft);
         sumLanesSse2(right, sounding, n, outRight);
+        break;
+    }
     }
 #endif
 }

@@ -126,74 +126,23 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
         startOffset_ -= n;
         return;
     }
-    startPending_ = false;
-    const int32_t o = startOffset_;
-    std::fill(L, L + o, 0.0f);
-    std::fill(R, R + o, 0.0f);
-
-    // Readers, then the filter with its envelope, velocity and volume, from
-    // the start offset on. One loop for both channels and both stages: their
-    // recurrences are independent, so each hides the others' latency.
-    Oscillator oscL = oscLeft_, oscR = oscRight_;
-    const float vel2 = velocitySquared_;
-    const EnvRates filterRates = filterEnv_.rates();
-    EnvLevel fenv = filterEnv_.now;
-    SvfState fl = left_, fr = right_;
-    float damping = damping_, cutoffCoef = cutoffCoef_;
-    for (int32_t i = o; i < n; ++i) {
-        L[i] = oscL.tick(table);
-        R[i] = oscR.tick(table);
-        damping = 1.1f - p.resonance;
-        fenv.step(filterRates);
-        const float e = fenv.level;
-        const float x = p.envDepth * (e * e) + p.cutoff;
-        cutoffCoef = 1.0f - (x - 1.0f) * (x - 1.0f);
-        cutoffCoef = cutoffCoef + (cutoffCoef * vel2 - cutoffCoef) * p.filterVelocity;
-        const float f = cutoffCoef;
-        fl.low = fl.low + f * fl.band;
-        fl.high = L[i] - fl.low - damping * fl.band;
-        fl.band = fl.band + f * fl.high;
-        L[i] = fl.low;
-        fr.low = fr.low + f * fr.band;
-        fr.high = R[i] - fr.low - damping * fr.band;
-        fr.band = fr.band + f * fr.high;
-        R[i] = fr.low;
-        L[i] = L[i] + (L[i] * vel2 - L[i]) * p.ampVelocity;
-        R[i] = R[i] + (R[i] * vel2 - R[i]) * p.ampVelocity;
-        L[i] = L[i] * p.volume;
-        R[i] = R[i] * p.volume;
-    }
-    oscLeft_ = oscL;
-    oscRight_ = oscR;
-    filterEnv_.now = fenv;
-    left_ = fl;
-    right_ = fr;
-    damping_ = damping;
-    cutoffCoef_ = cutoffCoef;
-    startOffset_ = 0;
-
-    // The amplitude envelope runs over the whole block, before the offset too.
-    const EnvRates ampRates = ampEnv_.rates();
-    EnvLevel aenv = ampEnv_.now;
+    VoiceLane lane;
+    copyTo(lane, 0, true);
+    renderLane(lane, startOffset_, p, table, n, L, R);
+    takeBack(lane, 0);
     for (int32_t i = 0; i < n; ++i) {
-        aenv.step(ampRates);
-        const float g = aenv.level * aenv.level;
-        L[i] *= g;
-        R[i] *= g;
-    }
-    ampEnv_.now = aenv;
-
-    recover();
-    active_ = ampEnv_.now.state != EnvState::Idle;
-    for (int32_t i = 0; i < n; ++i) {
-        outLeft[i] += finiteOrZero(L[i]);
-        outRight[i] += finiteOrZero(R[i]);
+        outLeft[i] += L[i];
+        outRight[i] += R[i];
     }
 }
 
-void Voice::toLane(VoiceLanes& lanes, int32_t j) const {
-    const bool sounds = fitsLane();
-    auto osc = [&](OscLanes& to, const Oscillator& from) {
+void Voice::toLane(VoiceLanes& lanes, int32_t j) const { copyTo(lanes, j, fitsLane()); }
+
+void Voice::fromLane(const VoiceLanes& lanes, int32_t j) { takeBack(lanes, j); }
+
+template <class Lanes>
+void Voice::copyTo(Lanes& lanes, int32_t j, bool sounds) const {
+    auto osc = [&](auto& to, const Oscillator& from) {
         to.position[j] = sounds ? from.position : 0.0f;  // an idle lane still reads inside the table
         to.step[j] = sounds ? from.step : 0.0f;
         to.coef[j] = from.smoothCoef;
@@ -204,14 +153,14 @@ void Voice::toLane(VoiceLanes& lanes, int32_t j) const {
     };
     osc(lanes.oscLeft, oscLeft_);
     osc(lanes.oscRight, oscRight_);
-    auto svf = [&](SvfLanes& to, const SvfState& from) {
+    auto svf = [&](auto& to, const SvfState& from) {
         to.low[j] = from.low;
         to.band[j] = from.band;
         to.high[j] = from.high;
     };
     svf(lanes.left, left_);
     svf(lanes.right, right_);
-    auto env = [&](EnvLanes& to, const Envelope& from) {
+    auto env = [&](auto& to, const Envelope& from) {
         const EnvRates r = from.rates();
         to.state[j] = static_cast<int32_t>(sounds ? from.now.state : EnvState::Idle);
         to.releaseDelay[j] = from.now.releaseDelay;
@@ -228,8 +177,9 @@ void Voice::toLane(VoiceLanes& lanes, int32_t j) const {
     lanes.cutoffCoef[j] = cutoffCoef_;
 }
 
-void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
-    auto osc = [&](Oscillator& to, const OscLanes& from) {
+template <class Lanes>
+void Voice::takeBack(const Lanes& lanes, int32_t j) {
+    auto osc = [&](Oscillator& to, const auto& from) {
         to.position = from.position[j];
         to.out = from.out[j];
         to.s1 = from.s1[j];
@@ -238,14 +188,14 @@ void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
     };
     osc(oscLeft_, lanes.oscLeft);
     osc(oscRight_, lanes.oscRight);
-    auto svf = [&](SvfState& to, const SvfLanes& from) {
+    auto svf = [&](SvfState& to, const auto& from) {
         to.low = from.low[j];
         to.band = from.band[j];
         to.high = from.high[j];
     };
     svf(left_, lanes.left);
     svf(right_, lanes.right);
-    auto env = [&](EnvLevel& to, const EnvLanes& from) {
+    auto env = [&](EnvLevel& to, const auto& from) {
         to.state = static_cast<EnvState>(from.state[j]);
         to.releaseDelay = from.releaseDelay[j];
         to.level = from.level[j];

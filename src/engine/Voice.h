@@ -24,38 +24,14 @@ inline float finiteOrZero(float x) {
     return (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : x;
 }
 
-// One table reader with its four-stage smoothing chain.
+// One table reader with its four-stage smoothing chain; VoiceKernel.h reads
+// and smooths.
 struct Oscillator {
     float position = 0.0f;    // table samples, 0 <= position < 65536
     float step = 0.0f;        // table samples per read; two reads per output sample
     float smoothCoef = 0.0f;  // one-pole coefficient of each smoothing stage
     float out = 0.0f;         // fourth (output) smoothing stage
     float s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;  // inner stages
-
-    // One output sample: two interpolated reads, each through the four
-    // stages; their outputs are summed, not averaged. t has a guard entry.
-    float tick(const float* t) {
-        float sum = 0.0f;
-        sum += read(t);
-        sum += read(t);
-        return sum;
-    }
-
-private:
-    float read(const float* t) {
-        const auto k = static_cast<int32_t>(position);  // floor: position >= 0
-        const float frac = position - static_cast<float>(k);
-        const float y = t[k] + frac * (t[k + 1] - t[k]);
-        const float c = smoothCoef;
-        s1 = (y - s1) * c + s1;
-        s2 = (s1 - s2) * c + s2;
-        s3 = (s2 - s3) * c + s3;
-        out = (s3 - out) * c + out;
-        position += step;
-        if (position >= 65536.0f)
-            position -= 65536.0f;
-        return out;
-    }
 };
 
 // Chamberlin state-variable filter state of one channel.
@@ -111,6 +87,10 @@ public:
     static double usableRate(double rate);
 
 private:
+    template <class Lanes>
+    void copyTo(Lanes& lanes, int32_t j, bool sounds) const;
+    template <class Lanes>
+    void takeBack(const Lanes& lanes, int32_t j);
     void recover();
 
     Oscillator oscLeft_, oscRight_;

@@ -10,7 +10,9 @@ namespace {
 struct Avx2 {
     using F = __m256;
     using I = __m256i;
+    using M = __m256;  // every bit set in a lane that is in
     static constexpr int32_t W = 8;
+    static constexpr bool kChannelLanes = false;
 
     static F loadf(const float* p) { return _mm256_loadu_ps(p); }
     static void storef(float* p, F v) { _mm256_storeu_ps(p, v); }
@@ -21,29 +23,31 @@ struct Avx2 {
     static F add(F a, F b) { return _mm256_add_ps(a, b); }
     static F sub(F a, F b) { return _mm256_sub_ps(a, b); }
     static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
-    // A select after the subtraction keeps the reader's position chain short.
-    static F subWhere(F m, F a, F b) { return _mm256_blendv_ps(a, _mm256_sub_ps(a, b), m); }
-    static F andf(F a, F b) { return _mm256_and_ps(a, b); }
-    static F orf(F a, F b) { return _mm256_or_ps(a, b); }
     static F xorf(F a, F b) { return _mm256_xor_ps(a, b); }
-    static F greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
-    static bool any(F m) { return _mm256_movemask_ps(m) != 0; }
-    static F andnotf(F a, F b) { return _mm256_andnot_ps(a, b); }
-    static F select(F m, F a, F b) { return _mm256_blendv_ps(a, b, m); }
-    static I selecti(I m, I a, I b) { return _mm256_blendv_epi8(a, b, m); }
     static I andi(I a, I b) { return _mm256_and_si256(a, b); }
-    static I ori(I a, I b) { return _mm256_or_si256(a, b); }
-    static I andnoti(I a, I b) { return _mm256_andnot_si256(a, b); }
     static I subi(I a, I b) { return _mm256_sub_epi32(a, b); }
-    static I cmpeqi(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
-    static I cmpgti(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
-    static F lessNot(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
-    static F greaterNot(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NGT_UQ); }
-    static F greaterEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+    static I bitsOf(F a) { return _mm256_castps_si256(a); }
+    static M greater(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+    static M lessNot(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NLT_UQ); }
+    static M greaterNot(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_NGT_UQ); }
+    static M greaterEqual(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+    static M cmpeqi(I a, I b) { return _mm256_castsi256_ps(_mm256_cmpeq_epi32(a, b)); }
+    static M cmpgti(I a, I b) { return _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, b)); }
+    static M mand(M a, M b) { return _mm256_and_ps(a, b); }
+    static M mor(M a, M b) { return _mm256_or_ps(a, b); }
+    static M mandnot(M a, M b) { return _mm256_andnot_ps(a, b); }
+    static bool any(M m) { return _mm256_movemask_ps(m) != 0; }
+    static uint32_t laneBits(M m) { return static_cast<uint32_t>(_mm256_movemask_ps(m)); }
+    static F select(M m, F a, F b) { return _mm256_blendv_ps(a, b, m); }
+    static I selecti(M m, I a, I b) { return _mm256_blendv_epi8(a, b, _mm256_castps_si256(m)); }
+    static F keep(M m, F x) { return _mm256_and_ps(m, x); }
+    static I keepi(M m, I x) { return _mm256_and_si256(_mm256_castps_si256(m), x); }
+    static F drop(M m, F x) { return _mm256_andnot_ps(m, x); }
+    static I dropi(M m, I x) { return _mm256_andnot_si256(_mm256_castps_si256(m), x); }
+    // A select after the subtraction keeps the reader's position chain short.
+    static F subWhere(M m, F a, F b) { return _mm256_blendv_ps(a, _mm256_sub_ps(a, b), m); }
     static I truncate(F a) { return _mm256_cvttps_epi32(a); }
     static F toFloat(I a) { return _mm256_cvtepi32_ps(a); }
-    static F toMask(I a) { return _mm256_castsi256_ps(a); }
-    static I toMaski(F a) { return _mm256_castps_si256(a); }
     static bool allIn(I v, int32_t a, int32_t b) {
         const I in = _mm256_or_si256(_mm256_cmpeq_epi32(v, _mm256_set1_epi32(a)),
                                      _mm256_cmpeq_epi32(v, _mm256_set1_epi32(b)));
@@ -63,7 +67,7 @@ namespace veltrosa {
 
 void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
                      float* right) {
-    renderLanesWith<Avx2>(lanes, 0, p, table, n, left, right);
+    renderLanesWith<Avx2>(lanes, 0, p, table, 0, n, left, right);
 }
 
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out) {

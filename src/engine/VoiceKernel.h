@@ -1,15 +1,21 @@
-// The lane renderer, written once over a vector type V and included by each
-// instruction-set unit (VoiceSse2.cpp, VoiceAvx2.cpp) only. Everything here
-// has internal linkage, so no copy built for one unit can stand in for
-// another's. Every line mirrors Voice::render, Oscillator::read and
-// EnvLevel::step operation for operation; keep them in step.
+// The voice's sound, written once over a lane type V and included by each
+// render unit only: VoiceScalar.cpp (one plain float per lane, the reference
+// every other path must match bit for bit) and the vector units. Everything
+// here has internal linkage, so no copy built for one unit's instruction set
+// can stand in for another's.
 //
-// V provides: F (W floats), I (W int32), W, loadf/storef/loadi/storei,
-// set1f/set1i, add/sub/mul, subWhere(m, a, b) (a - b where m, else a),
-// andf/orf/xorf/andnotf, any(mask), greater, select(m, a, b) (b where m),
-// selecti, cmpeqi/cmpgti, andi/andnoti, lessNot (!(a < b)), greaterNot
-// (!(a > b)), greaterEqual, truncate, toFloat, toMask/toMaski, allIn(I, a, b),
-// readPairs(table, I k, F& lo, F& hi) for t[k] and t[k + 1].
+// V provides: F (W floats), I (W int32), M (a mask of W lanes), W, and
+// kChannelLanes: false when a lane holds a voice with both channels, true
+// when the first W / 2 lanes hold W / 2 voices' left channel and the others
+// their right one (then also loadHalves/storeHalves and their int32 forms,
+// W / 2 lanes from each of two addresses). Operations: loadf/storef/loadi/
+// storei, set1f/set1i, add/sub/mul, xorf, andi, subi, bitsOf (F as I);
+// comparisons giving M: greater, lessNot (!(a < b)), greaterNot (!(a > b)),
+// greaterEqual, cmpeqi, cmpgti; on masks: mand, mor, mandnot (!a and b), any,
+// laneBits (lane j as bit j); select(m, a, b) and selecti (b where m),
+// keep/keepi (x where m, else 0), drop/dropi (0 where m, else x),
+// subWhere(m, a, b) (a - b where m, else a); truncate, toFloat, allIn(I, a,
+// b), readPairs(table, I k, F& lo, F& hi) for t[k] and t[k + 1].
 #pragma once
 
 #include "engine/VoiceLanes.h"
@@ -18,25 +24,61 @@ namespace {
 
 using namespace veltrosa::lane;
 
+// W lanes of a field: a voice's value, or with channel lanes the left
+// channel's from l and the right one's from r (l == r for a voice's value).
+template <class V>
+typename V::F lanesOf(const float* l, const float* r) {
+    if constexpr (V::kChannelLanes)
+        return V::loadHalves(l, r);
+    else
+        return V::loadf(l);
+}
+
+template <class V>
+typename V::I lanesOfi(const int32_t* l, const int32_t* r) {
+    if constexpr (V::kChannelLanes)
+        return V::loadHalvesi(l, r);
+    else
+        return V::loadi(l);
+}
+
+template <class V>
+void toLanes(float* l, float* r, typename V::F x) {
+    if constexpr (V::kChannelLanes)
+        V::storeHalves(l, r, x);
+    else
+        V::storef(l, x);
+}
+
+template <class V>
+void toLanesi(int32_t* l, int32_t* r, typename V::I x) {
+    if constexpr (V::kChannelLanes)
+        V::storeHalvesi(l, r, x);
+    else
+        V::storei(l, x);
+}
+
 template <class V>
 struct OscV {
     typename V::F position, step, coef, out, s1, s2, s3;
 
-    void load(const veltrosa::OscLanes& o, int32_t j) {
-        position = V::loadf(o.position + j);
-        step = V::loadf(o.step + j);
-        coef = V::loadf(o.coef + j);
-        out = V::loadf(o.out + j);
-        s1 = V::loadf(o.s1 + j);
-        s2 = V::loadf(o.s2 + j);
-        s3 = V::loadf(o.s3 + j);
+    template <class O>
+    void load(const O& l, const O& r, int32_t j) {
+        position = lanesOf<V>(l.position + j, r.position + j);
+        step = lanesOf<V>(l.step + j, r.step + j);
+        coef = lanesOf<V>(l.coef + j, r.coef + j);
+        out = lanesOf<V>(l.out + j, r.out + j);
+        s1 = lanesOf<V>(l.s1 + j, r.s1 + j);
+        s2 = lanesOf<V>(l.s2 + j, r.s2 + j);
+        s3 = lanesOf<V>(l.s3 + j, r.s3 + j);
     }
-    void store(veltrosa::OscLanes& o, int32_t j) const {
-        V::storef(o.position + j, position);
-        V::storef(o.out + j, out);
-        V::storef(o.s1 + j, s1);
-        V::storef(o.s2 + j, s2);
-        V::storef(o.s3 + j, s3);
+    template <class O>
+    void store(O& l, O& r, int32_t j) const {
+        toLanes<V>(l.position + j, r.position + j, position);
+        toLanes<V>(l.out + j, r.out + j, out);
+        toLanes<V>(l.s1 + j, r.s1 + j, s1);
+        toLanes<V>(l.s2 + j, r.s2 + j, s2);
+        toLanes<V>(l.s3 + j, r.s3 + j, s3);
     }
 
     // The interpolated table value at the position, then the step on.
@@ -78,19 +120,21 @@ struct EnvV {
     typename V::I state, releaseDelay;
     typename V::F level, attack, decay, sustain, release;
 
-    void load(const veltrosa::EnvLanes& e, int32_t j) {
-        state = V::loadi(e.state + j);
-        releaseDelay = V::loadi(e.releaseDelay + j);
-        level = V::loadf(e.level + j);
-        attack = V::loadf(e.attack + j);
-        decay = V::loadf(e.decay + j);
-        sustain = V::loadf(e.sustain + j);
-        release = V::loadf(e.release + j);
+    template <class E>
+    void load(const E& e, int32_t j) {
+        state = lanesOfi<V>(e.state + j, e.state + j);
+        releaseDelay = lanesOfi<V>(e.releaseDelay + j, e.releaseDelay + j);
+        level = lanesOf<V>(e.level + j, e.level + j);
+        attack = lanesOf<V>(e.attack + j, e.attack + j);
+        decay = lanesOf<V>(e.decay + j, e.decay + j);
+        sustain = lanesOf<V>(e.sustain + j, e.sustain + j);
+        release = lanesOf<V>(e.release + j, e.release + j);
     }
-    void store(veltrosa::EnvLanes& e, int32_t j) const {
-        V::storei(e.state + j, state);
-        V::storei(e.releaseDelay + j, releaseDelay);
-        V::storef(e.level + j, level);
+    template <class E>
+    void store(E& e, int32_t j) const {
+        toLanesi<V>(e.state + j, e.state + j, state);
+        toLanesi<V>(e.releaseDelay + j, e.releaseDelay + j, releaseDelay);
+        toLanes<V>(e.level + j, e.level + j, level);
     }
 
     // Idle and Sustain never change within a block: such lanes need no steps.
@@ -101,18 +145,18 @@ struct EnvV {
     // release or fade step, or 0 for lanes that hold (x - 0 is x). A sample on
     // which any lane would change state, or a holding release would run out,
     // takes the full step() instead, and the run is set up anew.
-    typename V::F down, flip, threshold, watched;
+    typename V::F down, flip, threshold;
+    typename V::M watched;
     typename V::I holdOnes;
     int32_t safe = 0;  // samples the run may still take
 
-    void advance() {
+    // Inlined even at -O2: the run's test belongs in the frame loop's registers.
+    __attribute__((always_inline)) void advance() {
         if (safe > 0) {
             const typename V::F next = V::sub(level, down);
             // Lanes about to change: attack !(next < 1), i.e. !(-next > -1);
             // decay !(next > sustain); falling !(next > 0).
-            const typename V::F change =
-                V::andnotf(V::greater(V::xorf(next, flip), threshold), watched);
-            if (!V::any(change)) {
+            if (!V::any(V::mandnot(V::greater(V::xorf(next, flip), threshold), watched))) {
                 level = next;
                 releaseDelay = V::subi(releaseDelay, holdOnes);
                 --safe;
@@ -125,66 +169,72 @@ struct EnvV {
 
     void prepareRun() {
         using F = typename V::F;
-        using I = typename V::I;
-        const F isAttack = V::toMask(V::cmpeqi(state, V::set1i(kAttack)));
-        const F isDecay = V::toMask(V::cmpeqi(state, V::set1i(kDecay)));
-        const I isRelease = V::cmpeqi(state, V::set1i(kRelease));
-        const I holding = V::andi(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
-        const F falling = V::toMask(V::ori(V::andnoti(holding, isRelease), V::cmpeqi(state, V::set1i(kFade))));
+        using M = typename V::M;
+        const M isAttack = V::cmpeqi(state, V::set1i(kAttack));
+        const M isDecay = V::cmpeqi(state, V::set1i(kDecay));
+        const M isRelease = V::cmpeqi(state, V::set1i(kRelease));
+        const M holding = V::mand(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
+        const M falling = V::mor(V::mandnot(holding, isRelease), V::cmpeqi(state, V::set1i(kFade)));
         const F sign = V::set1f(-0.0f);
-        F d = V::andf(falling, V::select(V::toMask(isRelease), V::set1f(kFadeStep), release));
+        F d = V::keep(falling, V::select(isRelease, V::set1f(kFadeStep), release));
         d = V::select(isDecay, d, decay);
         down = V::select(isAttack, d, V::xorf(attack, sign));
-        flip = V::andf(isAttack, sign);
+        flip = V::keep(isAttack, sign);
         F t = V::select(isDecay, V::set1f(0.0f), sustain);
         threshold = V::select(isAttack, t, V::set1f(-1.0f));
-        watched = V::orf(V::orf(isAttack, isDecay), falling);
-        holdOnes = V::andi(holding, V::set1i(1));
+        watched = V::mor(V::mor(isAttack, isDecay), falling);
+        holdOnes = V::keepi(holding, V::set1i(1));
         // A holding lane with r samples of delay left holds r - 1 more samples.
-        alignas(32) int32_t delay[V::W], held[V::W];
+        int32_t delay[V::W];
         V::storei(delay, releaseDelay);
-        V::storei(held, holding);
+        const uint32_t held = V::laneBits(holding);
         safe = 0x7FFFFFFF;
         for (int32_t j = 0; j < V::W; ++j)
-            if (held[j] != 0 && delay[j] - 1 < safe)
+            if ((held >> j & 1u) != 0 && delay[j] - 1 < safe)
                 safe = delay[j] - 1;
     }
 
-    // One sample of every lane, each by its own state.
+    // One sample of every lane, each by its own state: Attack rises by its
+    // rate up to 1, then decays; Decay falls to the sustain level; Release
+    // and Fade fall to 0, then the lane is Idle. A release delay of d starts
+    // the fall on the d-th sample (the first for 0 and 1), so a later note-off
+    // releases later. The comparisons are written so that a NaN level (from a
+    // non-finite rate) leaves the state it is in instead of sticking there.
     void step() {
         using F = typename V::F;
         using I = typename V::I;
-        const I isAttack = V::cmpeqi(state, V::set1i(kAttack));
-        const I isDecay = V::cmpeqi(state, V::set1i(kDecay));
-        const I isRelease = V::cmpeqi(state, V::set1i(kRelease));
-        const I isFade = V::cmpeqi(state, V::set1i(kFade));
+        using M = typename V::M;
+        const M isAttack = V::cmpeqi(state, V::set1i(kAttack));
+        const M isDecay = V::cmpeqi(state, V::set1i(kDecay));
+        const M isRelease = V::cmpeqi(state, V::set1i(kRelease));
+        const M isFade = V::cmpeqi(state, V::set1i(kFade));
 
         // Release: count the delay down, hold while it lasts.
-        const I counting = V::andi(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
-        releaseDelay = V::subi(releaseDelay, V::andi(counting, V::set1i(1)));
-        const I holding = V::andi(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
-        const I falling = V::ori(V::andnoti(holding, isRelease), isFade);
+        const M counting = V::mand(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
+        releaseDelay = V::subi(releaseDelay, V::keepi(counting, V::set1i(1)));
+        const M holding = V::mand(isRelease, V::cmpgti(releaseDelay, V::set1i(0)));
+        const M falling = V::mor(V::mandnot(holding, isRelease), isFade);
 
         const F one = V::set1f(1.0f), zero = V::set1f(0.0f);
         const F raised = V::add(level, attack);
-        const F attackDone = V::lessNot(raised, one);
+        const M attackDone = V::lessNot(raised, one);
         F rate = V::set1f(kFadeStep);
-        rate = V::select(V::toMask(isRelease), rate, release);
-        rate = V::select(V::toMask(isDecay), rate, decay);
+        rate = V::select(isRelease, rate, release);
+        rate = V::select(isDecay, rate, decay);
         const F lowered = V::sub(level, rate);
-        const F decayDone = V::greaterNot(lowered, sustain);
-        const F fallDone = V::greaterNot(lowered, zero);
+        const M decayDone = V::greaterNot(lowered, sustain);
+        const M fallDone = V::greaterNot(lowered, zero);
 
         F next = level;
-        next = V::select(V::toMask(falling), next, V::andnotf(fallDone, lowered));
-        next = V::select(V::toMask(isDecay), next, lowered);
-        next = V::select(V::toMask(isAttack), next, V::select(attackDone, raised, one));
+        next = V::select(falling, next, V::drop(fallDone, lowered));
+        next = V::select(isDecay, next, lowered);
+        next = V::select(isAttack, next, V::select(attackDone, raised, one));
         level = next;
 
         I s = state;
-        s = V::selecti(V::andi(isAttack, V::toMaski(attackDone)), s, V::set1i(kDecay));
-        s = V::selecti(V::andi(isDecay, V::toMaski(decayDone)), s, V::set1i(kSustain));
-        s = V::andnoti(V::andi(falling, V::toMaski(fallDone)), s);
+        s = V::selecti(V::mand(isAttack, attackDone), s, V::set1i(kDecay));
+        s = V::selecti(V::mand(isDecay, decayDone), s, V::set1i(kSustain));
+        s = V::dropi(V::mand(falling, fallDone), s);
         state = s;
     }
 };
@@ -201,62 +251,111 @@ inline float finiteOrZeroScalar(float x) {
 template <class V>
 typename V::F finiteOrZeroV(typename V::F x) {
     const typename V::I exponent = V::set1i(0x7F800000);
-    const typename V::I bits = V::toMaski(x);
-    return V::andnotf(V::toMask(V::cmpeqi(V::andi(bits, exponent), exponent)), x);
+    return V::drop(V::cmpeqi(V::andi(V::bitsOf(x), exponent), exponent), x);
 }
 
-// The state of W lanes while a block renders.
+// One channel of W lanes: its reader and its state-variable filter.
 template <class V>
-struct LanesV {
+struct ChannelV {
     using F = typename V::F;
-    OscV<V> oscL{}, oscR{};
-    EnvV<V> fenv{}, aenv{};
-    F lowL, bandL, highL, lowR, bandR, highR, vel2, damping, cutoffCoef;
+    OscV<V> osc{};
+    F low, band, high;
 
-    LanesV(const veltrosa::VoiceLanes& s, int32_t j) {
-        oscL.load(s.oscLeft, j);
-        oscR.load(s.oscRight, j);
-        fenv.load(s.filterEnv, j);
-        aenv.load(s.ampEnv, j);
-        lowL = V::loadf(s.left.low + j);
-        bandL = V::loadf(s.left.band + j);
-        highL = V::loadf(s.left.high + j);
-        lowR = V::loadf(s.right.low + j);
-        bandR = V::loadf(s.right.band + j);
-        highR = V::loadf(s.right.high + j);
-        vel2 = V::loadf(s.velocitySquared + j);
-        damping = V::loadf(s.damping + j);
-        cutoffCoef = V::loadf(s.cutoffCoef + j);
+    template <class O, class S>
+    void load(const O& oscL, const O& oscR, const S& svfL, const S& svfR, int32_t j) {
+        osc.load(oscL, oscR, j);
+        low = lanesOf<V>(svfL.low + j, svfR.low + j);
+        band = lanesOf<V>(svfL.band + j, svfR.band + j);
+        high = lanesOf<V>(svfL.high + j, svfR.high + j);
+    }
+    template <class O, class S>
+    void store(O& oscL, O& oscR, S& svfL, S& svfR, int32_t j) const {
+        osc.store(oscL, oscR, j);
+        toLanes<V>(svfL.low + j, svfR.low + j, low);
+        toLanes<V>(svfL.band + j, svfR.band + j, band);
+        toLanes<V>(svfL.high + j, svfR.high + j, high);
     }
 
-    void store(veltrosa::VoiceLanes& s, int32_t j) const {
-        oscL.store(s.oscLeft, j);
-        oscR.store(s.oscRight, j);
-        fenv.store(s.filterEnv, j);
-        aenv.store(s.ampEnv, j);
-        V::storef(s.left.low + j, lowL);
-        V::storef(s.left.band + j, bandL);
-        V::storef(s.left.high + j, highL);
-        V::storef(s.right.low + j, lowR);
-        V::storef(s.right.band + j, bandR);
-        V::storef(s.right.high + j, highR);
-        V::storef(s.damping + j, damping);
-        V::storef(s.cutoffCoef + j, cutoffCoef);
+    // One sample x through the filter with coefficient f; the low-pass output.
+    F filter(F x, F f, F damping) {
+        low = V::add(low, V::mul(f, band));
+        high = V::sub(V::sub(x, low), V::mul(damping, band));
+        band = V::add(band, V::mul(f, high));
+        return low;
     }
 };
 
-// n frames of Voice::render's loops, fused (the amplitude envelope does not
-// depend on the sound). An envelope whose lanes all stand still (Idle or
-// Sustain) is not stepped; the loop is built for each case, so a still
-// envelope's run state takes no registers.
+// The state of W lanes while a block renders: with voices in lanes, both
+// channels; with channel lanes, all in left (right stays unused).
+template <class V>
+struct LanesV {
+    using F = typename V::F;
+    static constexpr bool kStereo = !V::kChannelLanes;
+    ChannelV<V> left{}, right{};
+    EnvV<V> fenv{}, aenv{};
+    F vel2, damping, cutoffCoef;
+
+    template <class S>
+    LanesV(const S& s, int32_t j) {
+        if constexpr (kStereo) {
+            left.load(s.oscLeft, s.oscLeft, s.left, s.left, j);
+            right.load(s.oscRight, s.oscRight, s.right, s.right, j);
+        } else {
+            left.load(s.oscLeft, s.oscRight, s.left, s.right, j);
+        }
+        fenv.load(s.filterEnv, j);
+        aenv.load(s.ampEnv, j);
+        vel2 = lanesOf<V>(s.velocitySquared + j, s.velocitySquared + j);
+        damping = lanesOf<V>(s.damping + j, s.damping + j);
+        cutoffCoef = lanesOf<V>(s.cutoffCoef + j, s.cutoffCoef + j);
+    }
+
+    template <class S>
+    void store(S& s, int32_t j) const {
+        if constexpr (kStereo) {
+            left.store(s.oscLeft, s.oscLeft, s.left, s.left, j);
+            right.store(s.oscRight, s.oscRight, s.right, s.right, j);
+        } else {
+            left.store(s.oscLeft, s.oscRight, s.left, s.right, j);
+        }
+        fenv.store(s.filterEnv, j);
+        aenv.store(s.ampEnv, j);
+        toLanes<V>(s.damping + j, s.damping + j, damping);
+        toLanes<V>(s.cutoffCoef + j, s.cutoffCoef + j, cutoffCoef);
+    }
+};
+
+// n frames: the readers, the filter with its envelope, velocity and volume
+// from frame from on (silence before it), the amplitude envelope over all n
+// frames. One loop for everything: the amplitude envelope does not depend on
+// the sound, and the channels' and stages' recurrences are independent, so
+// each hides the others' latency. An envelope whose lanes all stand still
+// (Idle or Sustain) is not stepped; the loop is built for each case, so a
+// still envelope's run state takes no registers. Frame i's W lanes go to
+// out[0] + i * W (and, with voices in lanes, their right channel to out[1]).
 template <class V, bool FilterMoves, bool AmpMoves>
-void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t n, float* outLeft,
-                  float* outRight) {
+void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
+                  float* out0, float* out1) {
     using F = typename V::F;
     constexpr int32_t W = V::W;
-    OscV<V> oscL = v.oscL, oscR = v.oscR;
-    EnvV<V> fenv = v.fenv, aenv = v.aenv;
-    F lowL = v.lowL, bandL = v.bandL, highL = v.highL, lowR = v.lowR, bandR = v.bandR, highR = v.highR;
+    constexpr bool kStereo = LanesV<V>::kStereo;
+    EnvV<V> aenv = v.aenv;
+    for (int32_t i = 0; i < from; ++i) {  // silence times any gain, made finite, is +0
+        if constexpr (AmpMoves)
+            aenv.advance();
+        V::storef(out0 + i * W, V::set1f(0.0f));
+        if constexpr (kStereo)
+            V::storef(out1 + i * W, V::set1f(0.0f));
+    }
+    out0 += from * W;
+    out1 += kStereo ? from * W : 0;
+    n -= from;
+    if (n == 0) {
+        v.aenv = aenv;
+        return;
+    }
+    ChannelV<V> L = v.left, R = v.right;
+    EnvV<V> fenv = v.fenv;
     F damping = v.damping, cutoffCoef = v.cutoffCoef;
     const F vel2 = v.vel2;
     const F one = V::set1f(1.0f);
@@ -265,10 +364,25 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     const F volume = V::set1f(p.volume);
 
     // The table is read two frames ahead of the smoothing and the filter, so
-    // that each iteration holds independent chains the processor overlaps:
-    // (l1, l2, r1, r2) are frame i's reads, (m1, m2, q1, q2) frame i + 1's.
-    F l1 = oscL.fetch(t), l2 = oscL.fetch(t), r1 = oscR.fetch(t), r2 = oscR.fetch(t);
-    auto frame = [&](int32_t i, F l, F r) __attribute__((always_inline)) {
+    // that each iteration holds independent chains the processor overlaps.
+    struct Reads {
+        F l1, l2, r1, r2;  // the two reads of each channel for one frame
+    };
+    auto fetch = [&]() __attribute__((always_inline)) {
+        Reads r{};
+        r.l1 = L.osc.fetch(t);
+        r.l2 = L.osc.fetch(t);
+        if constexpr (kStereo) {
+            r.r1 = R.osc.fetch(t);
+            r.r2 = R.osc.fetch(t);
+        }
+        return r;
+    };
+    auto frame = [&](int32_t i, const Reads& reads) __attribute__((always_inline)) {
+        F l = L.osc.tick(reads.l1, reads.l2);
+        F r{};
+        if constexpr (kStereo)
+            r = R.osc.tick(reads.r1, reads.r2);
         damping = V::sub(V::set1f(1.1f), resonance);
         if constexpr (FilterMoves)
             fenv.advance();
@@ -278,74 +392,59 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         cutoffCoef = V::sub(one, V::mul(x1, x1));
         cutoffCoef = V::add(cutoffCoef, V::mul(V::sub(V::mul(cutoffCoef, vel2), cutoffCoef), filterVelocity));
         const F f = cutoffCoef;
-        lowL = V::add(lowL, V::mul(f, bandL));
-        highL = V::sub(V::sub(l, lowL), V::mul(damping, bandL));
-        bandL = V::add(bandL, V::mul(f, highL));
-        l = lowL;
-        lowR = V::add(lowR, V::mul(f, bandR));
-        highR = V::sub(V::sub(r, lowR), V::mul(damping, bandR));
-        bandR = V::add(bandR, V::mul(f, highR));
-        r = lowR;
-        l = V::add(l, V::mul(V::sub(V::mul(l, vel2), l), ampVelocity));
-        r = V::add(r, V::mul(V::sub(V::mul(r, vel2), r), ampVelocity));
-        l = V::mul(l, volume);
-        r = V::mul(r, volume);
+        auto voiced = [&](ChannelV<V>& c, F s) __attribute__((always_inline)) {
+            s = c.filter(s, f, damping);
+            s = V::add(s, V::mul(V::sub(V::mul(s, vel2), s), ampVelocity));
+            return V::mul(s, volume);
+        };
+        l = voiced(L, l);
+        if constexpr (kStereo)
+            r = voiced(R, r);
         if constexpr (AmpMoves)
             aenv.advance();
         const F g = V::mul(aenv.level, aenv.level);
-        l = V::mul(l, g);
-        r = V::mul(r, g);
-        V::storef(outLeft + i * W, finiteOrZeroV<V>(l));
-        V::storef(outRight + i * W, finiteOrZeroV<V>(r));
+        V::storef(out0 + i * W, finiteOrZeroV<V>(V::mul(l, g)));
+        if constexpr (kStereo)
+            V::storef(out1 + i * W, finiteOrZeroV<V>(V::mul(r, g)));
     };
+    Reads now = fetch();
     if (n == 1) {
-        frame(0, oscL.tick(l1, l2), oscR.tick(r1, r2));
+        frame(0, now);
     } else {
-        F m1 = oscL.fetch(t), m2 = oscL.fetch(t), q1 = oscR.fetch(t), q2 = oscR.fetch(t);
+        Reads next = fetch();
         for (int32_t i = 0; i + 2 < n; ++i) {
-            const F a1 = l1, a2 = l2, b1 = r1, b2 = r2;
-            l1 = m1;
-            l2 = m2;
-            r1 = q1;
-            r2 = q2;
-            m1 = oscL.fetch(t);
-            m2 = oscL.fetch(t);
-            q1 = oscR.fetch(t);
-            q2 = oscR.fetch(t);
-            frame(i, oscL.tick(a1, a2), oscR.tick(b1, b2));
+            const Reads current = now;
+            now = next;
+            next = fetch();
+            frame(i, current);
         }
-        frame(n - 2, oscL.tick(l1, l2), oscR.tick(r1, r2));
-        frame(n - 1, oscL.tick(m1, m2), oscR.tick(q1, q2));
+        frame(n - 2, now);
+        frame(n - 1, next);
     }
 
-    v.oscL = oscL;
-    v.oscR = oscR;
+    v.left = L;
+    v.right = R;
     v.fenv = fenv;
     v.aenv = aenv;
-    v.lowL = lowL;
-    v.bandL = bandL;
-    v.highL = highL;
-    v.lowR = lowR;
-    v.bandR = bandR;
-    v.highR = highR;
     v.damping = damping;
     v.cutoffCoef = cutoffCoef;
 }
 
-// W lanes from lane j on, n frames (n > 0), contributions frame by frame.
-template <class V>
-void renderLanesWith(veltrosa::VoiceLanes& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t n,
-                     float* outLeft, float* outRight) {
+// W lanes of s from lane j on (with channel lanes, W / 2 voices), n frames
+// (0 <= from <= n, see renderFrames), finite contributions frame by frame.
+template <class V, class S>
+void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
+                     float* out0, float* out1) {
     LanesV<V> v(s, j);
     const bool filterMoves = !v.fenv.still(), ampMoves = !v.aenv.still();
     if (filterMoves && ampMoves)
-        renderFrames<V, true, true>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, true, true>(v, p, t, from, n, out0, out1);
     else if (filterMoves)
-        renderFrames<V, true, false>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, true, false>(v, p, t, from, n, out0, out1);
     else if (ampMoves)
-        renderFrames<V, false, true>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, false, true>(v, p, t, from, n, out0, out1);
     else
-        renderFrames<V, false, false>(v, p, t, n, outLeft, outRight);
+        renderFrames<V, false, false>(v, p, t, from, n, out0, out1);
     v.store(s, j);
 }
 

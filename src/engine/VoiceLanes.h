@@ -1,7 +1,7 @@
-// Voices side by side: the plain state of up to eight voices in lanes, and
-// the vector renderers that step them together. Each lane performs the same
-// single-precision operations in the same order as Voice::render, so a voice
-// sounds bit for bit alike on every path.
+// Voices side by side: the plain state of voices in lanes, and the renderers
+// that step them together. Every renderer is a build of one kernel
+// (VoiceKernel.h), the scalar voice its one-lane build, so a voice sounds bit
+// for bit alike on every path.
 //
 // Plain data and declarations only: the vector units are compiled with their
 // own instruction-set flags and must share no inline code with the rest.
@@ -21,6 +21,7 @@ enum class RenderPath : int32_t {
     Scalar = 0,  // one voice after another: the reference
     Sse2 = 1,    // four voices per vector, two vectors
     Avx2 = 2,    // eight voices per vector
+    Avx512 = 3,  // both channels of the eight voices in one vector
 };
 
 constexpr int32_t kLanes = 8;
@@ -33,26 +34,40 @@ constexpr float kFadeStep = 0.006f;
 constexpr float kTableLength = 65536.0f;
 }  // namespace lane
 
-struct OscLanes {
-    float position[kLanes], step[kLanes], coef[kLanes], out[kLanes], s1[kLanes], s2[kLanes], s3[kLanes];
+template <int32_t N>
+struct OscLanesOf {
+    float position[N], step[N], coef[N], out[N], s1[N], s2[N], s3[N];
 };
 
-struct SvfLanes {
-    float low[kLanes], band[kLanes], high[kLanes];
+template <int32_t N>
+struct SvfLanesOf {
+    float low[N], band[N], high[N];
 };
 
-struct EnvLanes {
-    int32_t state[kLanes], releaseDelay[kLanes];
-    float level[kLanes], attack[kLanes], decay[kLanes], sustain[kLanes], release[kLanes];
+template <int32_t N>
+struct EnvLanesOf {
+    int32_t state[N], releaseDelay[N];
+    float level[N], attack[N], decay[N], sustain[N], release[N];
 };
 
 // Lane v holds voice v. A lane that takes no part holds a silent, idle voice.
-struct VoiceLanes {
-    OscLanes oscLeft, oscRight;
-    SvfLanes left, right;
-    EnvLanes filterEnv, ampEnv;
-    float velocitySquared[kLanes], damping[kLanes], cutoffCoef[kLanes];
+template <int32_t N>
+struct VoiceLanesOf {
+    OscLanesOf<N> oscLeft, oscRight;
+    SvfLanesOf<N> left, right;
+    EnvLanesOf<N> filterEnv, ampEnv;
+    float velocitySquared[N], damping[N], cutoffCoef[N];
 };
+
+using VoiceLanes = VoiceLanesOf<kLanes>;
+// A voice on its own: the scalar render is the kernel on one lane.
+using VoiceLane = VoiceLanesOf<1>;
+
+// The plain build of the kernel, one voice: n frames, of which those before
+// from are silent (the amplitude envelope steps over all n), each frame's
+// finite contribution to left[i] and right[i]. n >= from >= 0.
+void renderLane(VoiceLane& lane, int32_t from, const VoiceParams& p, const float* table, int32_t n, float* left,
+                float* right);
 
 // Renders n frames of the lanes first .. first + width - 1 (width 4 for SSE2,
 // 8 for AVX2) and writes each lane's finite contribution frame by frame:
@@ -61,6 +76,9 @@ void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, con
                      float* left, float* right);
 void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
                      float* right);
+// The eight voices, channels in lanes: rows[i * 16 + v] is voice v's left
+// contribution to frame i, rows[i * 16 + 8 + v] its right one.
+void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows);
 
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left
@@ -68,5 +86,7 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 // a sum that overflowed becomes 0.
 void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* out);
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out);
+// Both channels at once, from the rows renderLanesAvx512 left.
+void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
 
 }  // namespace veltrosa

@@ -9,7 +9,9 @@ namespace {
 struct Sse2 {
     using F = __m128;
     using I = __m128i;
+    using M = __m128;  // every bit set in a lane that is in
     static constexpr int32_t W = 4;
+    static constexpr bool kChannelLanes = false;
 
     static F loadf(const float* p) { return _mm_loadu_ps(p); }
     static void storef(float* p, F v) { _mm_storeu_ps(p, v); }
@@ -20,28 +22,30 @@ struct Sse2 {
     static F add(F a, F b) { return _mm_add_ps(a, b); }
     static F sub(F a, F b) { return _mm_sub_ps(a, b); }
     static F mul(F a, F b) { return _mm_mul_ps(a, b); }
-    static F subWhere(F m, F a, F b) { return _mm_sub_ps(a, _mm_and_ps(m, b)); }  // a - 0 is a
-    static F andf(F a, F b) { return _mm_and_ps(a, b); }
-    static F orf(F a, F b) { return _mm_or_ps(a, b); }
     static F xorf(F a, F b) { return _mm_xor_ps(a, b); }
-    static F greater(F a, F b) { return _mm_cmpgt_ps(a, b); }
-    static bool any(F m) { return _mm_movemask_ps(m) != 0; }
-    static F andnotf(F a, F b) { return _mm_andnot_ps(a, b); }
-    static F select(F m, F a, F b) { return _mm_or_ps(_mm_and_ps(m, b), _mm_andnot_ps(m, a)); }
-    static I selecti(I m, I a, I b) { return _mm_or_si128(_mm_and_si128(m, b), _mm_andnot_si128(m, a)); }
     static I andi(I a, I b) { return _mm_and_si128(a, b); }
-    static I ori(I a, I b) { return _mm_or_si128(a, b); }
-    static I andnoti(I a, I b) { return _mm_andnot_si128(a, b); }
     static I subi(I a, I b) { return _mm_sub_epi32(a, b); }
-    static I cmpeqi(I a, I b) { return _mm_cmpeq_epi32(a, b); }
-    static I cmpgti(I a, I b) { return _mm_cmpgt_epi32(a, b); }
-    static F lessNot(F a, F b) { return _mm_cmpnlt_ps(a, b); }
-    static F greaterNot(F a, F b) { return _mm_cmpngt_ps(a, b); }
-    static F greaterEqual(F a, F b) { return _mm_cmpge_ps(a, b); }
+    static I bitsOf(F a) { return _mm_castps_si128(a); }
+    static M greater(F a, F b) { return _mm_cmpgt_ps(a, b); }
+    static M lessNot(F a, F b) { return _mm_cmpnlt_ps(a, b); }
+    static M greaterNot(F a, F b) { return _mm_cmpngt_ps(a, b); }
+    static M greaterEqual(F a, F b) { return _mm_cmpge_ps(a, b); }
+    static M cmpeqi(I a, I b) { return _mm_castsi128_ps(_mm_cmpeq_epi32(a, b)); }
+    static M cmpgti(I a, I b) { return _mm_castsi128_ps(_mm_cmpgt_epi32(a, b)); }
+    static M mand(M a, M b) { return _mm_and_ps(a, b); }
+    static M mor(M a, M b) { return _mm_or_ps(a, b); }
+    static M mandnot(M a, M b) { return _mm_andnot_ps(a, b); }
+    static bool any(M m) { return _mm_movemask_ps(m) != 0; }
+    static uint32_t laneBits(M m) { return static_cast<uint32_t>(_mm_movemask_ps(m)); }
+    static F select(M m, F a, F b) { return _mm_or_ps(_mm_and_ps(m, b), _mm_andnot_ps(m, a)); }
+    static I selecti(M m, I a, I b) { return bitsOf(select(m, _mm_castsi128_ps(a), _mm_castsi128_ps(b))); }
+    static F keep(M m, F x) { return _mm_and_ps(m, x); }
+    static I keepi(M m, I x) { return _mm_and_si128(_mm_castps_si128(m), x); }
+    static F drop(M m, F x) { return _mm_andnot_ps(m, x); }
+    static I dropi(M m, I x) { return _mm_andnot_si128(_mm_castps_si128(m), x); }
+    static F subWhere(M m, F a, F b) { return _mm_sub_ps(a, _mm_and_ps(m, b)); }  // a - 0 is a
     static I truncate(F a) { return _mm_cvttps_epi32(a); }
     static F toFloat(I a) { return _mm_cvtepi32_ps(a); }
-    static F toMask(I a) { return _mm_castsi128_ps(a); }
-    static I toMaski(F a) { return _mm_castps_si128(a); }
     static bool allIn(I v, int32_t a, int32_t b) {
         const I in = _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(a)), _mm_cmpeq_epi32(v, _mm_set1_epi32(b)));
         return _mm_movemask_epi8(in) == 0xFFFF;
@@ -67,7 +71,7 @@ namespace veltrosa {
 
 void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
                      float* left, float* right) {
-    renderLanesWith<Sse2>(lanes, first, p, table, n, left, right);
+    renderLanesWith<Sse2>(lanes, first, p, table, 0, n, left, right);
 }
 
 void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* out) {

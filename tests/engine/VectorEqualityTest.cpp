@@ -30,6 +30,8 @@ const char* nameOf(RenderPath path) {
         return "SSE2";
     case RenderPath::Avx2:
         return "AVX2";
+    case RenderPath::Avx512:
+        return "AVX512";
     }
     return "?";
 }
@@ -142,7 +144,7 @@ private:
 
 std::vector<RenderPath> vectorPaths() {
     std::vector<RenderPath> paths;
-    for (RenderPath p : {RenderPath::Sse2, RenderPath::Avx2})
+    for (RenderPath p : {RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512})
         if (SynthEngine::renderPathAvailable(p))
             paths.push_back(p);
     return paths;
@@ -163,7 +165,10 @@ TEST(RenderPath, ScalarAlwaysAndTheBestPathAreAvailable) {
     EXPECT_TRUE(SynthEngine::renderPathAvailable(RenderPath::Sse2));  // every build we ship assumes SSE2
     EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx2), __builtin_cpu_supports("avx2") != 0);
 #endif
-    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2}) {
+#if defined(__x86_64__)  // libgcc also checks that the system saves the AVX-512 state
+    EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx512), __builtin_cpu_supports("avx512f") != 0);
+#endif
+    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512}) {
         const bool available = SynthEngine::renderPathAvailable(p);
         const RenderPath before = engine.renderPath();
         EXPECT_EQ(engine.setRenderPath(p), available);
