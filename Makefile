@@ -7,18 +7,21 @@ BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
+LV2_FUZZ_SECONDS ?= 30
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
-PREFIX      ?= $(HOME)/.vst
-# The standalone program and its menu entry: under $(PREFIX) when it is
-# given, otherwise in the user's own directories.
-BIN_DIR     ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX)/bin,$(HOME)/.local/bin)
-DESKTOP_DIR ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX)/share/applications,$(HOME)/.local/share/applications)
-PRESET_DIR  ?= $(HOME)/.local/share/veltrosa/presets
+# Installation: per user by default; PREFIX=/usr/local (say) puts everything
+# under one prefix instead; each folder can also be set on its own.
+user_or_prefix = $(if $(PREFIX),$(PREFIX)/$(2),$(HOME)/$(1))
+VST_DIR     ?= $(call user_or_prefix,.vst,lib/vst)
+LV2_DIR     ?= $(call user_or_prefix,.lv2,lib/lv2)
+BIN_DIR     ?= $(call user_or_prefix,.local/bin,bin)
+DESKTOP_DIR ?= $(call user_or_prefix,.local/share/applications,share/applications)
+PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltrosa/presets)
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz presets-preview presets-docs
+.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs
 
 all: deps
 	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
@@ -60,11 +63,19 @@ fuzz-build:
 	@scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTROSA_FUZZ=ON \
 	  -DVELTROSA_SANITIZE=address,undefined -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz
 
-# The bounded fuzz run of every `make test`.
+# The LV2 edge's fuzzer, the same way: `make fuzz-lv2 LV2_FUZZ_SECONDS=600`
+# (replay: $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz <file>).
+fuzz-lv2: fuzz-build
+	mkdir -p $(BUILD_FUZZ)/lv2-corpus
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz -max_total_time=$(LV2_FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/lv2- \
+	  $(BUILD_FUZZ)/lv2-corpus
+
+# The bounded fuzz runs of every `make test`.
 test-fuzz: FUZZ_SECONDS = 75
-test-fuzz: fuzz
+test-fuzz: fuzz fuzz-lv2
 
 # `make test` also runs a bounded fuzz run.
 test: test-fuzz
@@ -87,14 +98,15 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
-	mkdir -p $(PREFIX) $(PRESET_DIR)
-	cp $(BUILD)/Veltrosa.so $(PREFIX)/
-	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
-	@echo "installed $(PREFIX)/Veltrosa.so and the factory presets in $(PRESET_DIR)"
-	mkdir -p $(BIN_DIR) $(DESKTOP_DIR)
+	mkdir -p $(VST_DIR) $(LV2_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(PRESET_DIR)
+	cp $(BUILD)/Veltrosa.so $(VST_DIR)/
+	rm -rf $(LV2_DIR)/veltrosa.lv2
+	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/app/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
-	@echo "installed $(BIN_DIR)/veltrosa and $(DESKTOP_DIR)/veltrosa.desktop"
+	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
+	@echo "installed $(VST_DIR)/Veltrosa.so, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa with its menu entry"
+	@echo "  in $(DESKTOP_DIR), and the factory presets in $(PRESET_DIR)"
 
 # Every factory preset playing the same phrase, build/presets/NAME.wav, with
 # its editor (NAME-editor.png) and wavetable spectrum (NAME-spectrum.png).

@@ -1,5 +1,8 @@
-# Fails unless MODULE's dynamic symbol table defines exactly VSTPluginMain and
-# main, at the same address.
+# Fails unless MODULE's dynamic symbol table defines exactly the names in
+# EXPECTED (VSTPluginMain and main unless given), all at the same address.
+if(NOT DEFINED EXPECTED)
+  set(EXPECTED "VSTPluginMain;main")
+endif()
 execute_process(COMMAND nm -D --defined-only ${MODULE} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${MODULE}")
@@ -15,11 +18,11 @@ foreach(line IN LISTS lines)
   list(APPEND addresses ${address})
 endforeach()
 list(SORT names)
-if(NOT names STREQUAL "VSTPluginMain;main")
-  message(FATAL_ERROR "exported symbols are '${names}', expected exactly VSTPluginMain and main")
+if(NOT names STREQUAL EXPECTED)
+  message(FATAL_ERROR "exported symbols are '${names}', expected exactly '${EXPECTED}'")
 endif()
 list(REMOVE_DUPLICATES addresses)
 list(LENGTH addresses count)
 if(NOT count EQUAL 1)
-  message(FATAL_ERROR "VSTPluginMain and main are different routines")
+  message(FATAL_ERROR "${EXPECTED} are different routines")
 endif()

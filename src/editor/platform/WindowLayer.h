@@ -83,6 +83,9 @@ public:
     // Called from effEditIdle. Layers whose messages are not dispatched by the
     // host's own event loop read and deliver them here; others do nothing.
     virtual void processPendingMessages() {}
+    // The platform's id of the editor's window (an X11 Window id, say), for
+    // formats that hand it to the host; 0 when there is none.
+    virtual uintptr_t nativeWindow() const { return 0; }
 
     // Window pixels per client unit, set before create (1 unless the edge
     // asks for more on a dense screen). A layer that honours it makes the

@@ -46,6 +46,7 @@ public:
     Surface* getSurface() override;
     void releaseSurface() override;
     void processPendingMessages() override;
+    uintptr_t nativeWindow() const override { return window.window(); }
 
 private:
     void pointer(const x11::PointerEvent& event) override;

@@ -1,0 +1,37 @@
+# Fails when sord_validate finds more errors with the bundle's descriptions
+# (BUNDLE/*.ttl) than in the LV2 schemas Debian installs alone. Its messages
+# name blank nodes, not files: the two counts tell whose errors they are.
+# Bundles with a library in them are plug-ins, not schemas: left out.
+file(GLOB bundles /usr/lib/lv2/*.lv2)
+set(schemas "")
+foreach(bundle IN LISTS bundles)
+  file(GLOB binaries ${bundle}/*.so)
+  if(NOT binaries)
+    file(GLOB ttl ${bundle}/*.ttl)
+    list(APPEND schemas ${ttl})
+  endif()
+endforeach()
+if(NOT schemas)
+  message(FATAL_ERROR "no LV2 schemas in /usr/lib/lv2 (scripts/install-deps test)")
+endif()
+file(GLOB ours ${BUNDLE}/*.ttl)
+list(LENGTH ours count)
+if(count LESS 3)
+  message(FATAL_ERROR "expected the bundle's three descriptions in ${BUNDLE}")
+endif()
+
+function(count_errors out)
+  execute_process(COMMAND sord_validate ${ARGN} OUTPUT_VARIABLE text ERROR_VARIABLE text RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT text MATCHES "Found ([0-9]+) error")
+    message(FATAL_ERROR "sord_validate failed (${rc}):\n${text}")
+  endif()
+  set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+  set(report "${text}" PARENT_SCOPE)
+endfunction()
+
+count_errors(baseline ${schemas})
+count_errors(with_ours ${schemas} ${ours})
+if(NOT with_ours EQUAL baseline)
+  message(FATAL_ERROR "the bundle's descriptions add errors (${baseline} -> ${with_ours}):\n${report}")
+endif()
+message(STATUS "sord_validate: ${count} files of ours, no error added (${baseline} in the schemas)")
