@@ -17,6 +17,7 @@ enum LongOnly {
     kState,
     kSaveOnQuit,
     kPreset,
+    kListPresets,
     kClientName,
     kConnectMidi,
     kConnectAudio,
@@ -56,6 +57,7 @@ Options parseOptions(int argc, char** argv) {
         {"state", required_argument, nullptr, kState},
         {"save-on-quit", no_argument, nullptr, kSaveOnQuit},
         {"preset", required_argument, nullptr, kPreset},
+        {"list-presets", no_argument, nullptr, kListPresets},
         {"client-name", required_argument, nullptr, kClientName},
         {"connect-midi", required_argument, nullptr, kConnectMidi},
         {"connect-audio", required_argument, nullptr, kConnectAudio},
@@ -95,6 +97,9 @@ Options parseOptions(int argc, char** argv) {
         case kPreset:
             options.preset = optarg;
             break;
+        case kListPresets:
+            options.listPresets = true;
+            break;
         case kClientName:
             options.clientName = optarg;
             if (options.clientName.empty())
@@ -119,6 +124,10 @@ Options parseOptions(int argc, char** argv) {
         throw UsageError{std::string("unexpected argument ") + argv[optind]};
     if (options.saveOnQuit && options.statePath.empty())
         throw UsageError{"--save-on-quit needs --state FILE"};
+    // Both would choose the starting sound; with --save-on-quit the file is
+    // only where it goes.
+    if (!options.preset.empty() && !options.statePath.empty() && !options.saveOnQuit)
+        throw UsageError{"--preset and --state both choose the sound to start from; give one"};
     return options;
 }
 
@@ -143,7 +152,9 @@ with its editor in a window of its own.
                              state file veltrosa-render reads and writes)
       --save-on-quit         save the sound back to the --state FILE on quit
                              (a missing FILE is created)
-      --preset=NAME          start from the shipped preset NAME
+      --preset=NAME          start from the factory preset NAME (with --state
+                             and --save-on-quit, the sound is saved there)
+      --list-presets         list the factory presets and exit
   -h, --help                 show this help and exit
       --version              show the version and exit
 

@@ -23,6 +23,7 @@ struct Options {
     std::string statePath;
     bool saveOnQuit = false;
     std::string preset;
+    bool listPresets = false;
     std::vector<std::string> connectMidi;
     std::vector<std::string> connectAudio;  // one or two ports
     bool autoConnect = false;

@@ -15,6 +15,7 @@
 #include "app/Options.h"
 #include "app/TableWorker.h"
 #include "files/Files.h"
+#include "presets/Bank.h"
 
 namespace veltrosa::app {
 
@@ -33,9 +34,15 @@ void installSignalHandlers() {
         sigaction(signal, &action, nullptr);
 }
 
-// The sound to start from: the state file's, the defaults when a file to
-// be saved on quit does not exist yet. Throws FileError.
+// The sound to start from: the preset's, the state file's, the defaults when
+// a file to be saved on quit does not exist yet. Throws FileError.
 std::optional<ParameterValues> startingSound(const Options& options) {
+    if (!options.preset.empty()) {
+        const presets::Preset* preset = presets::findPreset(presets::factoryBank(), options.preset);
+        ParameterValues values{};
+        std::copy(preset->values.begin(), preset->values.end(), values.begin());
+        return values;
+    }
     if (options.statePath.empty())
         return std::nullopt;
     std::error_code ec;
@@ -77,8 +84,13 @@ int run(int argc, char** argv) {
         std::printf("veltrosa %s\n", VELTROSA_VERSION);
         return kExitOk;
     }
-    if (!options.preset.empty()) {
-        say("no preset named " + options.preset);
+    if (options.listPresets) {
+        for (const presets::Preset& preset : presets::factoryBank())
+            std::printf("%-16s %s\n", preset.name.c_str(), preset.about.c_str());
+        return kExitOk;
+    }
+    if (!options.preset.empty() && presets::findPreset(presets::factoryBank(), options.preset) == nullptr) {
+        say("no factory preset named " + options.preset + " (veltrosa --list-presets lists them)");
         return kExitUsage;
     }
     std::optional<ParameterValues> sound;

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "presets/Bank.h"
 #include "JackProbe.h"
 #include "engine/Midi.h"
 #include "engine/SynthEngine.h"
@@ -117,7 +118,8 @@ TEST(StandaloneFailures, EachSaysWhatWentWrongInOneLineWithItsExitStatus) {
         {{"--save-on-quit"}, 2, "needs --state"},
         {{"--scale", "9"}, 2, "invalid --scale 9"},
         {{"--connect-audio"}, 2, "needs an argument"},
-        {{"--preset", "Glass"}, 2, "no preset named Glass"},
+        {{"--preset", "Glass"}, 2, "no factory preset named Glass"},
+        {{"--preset", "Glass Choir", "--state", dir / "short.state"}, 2, "both choose the sound"},
     };
     for (const auto& c : cases) {
         const std::string log = dir / "log";
@@ -267,6 +269,24 @@ TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
     EXPECT_EQ(veltrosa->wait(10s), 4);
     EXPECT_EQ(readText(dir / "log"), "veltrosa: the JACK server went away\n");
     EXPECT_EQ(readBytes(state), bytes);
+}
+
+// A factory preset is the sound the program starts with, and the one it saves.
+TEST_F(StandaloneTest, StartsFromAFactoryPresetAndSavesIt) {
+    const std::string state = dir / "organ.state";
+    auto veltrosa = startVeltrosa({"--no-gui", "--preset", "hollow-organ", "--state", state, "--save-on-quit"},
+                                  dir / "log");
+    {
+        jackprobe::Recorder watcher("watcher", 1);
+        ASSERT_TRUE(jackprobe::connectWhenRunning(watcher.client(), "veltrosa:out_left", watcher.portName(0), 10s))
+            << readText(dir / "log");
+    }
+    veltrosa->signal(SIGINT);
+    EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+    const auto* organ = veltrosa::presets::findPreset(veltrosa::presets::factoryBank(), "Hollow Organ");
+    ASSERT_NE(organ, nullptr);
+    const auto chunk = veltrosa::presets::chunkOf(*organ);
+    EXPECT_EQ(readBytes(state), std::vector<unsigned char>(chunk.begin(), chunk.end()));
 }
 
 // The top-level window the program made, by its title.
