@@ -123,9 +123,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] plugin.so...\n", argv[0]);
         return 2;
     }
-    std::printf("%s; held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
-                "best of %d\n",
-                bench::processorName().c_str(), seconds, static_cast<double>(kRate), kBlock, repeat);
+    std::printf(
+        "%s; held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
+        "best of %d\n",
+        bench::processorName().c_str(), seconds, static_cast<double>(kRate), kBlock, repeat);
     std::vector<Result> best(paths.size());
     const veltrosa::RenderPath renderPaths[] = {veltrosa::RenderPath::Scalar, veltrosa::RenderPath::Sse2,
                                                 veltrosa::RenderPath::Avx2, veltrosa::RenderPath::Avx512};

@@ -140,10 +140,11 @@ int main(int argc, char** argv) {
         else
             path = argv[i];
     }
-    std::printf("\nScaling: %s, %s, render path %s; every instance holds an 8-note chord at %.0f Hz; CPU time "
-                "unless stated, best of 3\n\n",
-                path.substr(path.rfind('/') + 1).c_str(), bench::processorName().c_str(),
-                bench::pathName(veltrosa::SynthEngine::bestRenderPath()), static_cast<double>(kRate));
+    std::printf(
+        "\nScaling: %s, %s, render path %s; every instance holds an 8-note chord at %.0f Hz; CPU time "
+        "unless stated, best of 3\n\n",
+        path.substr(path.rfind('/') + 1).c_str(), bench::processorName().c_str(),
+        bench::pathName(veltrosa::SynthEngine::bestRenderPath()), static_cast<double>(kRate));
 
     // (a) and (b): instances added one by one, so that memory freed by an
     // earlier step is not counted again.
@@ -166,9 +167,10 @@ int main(int argc, char** argv) {
         std::printf("| %zu | %.1f | %.2f |\n", n, ns, ns / single);
     }
     const double residentAll = residentMegabytes();
-    std::printf("\nResident memory: %.1f MB before loading, %.1f MB with 1 instance, %.1f MB with 64: "
-                "%.2f MB per added instance\n\n",
-                residentBefore, residentOne, residentAll, (residentAll - residentOne) / 63.0);
+    std::printf(
+        "\nResident memory: %.1f MB before loading, %.1f MB with 1 instance, %.1f MB with 64: "
+        "%.2f MB per added instance\n\n",
+        residentBefore, residentOne, residentAll, (residentAll - residentOne) / 63.0);
     instances.resize(1);
 
     // (c) one instance at several block sizes.
@@ -180,8 +182,9 @@ int main(int argc, char** argv) {
     int none = 0, regenerations = 0;
     const Spread quiet = worstBlocks(instances[0], 2.0 * seconds, false, none);
     const Spread busy = worstBlocks(instances[0], 2.0 * seconds, true, regenerations);
-    std::printf("\n| One 64-frame processReplacing, wall time | median | 99.9th percentile | maximum |\n"
-                "|---|---|---|---|\n");
+    std::printf(
+        "\n| One 64-frame processReplacing, wall time | median | 99.9th percentile | maximum |\n"
+        "|---|---|---|---|\n");
     std::printf("| alone | %.2f µs | %.2f µs | %.1f µs |\n", quiet.median, quiet.p999, quiet.max);
     std::printf("| table regenerated every 20 ms on another thread (%d times) | %.2f µs | %.2f µs | %.1f µs |\n",
                 regenerations, busy.median, busy.p999, busy.max);

@@ -33,8 +33,12 @@ int microsecondsPerQuarter(int bpm) { return 60000000 / bpm; }
 
 void addTempo(smf_track_t* track, int pulses, int bpm) {
     const int us = microsecondsPerQuarter(bpm);
-    unsigned char tempo[] = {0xFF, 0x51, 0x03, static_cast<unsigned char>(us >> 16),
-                             static_cast<unsigned char>(us >> 8), static_cast<unsigned char>(us)};
+    unsigned char tempo[] = {0xFF,
+                             0x51,
+                             0x03,
+                             static_cast<unsigned char>(us >> 16),
+                             static_cast<unsigned char>(us >> 8),
+                             static_cast<unsigned char>(us)};
     smf_track_add_event_pulses(track, smf_event_new_from_pointer(tempo, sizeof tempo), pulses);
 }
 

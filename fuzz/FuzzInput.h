@@ -15,7 +15,7 @@ namespace fuzz {
     std::abort();
 }
 
-#define FUZZ_CHECK(cond, ...) \
+#define FUZZ_CHECK(cond, ...)  \
     do {                       \
         if (!(cond))           \
             fail(__VA_ARGS__); \
@@ -63,23 +63,40 @@ inline float floatOf(uint32_t bits) {
 inline float pickFloat(Input& in) {
     const uint8_t k = in.byte();
     switch (k) {
-    case 0: return std::numeric_limits<float>::quiet_NaN();
-    case 1: return floatOf(0x7FA00000u);  // signalling NaN
-    case 2: return floatOf(0xFFC00001u);  // negative NaN with payload
-    case 3: return std::numeric_limits<float>::infinity();
-    case 4: return -std::numeric_limits<float>::infinity();
-    case 5: return 0.0f;
-    case 6: return -0.0f;
-    case 7: return 1.0f;
-    case 8: return 0.95f;
-    case 9: return 0.9f;
-    case 10: return std::numeric_limits<float>::denorm_min();
-    case 11: return std::numeric_limits<float>::max();
-    case 12: return -1.0f;
-    case 13: return 2.0f;
-    case 14: return std::numeric_limits<float>::min();
-    case 15: return 1e-30f;
-    case 16: return 1e30f;
+    case 0:
+        return std::numeric_limits<float>::quiet_NaN();
+    case 1:
+        return floatOf(0x7FA00000u);  // signalling NaN
+    case 2:
+        return floatOf(0xFFC00001u);  // negative NaN with payload
+    case 3:
+        return std::numeric_limits<float>::infinity();
+    case 4:
+        return -std::numeric_limits<float>::infinity();
+    case 5:
+        return 0.0f;
+    case 6:
+        return -0.0f;
+    case 7:
+        return 1.0f;
+    case 8:
+        return 0.95f;
+    case 9:
+        return 0.9f;
+    case 10:
+        return std::numeric_limits<float>::denorm_min();
+    case 11:
+        return std::numeric_limits<float>::max();
+    case 12:
+        return -1.0f;
+    case 13:
+        return 2.0f;
+    case 14:
+        return std::numeric_limits<float>::min();
+    case 15:
+        return 1e-30f;
+    case 16:
+        return 1e30f;
     default:
         if (k < 64)
             return floatOf(in.raw<uint32_t>());

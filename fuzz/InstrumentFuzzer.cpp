@@ -64,7 +64,7 @@ constexpr int32_t kMaxBlock = 4096;
 constexpr int64_t kFrameBudget = 1 << 16;  // frames rendered per input before blocks shrink
 constexpr int kRegenerationBudget = 3;     // wavetable generations per input beyond the first
 constexpr float kOutputBound = 1000.0f;
-constexpr int kMaxWindowMessages = 24;     // each may press "Update"
+constexpr int kMaxWindowMessages = 24;  // each may press "Update"
 
 int32_t pickIndex(Input& in) {
     const uint8_t k = in.byte();
@@ -85,9 +85,9 @@ intptr_t pickValue(Input& in) {
 }
 
 float pickSampleRate(Input& in) {
-    static constexpr float kRates[] = {0.0f,     -44100.0f, 1e-30f,   1.0f,     8000.0f, 22050.0f,
-                                       44100.0f, 48000.0f,  88200.0f, 96000.0f, 192000.0f, 1e9f,
-                                       1e30f,    std::numeric_limits<float>::max()};
+    static constexpr float kRates[] = {
+        0.0f,     -44100.0f, 1e-30f,   1.0f,      8000.0f, 22050.0f, 44100.0f,
+        48000.0f, 88200.0f,  96000.0f, 192000.0f, 1e9f,    1e30f,    std::numeric_limits<float>::max()};
     const uint8_t k = in.byte();
     if (k < std::size(kRates))
         return kRates[k];
@@ -179,23 +179,47 @@ public:
     void run(Input& in) {
         for (int step = 0; step < kMaxSteps && !in.empty(); ++step) {
             switch (in.byte() % 13) {
-            case 0: genericDispatch(in); break;
+            case 0:
+                genericDispatch(in);
+                break;
             case 1: {
                 const int32_t index = pickIndex(in);
                 setParameter(index, pickFloat(in));
                 break;
             }
-            case 2: checkParameters(); break;
-            case 3: sendEvents(in); break;
-            case 4: render(pickBlock(in)); break;
-            case 5: setSampleRate(pickSampleRate(in)); break;
-            case 6: setChunk(in, chunkCount(in)); break;
-            case 7: getChunk(in.byte() & 1); break;
-            case 8: editorCall(in); break;
-            case 9: legacyProcess(in); break;
-            case 10: silenceAndCheck(in); break;
-            case 11: hostRoutine(in); break;
-            case 12: windowMessage(in); break;
+            case 2:
+                checkParameters();
+                break;
+            case 3:
+                sendEvents(in);
+                break;
+            case 4:
+                render(pickBlock(in));
+                break;
+            case 5:
+                setSampleRate(pickSampleRate(in));
+                break;
+            case 6:
+                setChunk(in, chunkCount(in));
+                break;
+            case 7:
+                getChunk(in.byte() & 1);
+                break;
+            case 8:
+                editorCall(in);
+                break;
+            case 9:
+                legacyProcess(in);
+                break;
+            case 10:
+                silenceAndCheck(in);
+                break;
+            case 11:
+                hostRoutine(in);
+                break;
+            case 12:
+                windowMessage(in);
+                break;
             }
             if (effect == nullptr)
                 return;
@@ -224,8 +248,7 @@ private:
         trace("setParameter %d %g\n", index, static_cast<double>(value));
         effect->setParameter(effect, index, value);
         if (index < 0 || index >= kNumParams) {
-            FUZZ_CHECK(bitsOf(effect->getParameter(effect, index)) == 0, "getParameter out of range answers 0",
-                       index);
+            FUZZ_CHECK(bitsOf(effect->getParameter(effect, index)) == 0, "getParameter out of range answers 0", index);
             checkParameters();
             return;
         }
@@ -527,10 +550,9 @@ private:
 
     void editorCall(Input& in) {
         using namespace vst2;
-        static constexpr int32_t kOpcodes[] = {effEditGetRect, effEditOpen,  effEditClose, effEditIdle,
-                                               effEditKeyDown, effEditKeyUp, effSetEditKnobMode,
-                                               effEditDraw,    effEditMouse, effEditKey,   effEditTop,
-                                               effEditSleep};
+        static constexpr int32_t kOpcodes[] = {effEditGetRect, effEditOpen,  effEditClose,       effEditIdle,
+                                               effEditKeyDown, effEditKeyUp, effSetEditKnobMode, effEditDraw,
+                                               effEditMouse,   effEditKey,   effEditTop,         effEditSleep};
         const int32_t opcode = kOpcodes[in.byte() % std::size(kOpcodes)];
         switch (opcode) {
         case effEditGetRect: {
@@ -606,12 +628,22 @@ private:
             effect = nullptr;
             instrument = nullptr;
             return;
-        case vst2::effSetSampleRate: setSampleRate(pickFloat(in)); return;
-        case vst2::effSetChunk: setChunk(in, pickValue(in)); return;
-        case vst2::effGetChunk: getChunk(in.byte() & 1); return;
-        case vst2::effProcessEvents: sendEvents(in); return;
+        case vst2::effSetSampleRate:
+            setSampleRate(pickFloat(in));
+            return;
+        case vst2::effSetChunk:
+            setChunk(in, pickValue(in));
+            return;
+        case vst2::effGetChunk:
+            getChunk(in.byte() & 1);
+            return;
+        case vst2::effProcessEvents:
+            sendEvents(in);
+            return;
         case vst2::effEditGetRect:
-        case vst2::effEditOpen: editorCall(in); return;
+        case vst2::effEditOpen:
+            editorCall(in);
+            return;
         case vst2::effGetSpeakerArrangement: {
             // value and ptr are both addresses of arrangement pointers.
             vst2::VstSpeakerArrangement dummy{};
@@ -627,7 +659,8 @@ private:
             dispatch(opcode, 0, reinterpret_cast<intptr_t>(input.get()), output.get());
             return;
         }
-        default: break;
+        default:
+            break;
         }
         const int32_t index = pickIndex(in);
         const intptr_t value = pickValue(in);
@@ -642,12 +675,16 @@ private:
             buffer.push_back('\0');
             break;
         }
-        case Ptr::TextOut: buffer.assign(kind.size, '\x7F'); break;
+        case Ptr::TextOut:
+            buffer.assign(kind.size, '\x7F');
+            break;
         case Ptr::Struct:
             buffer.resize(kind.size);
             in.fill(buffer.data(), buffer.size() / 4);
             break;
-        case Ptr::ZeroedStruct: buffer.assign(kind.size, '\0'); break;
+        case Ptr::ZeroedStruct:
+            buffer.assign(kind.size, '\0');
+            break;
         case Ptr::Bytes:
             buffer.resize(in.byte() % 64u);
             in.fill(buffer.data(), buffer.size());
@@ -690,9 +727,15 @@ private:
     // enough for the note count to near its bound.
     void hostRoutine(Input& in) {
         switch (in.byte() % 6) {
-        case 0: dispatch(vst2::effMainsChanged, 0, in.byte() & 1); break;
-        case 1: dispatch(in.byte() & 1 ? vst2::effStartProcess : vst2::effStopProcess); break;
-        case 2: dispatch(vst2::effSetBlockSize, 0, pickValue(in)); break;
+        case 0:
+            dispatch(vst2::effMainsChanged, 0, in.byte() & 1);
+            break;
+        case 1:
+            dispatch(in.byte() & 1 ? vst2::effStartProcess : vst2::effStopProcess);
+            break;
+        case 2:
+            dispatch(vst2::effSetBlockSize, 0, pickValue(in));
+            break;
         case 3:
             for (int channel = 0; channel < 16; ++channel) {
                 sendController(64, channel);
@@ -733,7 +776,7 @@ private:
     }
 
     veltrosa::Instrument* instrument = nullptr;  // deleted by effClose
-    veltrosa::OwlGui* gui = nullptr;            // the instrument's editor, if any
+    veltrosa::OwlGui* gui = nullptr;             // the instrument's editor, if any
     int windowMessages = 0;
     vst2::AEffect* effect = nullptr;
     std::array<uint32_t, kNumParams> expected{};  // bits of each parameter as the host should read it

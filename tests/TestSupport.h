@@ -44,11 +44,11 @@ inline uint32_t floatBits(float value) { return std::bit_cast<uint32_t>(value); 
 
 // Skips a test that needs something this machine lacks; under CI the lack is
 // a failure, so that no test goes quietly unrun there.
-#define SKIP_UNLESS_CI(why)                                             \
-    do {                                                                \
-        if (::testing_support::inContinuousIntegration()) {             \
-            GTEST_FAIL() << why << " (CI must provide it)";             \
-        } else {                                                        \
-            GTEST_SKIP() << why;                                        \
-        }                                                               \
+#define SKIP_UNLESS_CI(why)                                 \
+    do {                                                    \
+        if (::testing_support::inContinuousIntegration()) { \
+            GTEST_FAIL() << why << " (CI must provide it)"; \
+        } else {                                            \
+            GTEST_SKIP() << why;                            \
+        }                                                   \
     } while (false)

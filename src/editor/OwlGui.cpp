@@ -21,10 +21,7 @@ void Control::sendToHost(float v) {
 }
 
 OwlGui::OwlGui(ParameterHost* parameterHost, int32_t w, int32_t h)
-    : parameters_(parameterHost),
-      clientRect{0, 0, w, h},
-      width(w),
-      height(h) {}
+    : parameters_(parameterHost), clientRect{0, 0, w, h}, width(w), height(h) {}
 
 OwlGui::~OwlGui() {
     // The window goes first so that a capture in progress ends on a live control.

@@ -84,9 +84,9 @@ private:
 
     WindowLayerFactory layerFactory_ = createWindowLayer;
     double scale_ = 1.0;
-    int32_t wheelRemainder_ = 0;        // sub-notch wheel travel not yet turned into a step
-    Control* wheelTarget_ = nullptr;    // the control that travel was over
-    int32_t lastX_ = 0, lastY_ = 0;  // last pointer position, for ending a capture on close
+    int32_t wheelRemainder_ = 0;      // sub-notch wheel travel not yet turned into a step
+    Control* wheelTarget_ = nullptr;  // the control that travel was over
+    int32_t lastX_ = 0, lastY_ = 0;   // last pointer position, for ending a capture on close
 };
 
 }  // namespace veltrosa

@@ -50,7 +50,6 @@ void ValueControl::setValue(float v, bool notify) {
     dirty = true;
 }
 
-
 void ValueControl::beginGesture() {
     if (ParameterHost* parameters = host())
         parameters->beginGesture(paramIndex);

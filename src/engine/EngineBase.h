@@ -25,9 +25,7 @@ public:
     virtual void parameterChanged(int32_t /*index*/) {}
 
     // Any thread. index must lie in 0..numParams-1.
-    float param(int32_t index) const {
-        return std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed);
-    }
+    float param(int32_t index) const { return std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed); }
     void setParam(int32_t index, float value) {
         std::atomic_ref<float>(params[index]).store(value, std::memory_order_relaxed);
     }

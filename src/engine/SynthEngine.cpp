@@ -203,8 +203,7 @@ bool SynthEngine::growScratch(int32_t n) noexcept {
     if (!grown.allocate(n))
         return false;  // keep the old buffers and render in pieces
     swapScratch(grown);
-    reservedCapacity_.store(std::max(n, reservedCapacity_.load(std::memory_order_relaxed)),
-                            std::memory_order_relaxed);
+    reservedCapacity_.store(std::max(n, reservedCapacity_.load(std::memory_order_relaxed)), std::memory_order_relaxed);
     return true;
 }
 
@@ -250,8 +249,8 @@ void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
         std::fill_n(outRight, n, 0.0f);
         return;
     }
-    const VoiceParams p{param(kParamEnvDepth),       param(kParamCutoff),        param(kParamResonance),
-                        param(kParamFilterVelocity), param(kParamAmpVelocity),   param(kParamVolume)};
+    const VoiceParams p{param(kParamEnvDepth),       param(kParamCutoff),      param(kParamResonance),
+                        param(kParamFilterVelocity), param(kParamAmpVelocity), param(kParamVolume)};
     for (int32_t done = 0; done < n;) {
         const int32_t m = std::min(n - done, scratchCapacity_);
         renderPiece(outLeft + done, outRight + done, m, p, table);

@@ -78,8 +78,8 @@ void Voice::parameterChanged(int32_t index) {
     if (!filter)
         ampEnv_.setRates(p(kParamAmpAttack), p(kParamAmpDecay), p(kParamAmpSustain), p(kParamAmpRelease), rate);
     if (!amp)
-        filterEnv_.setRates(p(kParamFilterAttack), p(kParamFilterDecay), p(kParamFilterSustain),
-                            p(kParamFilterRelease), rate);
+        filterEnv_.setRates(p(kParamFilterAttack), p(kParamFilterDecay), p(kParamFilterSustain), p(kParamFilterRelease),
+                            rate);
 }
 
 void Voice::noteOn(int32_t startOffset, int32_t age, float frequency, float velocity, int32_t note) {
@@ -220,8 +220,7 @@ void Voice::recover() {
         right_ = {};
     }
     for (Oscillator* osc : {&oscLeft_, &oscRight_}) {
-        if (!std::isfinite(osc->out) || !std::isfinite(osc->s1) || !std::isfinite(osc->s2) ||
-            !std::isfinite(osc->s3)) {
+        if (!std::isfinite(osc->out) || !std::isfinite(osc->s1) || !std::isfinite(osc->s2) || !std::isfinite(osc->s3)) {
             osc->out = osc->s1 = osc->s2 = osc->s3 = 0.0f;
         }
     }

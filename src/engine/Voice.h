@@ -27,10 +27,10 @@ inline float finiteOrZero(float x) {
 // One table reader with its four-stage smoothing chain; VoiceKernel.h reads
 // and smooths.
 struct Oscillator {
-    float position = 0.0f;    // table samples, 0 <= position < 65536
-    float step = 0.0f;        // table samples per read; two reads per output sample
-    float smoothCoef = 0.0f;  // one-pole coefficient of each smoothing stage
-    float out = 0.0f;         // fourth (output) smoothing stage
+    float position = 0.0f;                  // table samples, 0 <= position < 65536
+    float step = 0.0f;                      // table samples per read; two reads per output sample
+    float smoothCoef = 0.0f;                // one-pole coefficient of each smoothing stage
+    float out = 0.0f;                       // fourth (output) smoothing stage
     float s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;  // inner stages
 };
 

@@ -49,8 +49,8 @@ struct Avx2 {
     static I truncate(F a) { return _mm256_cvttps_epi32(a); }
     static F toFloat(I a) { return _mm256_cvtepi32_ps(a); }
     static bool allIn(I v, int32_t a, int32_t b) {
-        const I in = _mm256_or_si256(_mm256_cmpeq_epi32(v, _mm256_set1_epi32(a)),
-                                     _mm256_cmpeq_epi32(v, _mm256_set1_epi32(b)));
+        const I in =
+            _mm256_or_si256(_mm256_cmpeq_epi32(v, _mm256_set1_epi32(a)), _mm256_cmpeq_epi32(v, _mm256_set1_epi32(b)));
         return _mm256_movemask_epi8(in) == -1;
     }
     // t[k] and t[k + 1] of eight lanes. The gathers measured faster here
@@ -86,11 +86,10 @@ void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out) {
         const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
         const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
         const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
-        const __m256 rows[8] = {
-            _mm256_permute2f128_ps(u0, u4, 0x20), _mm256_permute2f128_ps(u1, u5, 0x20),
-            _mm256_permute2f128_ps(u2, u6, 0x20), _mm256_permute2f128_ps(u3, u7, 0x20),
-            _mm256_permute2f128_ps(u0, u4, 0x31), _mm256_permute2f128_ps(u1, u5, 0x31),
-            _mm256_permute2f128_ps(u2, u6, 0x31), _mm256_permute2f128_ps(u3, u7, 0x31)};
+        const __m256 rows[8] = {_mm256_permute2f128_ps(u0, u4, 0x20), _mm256_permute2f128_ps(u1, u5, 0x20),
+                                _mm256_permute2f128_ps(u2, u6, 0x20), _mm256_permute2f128_ps(u3, u7, 0x20),
+                                _mm256_permute2f128_ps(u0, u4, 0x31), _mm256_permute2f128_ps(u1, u5, 0x31),
+                                _mm256_permute2f128_ps(u2, u6, 0x31), _mm256_permute2f128_ps(u3, u7, 0x31)};
         __m256 sum = _mm256_setzero_ps();
         for (int32_t j = 0; j < 8; ++j)
             if (mask & (1u << j))

@@ -100,8 +100,8 @@ void transpose16(__m512 r[16]) {
     }
     // u[4q + c] holds, in each 128-bit block b, rows 4q..4q+3 of column 4b + c.
     for (int32_t j = 0; j < 4; ++j) {
-        t[j] = _mm512_shuffle_f32x4(u[j], u[j + 4], 0x88);       // blocks 0, 2 of rows 0-7
-        t[j + 4] = _mm512_shuffle_f32x4(u[j], u[j + 4], 0xDD);   // blocks 1, 3
+        t[j] = _mm512_shuffle_f32x4(u[j], u[j + 4], 0x88);      // blocks 0, 2 of rows 0-7
+        t[j + 4] = _mm512_shuffle_f32x4(u[j], u[j + 4], 0xDD);  // blocks 1, 3
         t[j + 8] = _mm512_shuffle_f32x4(u[j + 8], u[j + 12], 0x88);
         t[j + 12] = _mm512_shuffle_f32x4(u[j + 8], u[j + 12], 0xDD);
     }

@@ -334,8 +334,8 @@ struct LanesV {
 // still envelope's run state takes no registers. Frame i's W lanes go to
 // out[0] + i * W (and, with voices in lanes, their right channel to out[1]).
 template <class V, bool FilterMoves, bool AmpMoves>
-void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
-                  float* out0, float* out1) {
+void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n, float* out0,
+                  float* out1) {
     using F = typename V::F;
     constexpr int32_t W = V::W;
     constexpr bool kStereo = LanesV<V>::kStereo;
@@ -392,7 +392,7 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         cutoffCoef = V::sub(one, V::mul(x1, x1));
         cutoffCoef = V::add(cutoffCoef, V::mul(V::sub(V::mul(cutoffCoef, vel2), cutoffCoef), filterVelocity));
         const F f = cutoffCoef;
-        auto voiced = [&](ChannelV<V>& c, F s) __attribute__((always_inline)) {
+        auto voiced = [&](ChannelV<V> & c, F s) __attribute__((always_inline)) {
             s = c.filter(s, f, damping);
             s = V::add(s, V::mul(V::sub(V::mul(s, vel2), s), ampVelocity));
             return V::mul(s, volume);

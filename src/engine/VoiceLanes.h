@@ -72,10 +72,9 @@ void renderLane(VoiceLane& lane, int32_t from, const VoiceParams& p, const float
 // Renders n frames of the lanes first .. first + width - 1 (width 4 for SSE2,
 // 8 for AVX2) and writes each lane's finite contribution frame by frame:
 // left[i * width + j] for lane first + j. table has kLength + 1 floats.
-void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
-                     float* left, float* right);
-void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
+void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
                      float* right);
+void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left, float* right);
 // The eight voices, channels in lanes: rows[i * 16 + v] is voice v's left
 // contribution to frame i, rows[i * 16 + 8 + v] its right one.
 void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows);

@@ -69,8 +69,8 @@ struct Sse2 {
 
 namespace veltrosa {
 
-void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
-                     float* left, float* right) {
+void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
+                     float* right) {
     renderLanesWith<Sse2>(lanes, first, p, table, 0, n, left, right);
 }
 

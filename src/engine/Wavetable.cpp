@@ -15,7 +15,7 @@ namespace {
 
 constexpr int32_t kN = Wavetable::kLength;
 constexpr int32_t kH = Wavetable::kBins;
-constexpr float kBinPerHarmonic = 0.0078004533f;  // 344 / 44100: centre of harmonic 1 as a fraction of kH bins
+constexpr float kBinPerHarmonic = 0.0078004533f;        // 344 / 44100: centre of harmonic 1 as a fraction of kH bins
 constexpr float kHalfRateReciprocal = 0.000011337868f;  // 1 / (2 * 44100)
 constexpr float kProfileCutoff = 14.71280603f;          // x^2 beyond which a profile counts as 0
 constexpr double kProfileReach = 3.8357;                // a little above sqrt(kProfileCutoff)

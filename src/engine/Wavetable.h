@@ -28,8 +28,8 @@ uint32_t current();
 
 class Wavetable {
 public:
-    static constexpr int32_t kPeriod = 256;     // table samples per fundamental cycle
-    static constexpr int32_t kLength = 65536;   // N; the table holds N + 1 floats
+    static constexpr int32_t kPeriod = 256;    // table samples per fundamental cycle
+    static constexpr int32_t kLength = 65536;  // N; the table holds N + 1 floats
     static constexpr int32_t kBins = kLength / 2;
 
     // params: the engine's parameter array (read through relaxed atomics).

@@ -493,9 +493,8 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
     case effString2Parameter:
         return ptr != nullptr && string2parameter(index, static_cast<char*>(ptr)) ? 1 : 0;
     case effGetProgramNameIndexed:
-        return ptr != nullptr && getProgramNameIndexed(static_cast<int32_t>(value), index, static_cast<char*>(ptr))
-                   ? 1
-                   : 0;
+        return ptr != nullptr && getProgramNameIndexed(static_cast<int32_t>(value), index, static_cast<char*>(ptr)) ? 1
+                                                                                                                    : 0;
     case effGetInputProperties:
         return ptr != nullptr && getInputProperties(index, static_cast<VstPinProperties*>(ptr)) ? 1 : 0;
     case effGetOutputProperties:
@@ -503,13 +502,11 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
     case effGetPlugCategory:
         return getPlugCategory();
     case effOfflineNotify:
-        return ptr != nullptr &&
-                       offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<int32_t>(value), index != 0)
+        return ptr != nullptr && offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<int32_t>(value), index != 0)
                    ? 1
                    : 0;
     case effOfflinePrepare:
-        return ptr != nullptr && offlinePrepare(static_cast<VstOfflineTask*>(ptr), static_cast<int32_t>(value)) ? 1
-                                                                                                                 : 0;
+        return ptr != nullptr && offlinePrepare(static_cast<VstOfflineTask*>(ptr), static_cast<int32_t>(value)) ? 1 : 0;
     case effOfflineRun:
         return ptr != nullptr && offlineRun(static_cast<VstOfflineTask*>(ptr), static_cast<int32_t>(value)) ? 1 : 0;
     case effProcessVarIo:

@@ -122,11 +122,11 @@ public:
     virtual int32_t beginLoadBank(vst2::VstPatchChunkInfo* /*info*/) { return 0; }
     virtual int32_t beginLoadProgram(vst2::VstPatchChunkInfo* /*info*/) { return 0; }
 
-    virtual bool ioChanged();           // audioMasterIOChanged
-    virtual double updateSampleRate();  // audioMasterGetSampleRate; adopts positive answers
-    virtual int32_t updateBlockSize();  // audioMasterGetBlockSize; adopts positive answers
-    virtual int32_t getInputLatency();  // audioMasterGetInputLatency
-    virtual int32_t getOutputLatency(); // audioMasterGetOutputLatency
+    virtual bool ioChanged();            // audioMasterIOChanged
+    virtual double updateSampleRate();   // audioMasterGetSampleRate; adopts positive answers
+    virtual int32_t updateBlockSize();   // audioMasterGetBlockSize; adopts positive answers
+    virtual int32_t getInputLatency();   // audioMasterGetInputLatency
+    virtual int32_t getOutputLatency();  // audioMasterGetOutputLatency
 
     // Operations behind effGetInputProperties (33), effGetOutputProperties
     // (34), effSetSpeakerArrangement (42), effGetSpeakerArrangement (69),
@@ -187,8 +187,8 @@ public:
     virtual bool hasMidiProgramsChanged(int32_t /*channel*/) { return false; }
     virtual bool getMidiKeyName(int32_t /*channel*/, vst2::MidiKeyName* /*keyName*/) { return false; }
 
-    virtual bool updateDisplay();                              // audioMasterUpdateDisplay
-    virtual bool sizeWindow(int32_t width, int32_t height);    // audioMasterSizeWindow
+    virtual bool updateDisplay();                                 // audioMasterUpdateDisplay
+    virtual bool sizeWindow(int32_t width, int32_t height);       // audioMasterSizeWindow
     virtual bool openFileSelector(vst2::VstFileSelect* select);   // sent only for non-null
     virtual bool closeFileSelector(vst2::VstFileSelect* select);  // sent only for non-null
     virtual int32_t getNextShellPlugin(char* /*name*/) { return 0; }
@@ -222,7 +222,7 @@ public:
     // Older operations no host reaches through the dispatcher.
     virtual int32_t getNumCategories() { return 1; }
     virtual bool copyProgram(int32_t /*destination*/) { return false; }
-    virtual bool needIdle();  // audioMasterNeedIdle
+    virtual bool needIdle();                                // audioMasterNeedIdle
     virtual vst2::AEffect* getPreviousPlug(int32_t input);  // audioMasterGetPreviousPlug; pin not sent
     virtual vst2::AEffect* getNextPlug(int32_t output);     // audioMasterGetNextPlug; pin not sent
     virtual void inputConnected(int32_t /*index*/, bool /*state*/) {}
@@ -232,11 +232,11 @@ public:
     virtual void setExtHasBuffer(bool state) { setFlag(vst2::effFlagsExtHasBuffer, state); }
     virtual int32_t reportCurrentPosition() { return 0; }
     virtual float* reportDestinationBuffer() { return nullptr; }
-    virtual intptr_t setOutputSampleRate(float rate);                       // audioMasterSetOutputSampleRate
+    virtual intptr_t setOutputSampleRate(float rate);                    // audioMasterSetOutputSampleRate
     virtual vst2::VstSpeakerArrangement* getInputSpeakerArrangement();   // audioMasterGetInputSpeakerArrangement
     virtual vst2::VstSpeakerArrangement* getOutputSpeakerArrangement();  // audioMasterGetOutputSpeakerArrangement
-    virtual void* openWindow(vst2::VstWindow* window);  // audioMasterOpenWindow
-    virtual bool closeWindow(vst2::VstWindow* window);  // audioMasterCloseWindow
+    virtual void* openWindow(vst2::VstWindow* window);                   // audioMasterOpenWindow
+    virtual bool closeWindow(vst2::VstWindow* window);                   // audioMasterCloseWindow
     virtual void setBlockSizeAndSampleRate(int32_t size, float rate) {
         blockSize = size;
         sampleRate = rate;
@@ -256,8 +256,8 @@ protected:
             effect.flags &= ~flag;
     }
 
-    vst2::HostCallback audioMaster;  // never changed
-    EditorBase* editor = nullptr;    // owned
+    vst2::HostCallback audioMaster;            // never changed
+    EditorBase* editor = nullptr;              // owned
     EffectParameters editorParameters{*this};  // what the editor reads and sets through
     float sampleRate = 44100.0f;
     int32_t blockSize = 1024;

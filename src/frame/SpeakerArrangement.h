@@ -39,7 +39,6 @@ bool copySpeaker(vst2::VstSpeakerProperties* to, const vst2::VstSpeakerPropertie
 
 // Makes *to a copy of from: released, allocated for from's channel count, the
 // type and every speaker copied.
-bool match(vst2::VstSpeakerArrangement** to, const vst2::VstSpeakerArrangement* from,
-           ZeroedAllocator zeroed = nullptr);
+bool match(vst2::VstSpeakerArrangement** to, const vst2::VstSpeakerArrangement* from, ZeroedAllocator zeroed = nullptr);
 
 }  // namespace veltrosa::speakers

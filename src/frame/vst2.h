@@ -17,13 +17,12 @@ namespace vst2 {
 
 struct AEffect;
 
-using HostCallback = intptr_t(VSTCALL*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                        void* ptr, float opt);
-using DispatcherProc = intptr_t(VSTCALL*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                          void* ptr, float opt);
+using HostCallback = intptr_t(VSTCALL*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                                        float opt);
+using DispatcherProc = intptr_t(VSTCALL*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                                          float opt);
 using ProcessProc = void(VSTCALL*)(AEffect* effect, float** inputs, float** outputs, int32_t sampleFrames);
-using ProcessDoubleProc = void(VSTCALL*)(AEffect* effect, double** inputs, double** outputs,
-                                         int32_t sampleFrames);
+using ProcessDoubleProc = void(VSTCALL*)(AEffect* effect, double** inputs, double** outputs, int32_t sampleFrames);
 using SetParameterProc = void(VSTCALL*)(AEffect* effect, int32_t index, float value);
 using GetParameterProc = float(VSTCALL*)(AEffect* effect, int32_t index);
 using EntryProc = AEffect*(VSTCALL*)(HostCallback host);

@@ -22,11 +22,11 @@ struct BoxRow {
 // The filter column (envelope, depth, cutoff, resonance, velocity), then the
 // amplifier column (envelope, velocity, volume).
 constexpr BoxRow kColumnRows[] = {
-    {20, 140, kParamFilterAttack},   {20, 160, kParamFilterDecay},  {20, 180, kParamFilterSustain},
-    {20, 200, kParamFilterRelease},  {20, 230, kParamEnvDepth},     {20, 260, kParamCutoff},
-    {20, 280, kParamResonance},      {20, 310, kParamFilterVelocity}, {190, 140, kParamAmpAttack},
-    {190, 160, kParamAmpDecay},      {190, 180, kParamAmpSustain},  {190, 200, kParamAmpRelease},
-    {190, 230, kParamAmpVelocity},   {190, 260, kParamVolume},
+    {20, 140, kParamFilterAttack},  {20, 160, kParamFilterDecay},    {20, 180, kParamFilterSustain},
+    {20, 200, kParamFilterRelease}, {20, 230, kParamEnvDepth},       {20, 260, kParamCutoff},
+    {20, 280, kParamResonance},     {20, 310, kParamFilterVelocity}, {190, 140, kParamAmpAttack},
+    {190, 160, kParamAmpDecay},     {190, 180, kParamAmpSustain},    {190, 200, kParamAmpRelease},
+    {190, 230, kParamAmpVelocity},  {190, 260, kParamVolume},
 };
 
 }  // namespace

@@ -15,12 +15,8 @@ namespace {
 // the plug-in's editor shows after loading that chunk.
 class ChunkParameters final : public ParameterHost {
 public:
-    explicit ChunkParameters(std::span<const unsigned char> chunk) {
-        std::memcpy(values, chunk.data(), sizeof values);
-    }
-    float parameterValue(int32_t index) override {
-        return index >= 0 && index < kNumParams ? values[index] : 0.0f;
-    }
+    explicit ChunkParameters(std::span<const unsigned char> chunk) { std::memcpy(values, chunk.data(), sizeof values); }
+    float parameterValue(int32_t index) override { return index >= 0 && index < kNumParams ? values[index] : 0.0f; }
     void setParameterFromUi(int32_t, float, bool) override {}
     std::string parameterName(int32_t index) override {
         return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";

@@ -274,8 +274,8 @@ TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
 // A factory preset is the sound the program starts with, and the one it saves.
 TEST_F(StandaloneTest, StartsFromAFactoryPresetAndSavesIt) {
     const std::string state = dir / "organ.state";
-    auto veltrosa = startVeltrosa({"--no-gui", "--preset", "hollow-organ", "--state", state, "--save-on-quit"},
-                                  dir / "log");
+    auto veltrosa =
+        startVeltrosa({"--no-gui", "--preset", "hollow-organ", "--state", state, "--save-on-quit"}, dir / "log");
     {
         jackprobe::Recorder watcher("watcher", 1);
         ASSERT_TRUE(jackprobe::connectWhenRunning(watcher.client(), "veltrosa:out_left", watcher.portName(0), 10s))

@@ -49,8 +49,8 @@ TEST_F(OwlGuiTest, HitTestExcludesTheLeftColumnTopRowAndTheFarEdges) {
     const Case cases[] = {
         {10, 21, nullptr}, {11, 20, nullptr}, {11, 21, a},  // left column and top row are outside
         {39, 59, a},       {40, 30, nullptr},               // the shared edge belongs to neither
-        {41, 30, b},       {69, 59, b},       {70, 30, nullptr}, {50, 60, nullptr},
-        {-5, -5, nullptr}, {85, 30, nullptr},
+        {41, 30, b},       {69, 59, b},       {70, 30, nullptr},
+        {50, 60, nullptr}, {-5, -5, nullptr}, {85, 30, nullptr},
     };
     for (const Case& hit : cases)
         EXPECT_EQ(gui.findControlAt(hit.x, hit.y), hit.expected) << hit.x << "," << hit.y;
@@ -126,9 +126,9 @@ TEST_F(OwlGuiTest, WheelDeltasBecomeOneStepPerNotch) {
     const Case cases[] = {
         {{120}, {"a wheel 1"}},
         {{-120}, {"a wheel -1"}},
-        {{360}, {"a wheel 1", "a wheel 1", "a wheel 1"}},              // three notches in one message
-        {{40, 40, 39, 1}, {"a wheel 1"}},                               // a fine wheel adds up to one notch
-        {{60, -120}, {"a wheel -1"}},                                   // turning back counts at once
+        {{360}, {"a wheel 1", "a wheel 1", "a wheel 1"}},  // three notches in one message
+        {{40, 40, 39, 1}, {"a wheel 1"}},                  // a fine wheel adds up to one notch
+        {{60, -120}, {"a wheel -1"}},                      // turning back counts at once
         {{-200, -40}, {"a wheel -1", "a wheel -1"}},
         {{0}, {}},
     };

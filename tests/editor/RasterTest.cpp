@@ -117,10 +117,10 @@ TEST_F(RasterTest, EachKindDrawsItsTextInTheColourOppositeItsBox) {
         int32_t x, y, width, height;
         bool darkBox;
     } boxes[] = {
-        {"BandW name", 10, 80, 60, 20, true},       {"filter Attack name", 20, 140, 60, 20, true},
-        {"Volume name", 190, 260, 60, 20, true},    {"title bar", 0, 340, 305, 30, true},
-        {"BandW value", 70, 80, 30, 20, false},     {"Res value", 80, 280, 30, 20, false},
-        {"Volume value", 250, 260, 30, 20, false},  {"Update button at rest", 235, 80, 60, 20, false},
+        {"BandW name", 10, 80, 60, 20, true},      {"filter Attack name", 20, 140, 60, 20, true},
+        {"Volume name", 190, 260, 60, 20, true},   {"title bar", 0, 340, 305, 30, true},
+        {"BandW value", 70, 80, 30, 20, false},    {"Res value", 80, 280, 30, 20, false},
+        {"Volume value", 250, 260, 30, 20, false}, {"Update button at rest", 235, 80, 60, 20, false},
     };
     for (const auto& b : boxes) {
         EXPECT_EQ(at(b.x, b.y), kBlack) << b.what;

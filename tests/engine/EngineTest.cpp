@@ -146,7 +146,8 @@ TEST(SynthEngine, UpdateFiresAboveNineTenthsOnly) {
         float value;
         bool regenerates;
         float readBack;
-    } cases[] = {{0.9f, false, 0.9f}, {0.91f, true, 0.0f}, {0.5f, false, 0.5f}, {1.0f, true, 0.0f}, {kNaN, false, kNaN}};
+    } cases[] = {
+        {0.9f, false, 0.9f}, {0.91f, true, 0.0f}, {0.5f, false, 0.5f}, {1.0f, true, 0.0f}, {kNaN, false, kNaN}};
     for (const auto& c : cases) {
         engine.render(nullptr, nullptr, 0);
         const uint32_t before = phase::current();
@@ -172,7 +173,7 @@ TEST(SynthEngine, SampleRateChangesRegenerateAndRecomputeRates) {
         double rate;
         bool regenerates;
         double ratesAt;
-    } cases[] = {{44100.0, false, 44100.0}, {48000.0, true, 48000.0}, {48000.0, false, 48000.0},
+    } cases[] = {{44100.0, false, 44100.0},     {48000.0, true, 48000.0},      {48000.0, false, 48000.0},
                  {std::nan(""), true, 44100.0}, {std::nan(""), true, 44100.0}, {96000.0, true, 96000.0},
                  {-1.0, true, 44100.0}};
     for (const auto& c : cases) {
@@ -244,9 +245,9 @@ TEST(SynthEngine, OutputsAreReplacedAndSilentWithoutVoices) {
 }
 
 TEST(SynthEngine, NonFiniteParametersNeverReachTheHostAndTheVoicesRecover) {
-    const int indices[] = {kParamEnvDepth,   kParamCutoff,       kParamResonance,  kParamFilterVelocity,
-                           kParamAmpVelocity, kParamVolume,       kParamAmpAttack,  kParamAmpDecay,
-                           kParamAmpSustain, kParamAmpRelease,   kParamFilterAttack, kParamFilterDecay,
+    const int indices[] = {kParamEnvDepth,      kParamCutoff,       kParamResonance,    kParamFilterVelocity,
+                           kParamAmpVelocity,   kParamVolume,       kParamAmpAttack,    kParamAmpDecay,
+                           kParamAmpSustain,    kParamAmpRelease,   kParamFilterAttack, kParamFilterDecay,
                            kParamFilterSustain, kParamFilterRelease};
     for (int index : indices) {
         for (float bad : {kNaN, kInf, -kInf, 1e30f, -1e30f}) {
@@ -266,7 +267,8 @@ TEST(SynthEngine, NonFiniteParametersNeverReachTheHostAndTheVoicesRecover) {
             for (int n : {50, 51, 52, 53, 70})
                 engine.noteOff(n, 0);
             for (int b = 0; b < 300 && voiceOf(engine, 50) + voiceOf(engine, 51) + voiceOf(engine, 52) +
-                                                   voiceOf(engine, 53) + voiceOf(engine, 70) > -5;
+                                               voiceOf(engine, 53) + voiceOf(engine, 70) >
+                                           -5;
                  ++b)
                 EXPECT_TRUE(allFinite(renderBlocks(engine, 512, 512)));
             for (int v = 0; v < SynthEngine::kNumVoices; ++v)
@@ -370,11 +372,11 @@ struct PlainReader {
 TEST(SynthEngine, AWholeNoteMatchesAPlainEvaluationExactly) {
     SynthEngine engine;
     const std::pair<int, float> settings[] = {
-        {kParamFilterAttack, 0.05f}, {kParamFilterDecay, 0.1f},  {kParamFilterSustain, 0.3f},
-        {kParamFilterRelease, 0.02f}, {kParamEnvDepth, 0.6f},     {kParamCutoff, 0.2f},
-        {kParamResonance, 0.7f},     {kParamFilterVelocity, 0.4f}, {kParamAmpAttack, 0.02f},
-        {kParamAmpDecay, 0.05f},     {kParamAmpSustain, 0.6f},    {kParamAmpRelease, 0.01f},
-        {kParamAmpVelocity, 0.3f},   {kParamVolume, 0.5f}};
+        {kParamFilterAttack, 0.05f},  {kParamFilterDecay, 0.1f},    {kParamFilterSustain, 0.3f},
+        {kParamFilterRelease, 0.02f}, {kParamEnvDepth, 0.6f},       {kParamCutoff, 0.2f},
+        {kParamResonance, 0.7f},      {kParamFilterVelocity, 0.4f}, {kParamAmpAttack, 0.02f},
+        {kParamAmpDecay, 0.05f},      {kParamAmpSustain, 0.6f},     {kParamAmpRelease, 0.01f},
+        {kParamAmpVelocity, 0.3f},    {kParamVolume, 0.5f}};
     for (const auto& [i, v] : settings)
         engine.setParam(i, v);
     engine.setSampleRate(32000.0);

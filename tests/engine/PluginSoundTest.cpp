@@ -89,10 +89,10 @@ TEST(PluginSound, Key69SoundsWhereThePitchRulePutsIt) {
         ASSERT_TRUE(plugin);
         for (int i = 0; i < veltrosa::kNumHarmonics; ++i)
             plugin->setParameter(i, i == 0 ? 1.0f : 0.0f);
-        const std::pair<int, float> steady[] = {
-            {veltrosa::kParamBandwidth, 0.5f}, {veltrosa::kParamUpdate, 1.0f},     {veltrosa::kParamEnvDepth, 0.0f},
-            {veltrosa::kParamCutoff, 1.0f},    {veltrosa::kParamAmpAttack, 0.0f},  {veltrosa::kParamAmpDecay, 0.0f},
-            {veltrosa::kParamAmpSustain, 1.0f}};
+        const std::pair<int, float> steady[] = {{veltrosa::kParamBandwidth, 0.5f}, {veltrosa::kParamUpdate, 1.0f},
+                                                {veltrosa::kParamEnvDepth, 0.0f},  {veltrosa::kParamCutoff, 1.0f},
+                                                {veltrosa::kParamAmpAttack, 0.0f}, {veltrosa::kParamAmpDecay, 0.0f},
+                                                {veltrosa::kParamAmpSustain, 1.0f}};
         for (auto [index, value] : steady)
             plugin->setParameter(index, value);
         const auto skip = static_cast<int>(rate / 4);  // past the attack

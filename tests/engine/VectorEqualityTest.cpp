@@ -92,14 +92,14 @@ public:
             std::size_t i = 0;
             while (std::bit_cast<uint32_t>(want[i]) == std::bit_cast<uint32_t>(got[i]))
                 ++i;
-            return ::testing::AssertionFailure() << nameOf(engines_[1]->renderPath()) << " block " << blocks_
-                                                 << " (n " << n << ") channel " << c << " frame " << i << ": "
-                                                 << got[i] << " instead of " << want[i];
+            return ::testing::AssertionFailure()
+                   << nameOf(engines_[1]->renderPath()) << " block " << blocks_ << " (n " << n << ") channel " << c
+                   << " frame " << i << ": " << got[i] << " instead of " << want[i];
         }
         for (int v = 0; v < SynthEngine::kNumVoices; ++v)
             if (const std::string d = voiceDifference(engines_[0]->voice(v), engines_[1]->voice(v)); !d.empty())
-                return ::testing::AssertionFailure() << nameOf(engines_[1]->renderPath()) << " block " << blocks_
-                                                     << " voice " << v << ": " << d;
+                return ::testing::AssertionFailure()
+                       << nameOf(engines_[1]->renderPath()) << " block " << blocks_ << " voice " << v << ": " << d;
         return ::testing::AssertionSuccess();
     }
 

@@ -71,9 +71,7 @@ TEST(Envelope, DecayStopsAtMostOneStepBelowSustainAndSustainHolds) {
 
 TEST(Envelope, ReleaseDelayFollowsTheEventPosition) {
     // The level first falls on sample max(d - 1, 0) of the release.
-    const struct {
-        int delay, firstFall;
-    } cases[] = {{0, 0}, {1, 0}, {2, 1}, {37, 36}, {511, 510}, {700, 699}};
+    const struct { int delay, firstFall; } cases[] = {{0, 0}, {1, 0}, {2, 1}, {37, 36}, {511, 510}, {700, 699}};
     const EnvRates r{0.0f, 0.0f, 0.0f, 0.001f};
     for (const auto& c : cases) {
         EnvLevel env{EnvState::Release, c.delay, 0.8f};

@@ -109,8 +109,8 @@ TEST(Wavetable, EachGenerationUsesTheNextRunOfPhases) {
         const auto bin = bins[static_cast<std::size_t>(k)];
         if (std::abs(bin) < top * 0.05f)
             continue;
-        const float diff = std::remainder(std::arg(bin) - phases[static_cast<std::size_t>(k)],
-                                          2.0f * std::numbers::pi_v<float>);
+        const float diff =
+            std::remainder(std::arg(bin) - phases[static_cast<std::size_t>(k)], 2.0f * std::numbers::pi_v<float>);
         EXPECT_NEAR(diff, 0.0f, 1e-3f) << "bin " << k;
         ++checked;
     }
@@ -187,8 +187,8 @@ TEST(Wavetable, OutOfRangeAmplitudesAndWidthsNeverGiveNaN) {
     } cases[] = {
         {0, std::numeric_limits<float>::quiet_NaN()},
         {1, std::numeric_limits<float>::infinity()},
-        {2, 3e38f},                                     // overflows the spectrum
-        {kParamBandwidth, -0.025f},                     // zero width
+        {2, 3e38f},                  // overflows the spectrum
+        {kParamBandwidth, -0.025f},  // zero width
         {kParamBandwidth, std::numeric_limits<float>::quiet_NaN()},
         {kParamBandwidth, 1e6f},
     };
@@ -265,7 +265,8 @@ TEST(Wavetable, GenerationMatchesAPlainEvaluationBitForBit) {
                 const float x = (static_cast<float>(j) / static_cast<float>(h) - f) * invW;
                 if (x * x > 14.71280603f)
                     continue;
-                amp[static_cast<std::size_t>(j)] += a * (static_cast<float>(std::exp(-static_cast<double>(x * x))) * invW);
+                amp[static_cast<std::size_t>(j)] +=
+                    a * (static_cast<float>(std::exp(-static_cast<double>(x * x))) * invW);
             }
         }
         std::vector<kiss_fft_cpx> bins(static_cast<std::size_t>(h + 1), kiss_fft_cpx{0.0f, 0.0f});

@@ -72,9 +72,8 @@ TEST(Defaults, BaseOperationsAnswerAndWriteNothing) {
     // Setting an arrangement is refused whatever is offered; getting one
     // clears both addresses.
     vst2::VstSpeakerArrangement arrangement{};
-    EXPECT_EQ(plugin->dispatch(vst2::effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement),
-                               &arrangement),
-              0);
+    EXPECT_EQ(
+        plugin->dispatch(vst2::effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&arrangement), &arrangement), 0);
     EXPECT_EQ(plugin->dispatch(vst2::effSetSpeakerArrangement), 0);
 }
 
@@ -123,8 +122,8 @@ TEST(Defaults, TheBareEffectClaimsNothing) {
     EXPECT_EQ(call(vst2::effGetPlugCategory), vst2::kPlugCategSynth);
 
     // Names the instrument replaces: the empty text, within the bound.
-    for (int32_t opcode : {vst2::effGetProgramName, vst2::effGetParamLabel, vst2::effGetParamDisplay,
-                           vst2::effGetParamName}) {
+    for (int32_t opcode :
+         {vst2::effGetProgramName, vst2::effGetParamLabel, vst2::effGetParamDisplay, vst2::effGetParamName}) {
         text.fill('#');
         EXPECT_EQ(call(opcode, 0, text.data()), 0);
         EXPECT_EQ(text[0], '\0') << opcode;

@@ -55,8 +55,9 @@ TEST(Dispatcher, FixedAnswers) {
 TEST(Dispatcher, OpcodesWithoutEffectAnswerZero) {
     auto plugin = loadPlugin();
     ASSERT_TRUE(plugin);
-    for (int32_t opcode : {9, 16, 17, 18, 20, 21, 27, 28, 29, 30, 31, 32, 33, 34, 36, 37, 38, 39, 40, 41, 42, 43, 44,
-                           46, 50, 52, 53, 54, 55, 56, 57, 62, 64, 65, 66, 67, 68, 70, 71, 72, 74, 75, 76, 77, 78, 79}) {
+    for (int32_t opcode :
+         {9,  16, 17, 18, 20, 21, 27, 28, 29, 30, 31, 32, 33, 34, 36, 37, 38, 39, 40, 41, 42, 43, 44,
+          46, 50, 52, 53, 54, 55, 56, 57, 62, 64, 65, 66, 67, 68, 70, 71, 72, 74, 75, 76, 77, 78, 79}) {
         std::array<char, 512> buffer{};
         EXPECT_EQ(plugin->dispatch(opcode, 0, 0, buffer.data()), 0) << "opcode " << opcode;
         EXPECT_EQ(plugin->dispatch(opcode, 0, 0, nullptr), 0) << "opcode " << opcode << " with null";
@@ -85,9 +86,9 @@ TEST(Dispatcher, CanDoMatchesWholeTextsOnly) {
     auto plugin = loadPlugin();
     ASSERT_TRUE(plugin);
     const std::pair<const char*, intptr_t> cases[] = {
-        {"receiveVstEvents", 1},      {"receiveVstMidiEvent", 1}, {"receiveVstTimeInfo", 1},
-        {"receiveVstEvent", -1},      {"sendVstMidiEvent", -1},   {"receiveVstMidiEvents", -1},
-        {"ReceiveVstMidiEvent", -1},  {"", -1},                   {"bypass", -1},
+        {"receiveVstEvents", 1},  {"receiveVstMidiEvent", 1},   {"receiveVstTimeInfo", 1},   {"receiveVstEvent", -1},
+        {"sendVstMidiEvent", -1}, {"receiveVstMidiEvents", -1}, {"ReceiveVstMidiEvent", -1}, {"", -1},
+        {"bypass", -1},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(plugin->dispatch(vst2::effCanDo, 0, 0, const_cast<char*>(text)), expected) << text;

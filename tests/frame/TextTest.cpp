@@ -56,7 +56,8 @@ TEST(Text, AppendKeepsTheBound) {
         const char* expected;
     };
     const Case cases[] = {
-        {"-", "42", 8, "-42"}, {"0.5", "00000", 3, "0.5"}, {"0.", "123", 3, "0.1"}, {"", "", 5, ""}, {"abc", "de", 5, "abcde"},
+        {"-", "42", 8, "-42"}, {"0.5", "00000", 3, "0.5"}, {"0.", "123", 3, "0.1"},
+        {"", "", 5, ""},       {"abc", "de", 5, "abcde"},
     };
     for (const auto& c : cases) {
         auto buffer = sentinelBuffer();

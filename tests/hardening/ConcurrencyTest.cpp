@@ -231,7 +231,9 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
     ui.join();
 
     for (int32_t i = 0; i < kNumParams; ++i)
-        EXPECT_EQ(testing_support::floatBits(plugin.getParameter(i)), testing_support::floatBits(last[static_cast<std::size_t>(i)])) << "parameter " << i;
+        EXPECT_EQ(testing_support::floatBits(plugin.getParameter(i)),
+                  testing_support::floatBits(last[static_cast<std::size_t>(i)]))
+            << "parameter " << i;
     EXPECT_EQ(badSamples.load(), 0);
     EXPECT_EQ(tornTables.load(), 0);
     EXPECT_GT(blocks.load(), 20);

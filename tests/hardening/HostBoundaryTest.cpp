@@ -56,8 +56,15 @@ TEST(HostBoundary, LongEventListIsReadToItsEnd) {
 // No host runs at these rates, but one that announces them must still get
 // finite, bounded samples: a loud note through every envelope stage.
 TEST(HostBoundary, AbsurdSampleRatesKeepTheOutputBounded) {
-    const float rates[] = {0.0039f, 1.0f, 10.0f, 1e-30f, 0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
-                           std::numeric_limits<float>::infinity(), 1e30f};
+    const float rates[] = {0.0039f,
+                           1.0f,
+                           10.0f,
+                           1e-30f,
+                           0.0f,
+                           -44100.0f,
+                           std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::infinity(),
+                           1e30f};
     for (float rate : rates) {
         auto plugin = startedPlugin(rate);
         ASSERT_TRUE(plugin);
@@ -108,7 +115,7 @@ TEST(HostBoundary, EnvelopeDrivenBelowZeroSettlesWhenSustainComesBack) {
     plugin->setParameter(38, 0.0f);
     plugin->setParameter(39, 1.0f);
     plugin->setParameter(47, 1.0f);
-    for (int32_t envelope : {34, 42}) {  // filter, amplitude
+    for (int32_t envelope : {34, 42}) {            // filter, amplitude
         plugin->setParameter(envelope + 1, 0.0f);  // fastest decay
         plugin->setParameter(envelope + 2, -1e6f);
     }

@@ -13,8 +13,8 @@
 #include "engine/Parameters.h"
 
 using namespace testing_support;
-using vsthost::MidiMessage;
 using vsthost::controlChange;
+using vsthost::MidiMessage;
 using vsthost::noteOff;
 using vsthost::noteOn;
 
@@ -129,8 +129,8 @@ TEST_F(Events, AllNotesOffAndMonoModeSilenceTheWholeNextBlock) {
     for (int controller : {123, 126})
         for (int value : {0, 127})
             for (int32_t offset : {0, 300}) {
-                const Audio audio =
-                    play({{noteOn(0, 60, 100), noteOn(0, 67, 90, 3)}, {controlChange(offset, controller, value, 5)}}, 2);
+                const Audio audio = play(
+                    {{noteOn(0, 60, 100), noteOn(0, 67, 90, 3)}, {controlChange(offset, controller, value, 5)}}, 2);
                 EXPECT_TRUE(audio.sounds(0, kBlock));
                 EXPECT_TRUE(audio.silent(kBlock)) << controller << " " << value << " " << offset;
             }
@@ -147,8 +147,8 @@ TEST_F(Events, OtherMessagesAndEventTypesChangeNothing) {
 
     std::vector<vst2::VstEvent> others = {sysex};
     const MidiMessage messages[] = {
-        {0, 0xA0, 60, 100}, {0, 0xC5, 60, 100}, {0, 0xD0, 100, 0}, {0, 0xE0, 0, 100},
-        {0, 0xF0, 60, 100}, {0, 0xF8, 0, 0},    {0, 0x70, 60, 100}, controlChange(0, 120, 0),
+        {0, 0xA0, 60, 100},        {0, 0xC5, 60, 100},       {0, 0xD0, 100, 0},      {0, 0xE0, 0, 100},
+        {0, 0xF0, 60, 100},        {0, 0xF8, 0, 0},          {0, 0x70, 60, 100},     controlChange(0, 120, 0),
         controlChange(0, 64, 127), controlChange(0, 121, 0), controlChange(0, 7, 0),
     };
     for (const MidiMessage& m : messages)

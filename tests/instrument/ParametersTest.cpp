@@ -31,11 +31,13 @@ TextResult readInto(vsthost::Plugin& plugin, int32_t opcode, int32_t index) {
 TEST(Parameters, DefaultsAreBitExact) {
     auto plugin = loadPlugin();
     ASSERT_TRUE(plugin);
-    const uint32_t expected[48] = {
-        0x3F800000, 0x3F800000, 0x00000000, 0x3F111117, 0x3F111117, 0, 0, 0, 0, 0x3F333333, 0x3F2EEEE9, 0, 0, 0, 0, 0,
-        0x3F6AAAB0, 0x3F666666, 0, 0, 0, 0, 0x3F22221D, 0x3EDDDDD3, 0, 0, 0x3E888894, 0x3E6EEED9, 0, 0, 0, 0,
-        0x3F800000, 0x00000000, 0x3EA147AE, 0x3F0F5C29, 0x3D99999A, 0x3F15C28F, 0x3EB33333, 0x3D3851EC,
-        0x00000000, 0x3C23D70A, 0x3D3851EC, 0x3F1AE148, 0x3F133333, 0x3F170A3D, 0x3C23D70A, 0x3E1EB852};
+    const uint32_t expected[48] = {0x3F800000, 0x3F800000, 0x00000000, 0x3F111117, 0x3F111117, 0,          0,
+                                   0,          0,          0x3F333333, 0x3F2EEEE9, 0,          0,          0,
+                                   0,          0,          0x3F6AAAB0, 0x3F666666, 0,          0,          0,
+                                   0,          0x3F22221D, 0x3EDDDDD3, 0,          0,          0x3E888894, 0x3E6EEED9,
+                                   0,          0,          0,          0,          0x3F800000, 0x00000000, 0x3EA147AE,
+                                   0x3F0F5C29, 0x3D99999A, 0x3F15C28F, 0x3EB33333, 0x3D3851EC, 0x00000000, 0x3C23D70A,
+                                   0x3D3851EC, 0x3F1AE148, 0x3F133333, 0x3F170A3D, 0x3C23D70A, 0x3E1EB852};
     for (int32_t i = 0; i < 48; ++i)
         EXPECT_EQ(floatBits(plugin->getParameter(i)), expected[i]) << "parameter " << i;
     EXPECT_EQ(plugin->getParameter(47), 0.155f);
@@ -45,11 +47,13 @@ TEST(Parameters, NamesAreCutAtEightAndTerminated) {
     auto plugin = loadPlugin();
     ASSERT_TRUE(plugin);
     const std::pair<int32_t, const char*> cases[] = {
-        {0, "Harmo"},    {17, "Harmo"},   {31, "Harmo"},    {32, "BandW"},   {33, "Update"},
-        {34, "Attack"},  {35, "Decay"},   {36, "Sustain"},  {37, "Release"}, {38, "Env Dpth"},
-        {39, "Cut"},     {40, "Res"},     {41, "Flt Vel"},  {42, "Attack"},  {43, "Decay"},
-        {44, "Sustain"}, {45, "Release"}, {46, "Amp Vel"},  {47, "Volume"},  {-1, "Harmo"},
-        {std::numeric_limits<int32_t>::min(), "Harmo"},
+        {0, "Harmo"},     {17, "Harmo"},   {31, "Harmo"},
+        {32, "BandW"},    {33, "Update"},  {34, "Attack"},
+        {35, "Decay"},    {36, "Sustain"}, {37, "Release"},
+        {38, "Env Dpth"}, {39, "Cut"},     {40, "Res"},
+        {41, "Flt Vel"},  {42, "Attack"},  {43, "Decay"},
+        {44, "Sustain"},  {45, "Release"}, {46, "Amp Vel"},
+        {47, "Volume"},   {-1, "Harmo"},   {std::numeric_limits<int32_t>::min(), "Harmo"},
     };
     for (const auto& [index, name] : cases) {
         const auto r = readInto(*plugin, vst2::effGetParamName, index);

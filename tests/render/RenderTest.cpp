@@ -38,7 +38,11 @@ struct MidiEvent {
 
 std::vector<unsigned char> tempo(int bpm) {
     const int us = 60000000 / bpm;
-    return {0xFF, 0x51, 0x03, static_cast<unsigned char>(us >> 16), static_cast<unsigned char>(us >> 8),
+    return {0xFF,
+            0x51,
+            0x03,
+            static_cast<unsigned char>(us >> 16),
+            static_cast<unsigned char>(us >> 8),
             static_cast<unsigned char>(us)};
 }
 
@@ -151,8 +155,7 @@ protected:
     // minute with 441 pulses each: every pulse is exactly 50 frames.
     fs::path noteFile(const std::string& name, int onFrame, int offFrame) {
         const fs::path path = dir / name;
-        writeMidi(path, 441, 1,
-                  {{0, onFrame / 50, {0x90, 60, 100}}, {0, offFrame / 50, {0x80, 60, 0}}});
+        writeMidi(path, 441, 1, {{0, onFrame / 50, {0x90, 60, 100}}, {0, offFrame / 50, {0x80, 60, 0}}});
         return path;
     }
 
@@ -165,9 +168,7 @@ TEST_F(Render, NoteStartsOnItsFrameAndBlockSizeChangesNothing) {
     // 22050 and 34850 lie 34 frames into a block of 64 and of 512 alike;
     // 25600 and 38400 start a block of either: an event exactly on a block
     // boundary goes out with the block it starts.
-    const struct {
-        int on, off;
-    } notes[] = {{22050, 34850}, {25600, 38400}};
+    const struct { int on, off; } notes[] = {{22050, 34850}, {25600, 38400}};
     for (const auto& note : notes) {
         const auto midi = noteFile("note.mid", note.on, note.off);
         std::vector<Wav> renders;
@@ -203,8 +204,13 @@ TEST_F(Render, TempoChangesMoveTheOnset) {
               {{0, 0, tempo(120)}, {0, 480, tempo(60)}, {1, 960, {0x90, 60, 100}}, {1, 1920, {0x80, 60, 0}}});
     // One track holding everything, with messages the instrument ignores.
     writeMidi(single, 480, 1,
-              {{0, 0, tempo(120)}, {0, 0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}, {0, 0, {0xC1, 5}},
-               {0, 100, {0xE1, 0, 0x40}}, {0, 480, tempo(60)}, {0, 960, {0x91, 60, 100}}, {0, 1920, {0x81, 60, 0}}});
+              {{0, 0, tempo(120)},
+               {0, 0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
+               {0, 0, {0xC1, 5}},
+               {0, 100, {0xE1, 0, 0x40}},
+               {0, 480, tempo(60)},
+               {0, 960, {0x91, 60, 100}},
+               {0, 1920, {0x81, 60, 0}}});
     const std::pair<fs::path, std::size_t> cases[] = {{steady, 44100}, {slowing, 66150}, {single, 66150}};
     for (const auto& [midi, onset] : cases) {
         const auto out = dir / "out.wav";
@@ -233,8 +239,9 @@ TEST_F(Render, TailStopsAtSilenceOrAtItsEnd) {
 
 TEST_F(Render, SampleFormatsAndRates) {
     const auto midi = noteFile("note.mid", 0, 4400);
-    const std::tuple<const char*, const char*, int> cases[] = {
-        {"float", "48000", SF_FORMAT_FLOAT}, {"pcm24", "44100", SF_FORMAT_PCM_24}, {"pcm16", "22050", SF_FORMAT_PCM_16}};
+    const std::tuple<const char*, const char*, int> cases[] = {{"float", "48000", SF_FORMAT_FLOAT},
+                                                               {"pcm24", "44100", SF_FORMAT_PCM_24},
+                                                               {"pcm16", "22050", SF_FORMAT_PCM_16}};
     for (const auto& [format, rate, subtype] : cases) {
         const auto out = dir / (std::string(format) + ".wav");
         const Result r = run({midi, "-o", out, "--format", format, "--sample-rate", rate, "-t", "0"});
@@ -278,8 +285,8 @@ TEST_F(Render, BadInputFailsWithOneLineAndLeavesFilesAlone) {
     writeBytes(out, {'k', 'e', 'e', 'p'});
     writeBytes(dir / "garbage.mid", {'h', 'e', 'l', 'l', 'o', '\n'});
     writeBytes(dir / "fake.so", {'n', 'o', 't', ' ', 'E', 'L', 'F'});
-    std::vector<unsigned char> truncated = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0xE0,
-                                            'M', 'T', 'r', 'k', 0, 0, 0, 0x40, 0, 0x90, 60};
+    std::vector<unsigned char> truncated = {'M',  'T', 'h', 'd', 0,   0, 0, 6, 0,    0, 0,    1, 1,
+                                            0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 0x40, 0, 0x90, 60};
     writeBytes(dir / "truncated.mid", truncated);
     writeBytes(dir / "short.state", std::vector<unsigned char>(191, 0));
     writeBytes(dir / "long.state", std::vector<unsigned char>(193, 0));
@@ -413,10 +420,10 @@ TEST_F(Render, HelpAndVersion) {
     const Result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: veltrosa-render [OPTION]... MIDIFILE -o OUTPUT.wav\n", 0), 0u);
-    for (const char* text : {"--plugin=PATH", "--format=FORMAT", "--sample-rate=HZ", "--block-size=FRAMES",
-                             "--tail=SECONDS", "--param=INDEX=VALUE", "--load-state=FILE", "--save-state=FILE",
-                             "--list-params", "--editor-png=FILE", "--spectrum-png=FILE", "--preset=NAME",
-                             "--program=N", "--list-presets", "Exit status:"})
+    for (const char* text :
+         {"--plugin=PATH", "--format=FORMAT", "--sample-rate=HZ", "--block-size=FRAMES", "--tail=SECONDS",
+          "--param=INDEX=VALUE", "--load-state=FILE", "--save-state=FILE", "--list-params", "--editor-png=FILE",
+          "--spectrum-png=FILE", "--preset=NAME", "--program=N", "--list-presets", "Exit status:"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     EXPECT_EQ(help.err, "");
     const Result version = run({"--version"});
@@ -527,10 +534,14 @@ TEST_F(Render, PresetFileErrorsSayWhatIsWrong) {
         const char* message;
     };
     const Case cases[] = {
-        {{"--load-state", write("foreign.fxp", foreign)}, 5, "is for the plug-in with ID 'Abcd', not for this one ('Toot')"},
+        {{"--load-state", write("foreign.fxp", foreign)},
+         5,
+         "is for the plug-in with ID 'Abcd', not for this one ('Toot')"},
         {{"--load-state", write("cut.fxp", fxp.substr(0, 100))}, 5, "truncated: "},
         {{"--load-state", write("cut.fxb", fxb.substr(0, 1000))}, 5, "truncated: "},
-        {{"--load-state", write("small.fxp", small)}, 5, "has 100 bytes, which the plug-in rejects (its own state has 192"},
+        {{"--load-state", write("small.fxp", small)},
+         5,
+         "has 100 bytes, which the plug-in rejects (its own state has 192"},
         {{"--load-state", write("params.fxp", parameters)}, 5, "a parameter list ('FxCk')"},
         {{"--load-state", presets / "veltrosa-factory.fxb", "--program", "16"}, 2, "holds 16 programs (0..15)"},
         {{"--load-state", presets / "hollow-organ.fxp", "--program", "1"}, 2, "holds 1 program (0)"},

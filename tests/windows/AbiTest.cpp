@@ -29,10 +29,10 @@ struct FieldAt {
     int32_t expected;
 };
 constexpr FieldAt kIntFields[] = {
-    {"magic", 0, 0, 0x56737450},      {"numPrograms", 20, 40, 1},  {"numParams", 24, 44, 48},
-    {"numInputs", 28, 48, 0},         {"numOutputs", 32, 52, 2},
-    {"initialDelay", 48, 80, 0},      {"realQualities", 52, 84, 0}, {"offQualities", 56, 88, 0},
-    {"uniqueID", 72, 112, 0x546F6F74}, {"version", 76, 116, 1},
+    {"magic", 0, 0, 0x56737450},  {"numPrograms", 20, 40, 1},  {"numParams", 24, 44, 48},
+    {"numInputs", 28, 48, 0},     {"numOutputs", 32, 52, 2},   {"initialDelay", 48, 80, 0},
+    {"realQualities", 52, 84, 0}, {"offQualities", 56, 88, 0}, {"uniqueID", 72, 112, 0x546F6F74},
+    {"version", 76, 116, 1},
 };
 struct PointerAt {
     const char* name;
@@ -40,8 +40,9 @@ struct PointerAt {
     std::size_t offset64;
 };
 constexpr PointerAt kCallbacks[] = {
-    {"dispatcher", 4, 8},         {"process", 8, 16},           {"setParameter", 12, 24},
-    {"getParameter", 16, 32},     {"processReplacing", 80, 120}, {"processDoubleReplacing", 84, 128},
+    {"dispatcher", 4, 8},          {"process", 8, 16},
+    {"setParameter", 12, 24},      {"getParameter", 16, 32},
+    {"processReplacing", 80, 120}, {"processDoubleReplacing", 84, 128},
 };
 
 std::size_t at(std::size_t offset32, std::size_t offset64) { return k32Bit ? offset32 : offset64; }
@@ -187,7 +188,8 @@ TEST_F(LinuxReference, SameSound) {
     float worst = 0.0f;
     std::size_t worstAt = 0;
     for (std::size_t i = 0; i < linux_.left.size(); ++i) {
-        for (auto [w, l] : {std::pair{windows_.left[i], linux_.left[i]}, std::pair{windows_.right[i], linux_.right[i]}}) {
+        for (auto [w, l] :
+             {std::pair{windows_.left[i], linux_.left[i]}, std::pair{windows_.right[i], linux_.right[i]}}) {
             ASSERT_TRUE(std::isfinite(w)) << "frame " << i;
             peak = std::max(peak, std::fabs(l));
             if (std::fabs(w - l) > worst) {

@@ -51,8 +51,9 @@ HWND hostWindow(int which) {
         wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "VeltrosaTestHost";
         RegisterClassA(&wc);
-        windows[which] = CreateWindowExA(0, "VeltrosaTestHost", "host", WS_POPUP | WS_VISIBLE, kParentX + which * 400,
-                                         kParentY, kWidth, kHeight, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        windows[which] =
+            CreateWindowExA(0, "VeltrosaTestHost", "host", WS_POPUP | WS_VISIBLE, kParentX + which * 400, kParentY,
+                            kWidth, kHeight, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     }
     return windows[which];
 }

@@ -124,8 +124,10 @@ Snapshot take(const std::string& pluginPath, std::string& error) {
             return snap;
         plugin->start(kPhraseRate, kPhraseBlock);
         const vsthost::MidiMessage phrase[] = {
-            vsthost::noteOn(0, 60, 100),      vsthost::noteOn(1000, 67, 64),
-            vsthost::noteOff(22050, 60),      vsthost::noteOff(33075, 67),
+            vsthost::noteOn(0, 60, 100),
+            vsthost::noteOn(1000, 67, 64),
+            vsthost::noteOff(22050, 60),
+            vsthost::noteOff(33075, 67),
         };
         auto [left, right] = plugin->render(kPhraseFrames, kPhraseBlock, phrase);
         snap.left = std::move(left);

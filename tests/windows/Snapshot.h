@@ -42,8 +42,8 @@ struct Snapshot {
     std::vector<float> right;
 };
 
-inline constexpr const char* kCanDoQueries[] = {"receiveVstEvents", "receiveVstMidiEvent",
-                                                "receiveVstTimeInfo", "sendVstEvents", "offline", ""};
+inline constexpr const char* kCanDoQueries[] = {
+    "receiveVstEvents", "receiveVstMidiEvent", "receiveVstTimeInfo", "sendVstEvents", "offline", ""};
 
 // The phrase: two overlapping notes, the second starting inside a block, and
 // their releases, at 44.1 kHz in blocks of 512 frames.

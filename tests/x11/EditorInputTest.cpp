@@ -236,7 +236,7 @@ TEST_F(EditorPixelsTest, HostChangesShowAtTheNextMouseMessageOverTheWindow) {
     pumpFor(step());
     std::string report;
     EXPECT_GT(differingPixels(report), 0);  // not drawn yet
-    pointer->moveTo(150, 75);  // over the window, on no control
+    pointer->moveTo(150, 75);               // over the window, on no control
     pointer->moveTo(400, 400);
     pumpFor(step(), 150);
     EXPECT_EQ(differingPixels(report), 0) << report;

@@ -152,9 +152,8 @@ TEST_F(EditorLifecycleTest, TwoInstancesEditorsWorkSideBySide) {
         one.idle();
         two.idle();
     };
-    ASSERT_TRUE(pumpUntil(both, [&] {
-        return host->pixel(2, 2) == kBackground && secondHost->pixel(2, 2) == kBackground;
-    }));
+    ASSERT_TRUE(
+        pumpUntil(both, [&] { return host->pixel(2, 2) == kBackground && secondHost->pixel(2, 2) == kBackground; }));
     plugin->setParameter(7, 0.1f);
     second->setParameter(7, 0.1f);
     plugin->clearCalls();

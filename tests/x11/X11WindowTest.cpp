@@ -126,11 +126,13 @@ TEST_F(X11WindowTest, ShowsOnlyTheAskedPartOfAnImage) {
     cairo_surface_t* image = quarters(305, 370);
     window.show(image, 0, 0, 152, 185);  // the red quarter only
     window.flush();
-    EXPECT_TRUE(x11test::pumpUntil(step(), [&] { return pixelOf(host->display(), window.window(), 10, 10) == 0xFF0000; }));
+    EXPECT_TRUE(
+        x11test::pumpUntil(step(), [&] { return pixelOf(host->display(), window.window(), 10, 10) == 0xFF0000; }));
     EXPECT_NE(pixelOf(host->display(), window.window(), 200, 10), 0x00FF00u);
     window.show(image, 0, 0, 305, 370);
     window.flush();
-    EXPECT_TRUE(x11test::pumpUntil(step(), [&] { return pixelOf(host->display(), window.window(), 300, 365) == 0xFFFF00; }));
+    EXPECT_TRUE(
+        x11test::pumpUntil(step(), [&] { return pixelOf(host->display(), window.window(), 300, 365) == 0xFFFF00; }));
     cairo_surface_destroy(image);
 }
 

@@ -148,9 +148,7 @@ void Plugin::setParameter(int32_t index, float value) {
         effect_->setParameter(effect_, index, value);
 }
 
-float Plugin::getParameter(int32_t index) {
-    return effect_ != nullptr ? effect_->getParameter(effect_, index) : 0.0f;
-}
+float Plugin::getParameter(int32_t index) { return effect_ != nullptr ? effect_->getParameter(effect_, index) : 0.0f; }
 
 std::string Plugin::readText(int32_t opcode, int32_t index, std::size_t size) {
     // Generous room: plug-ins in the wild overrun the published limits.
@@ -288,8 +286,8 @@ void Plugin::record(const HostCall& call) {
     calls_.push_back(call);
 }
 
-intptr_t VSTCALL Plugin::hostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                      void* ptr, float opt) {
+intptr_t VSTCALL Plugin::hostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                                      float opt) {
     Plugin* self = nullptr;
     if (effect != nullptr && effect->user != nullptr)
         self = static_cast<Plugin*>(effect->user);

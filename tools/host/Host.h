@@ -98,8 +98,7 @@ class Plugin {
 public:
     // Loads the library and calls its entry. Null on failure, with the reason
     // in error.
-    static std::unique_ptr<Plugin> load(const std::string& path, std::string& error,
-                                        const LoadOptions& options = {});
+    static std::unique_ptr<Plugin> load(const std::string& path, std::string& error, const LoadOptions& options = {});
     // Closes the effect (if still open) and unloads the library.
     ~Plugin();
     Plugin(const Plugin&) = delete;
@@ -148,7 +147,7 @@ public:
     // relative to the start of the whole span) in the blocks they fall into.
     // Returns the interleaved-free left and right channels.
     std::pair<std::vector<float>, std::vector<float>> render(int32_t frames, int32_t blockSize,
-                                                            std::span<const MidiMessage> messages = {});
+                                                             std::span<const MidiMessage> messages = {});
 
     std::vector<HostCall> calls() const;
     std::vector<HostCall> callsWithOpcode(int32_t opcode) const;

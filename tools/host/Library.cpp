@@ -15,9 +15,7 @@ class WindowsLibrary final : public Library {
 public:
     explicit WindowsLibrary(HMODULE module) : module_(module) {}
     ~WindowsLibrary() override { FreeLibrary(module_); }
-    void* symbol(const char* name) override {
-        return reinterpret_cast<void*>(GetProcAddress(module_, name));
-    }
+    void* symbol(const char* name) override { return reinterpret_cast<void*>(GetProcAddress(module_, name)); }
 
 private:
     HMODULE module_;

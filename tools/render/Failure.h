@@ -9,12 +9,12 @@ namespace render {
 
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailure = 1,   // anything not classified below
-    kExitUsage = 2,     // unknown option, bad or missing argument
-    kExitPlugin = 3,    // plug-in missing, unloadable or unusable
-    kExitMidi = 4,      // MIDI file missing or unreadable
-    kExitState = 5,     // state file missing, unreadable or rejected
-    kExitOutput = 6,    // output or state file could not be written
+    kExitFailure = 1,  // anything not classified below
+    kExitUsage = 2,    // unknown option, bad or missing argument
+    kExitPlugin = 3,   // plug-in missing, unloadable or unusable
+    kExitMidi = 4,     // MIDI file missing or unreadable
+    kExitState = 5,    // state file missing, unreadable or rejected
+    kExitOutput = 6,   // output or state file could not be written
     kExitInterrupted = 130,
 };
 

@@ -40,9 +40,14 @@ struct SmfDeleter {
 // A channel message's length by its status byte; 0 for everything else.
 int channelMessageLength(unsigned char status) {
     switch (status & 0xF0) {
-    case 0x80: case 0x90: case 0xA0: case 0xB0: case 0xE0:
+    case 0x80:
+    case 0x90:
+    case 0xA0:
+    case 0xB0:
+    case 0xE0:
         return 3;
-    case 0xC0: case 0xD0:
+    case 0xC0:
+    case 0xD0:
         return 2;
     default:
         return 0;

@@ -13,7 +13,7 @@ struct MidiSequence {
     // taken from the tempo map at the given sample rate. System-exclusive
     // and system messages are left out.
     std::vector<vsthost::TimedMessage> messages;
-    int64_t endFrame = 0;   // end of the longest track (its end-of-track event)
+    int64_t endFrame = 0;  // end of the longest track (its end-of-track event)
 };
 
 // Throws Failure(kExitMidi) when the file cannot be read or parsed.

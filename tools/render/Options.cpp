@@ -14,7 +14,17 @@ namespace render {
 
 namespace {
 
-enum LongOnly { kLoadState = 256, kSaveState, kParam, kVersion, kEditorPng, kSpectrumPng, kPreset, kProgram, kListPresets };
+enum LongOnly {
+    kLoadState = 256,
+    kSaveState,
+    kParam,
+    kVersion,
+    kEditorPng,
+    kSpectrumPng,
+    kPreset,
+    kProgram,
+    kListPresets
+};
 
 [[noreturn]] void usage(const std::string& message) { throw Failure(kExitUsage, message); }
 
@@ -32,8 +42,8 @@ long parseInteger(const char* option, const char* text, long low, long high) {
     errno = 0;
     const long value = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || errno == ERANGE || value < low || value > high)
-        usage(std::string("invalid value for ") + option + ": '" + text + "' (expected " + std::to_string(low) +
-              ".." + std::to_string(high) + ")");
+        usage(std::string("invalid value for ") + option + ": '" + text + "' (expected " + std::to_string(low) + ".." +
+              std::to_string(high) + ")");
     return value;
 }
 
@@ -98,28 +108,62 @@ Options parseOptions(int argc, char** argv) {
     int c;
     while ((c = getopt_long(argc, argv, ":o:p:f:r:b:t:lqh", longOptions, nullptr)) != -1) {
         switch (c) {
-        case 'o': options.output = optarg; break;
-        case 'p': options.plugin = optarg; break;
-        case 'f': options.format = parseFormat(optarg); break;
-        case 'r': options.sampleRate = static_cast<int>(parseInteger("--sample-rate", optarg, 1000, 768000)); break;
-        case 'b': options.blockSize = static_cast<int32_t>(parseInteger("--block-size", optarg, 1, 1 << 20)); break;
+        case 'o':
+            options.output = optarg;
+            break;
+        case 'p':
+            options.plugin = optarg;
+            break;
+        case 'f':
+            options.format = parseFormat(optarg);
+            break;
+        case 'r':
+            options.sampleRate = static_cast<int>(parseInteger("--sample-rate", optarg, 1000, 768000));
+            break;
+        case 'b':
+            options.blockSize = static_cast<int32_t>(parseInteger("--block-size", optarg, 1, 1 << 20));
+            break;
         case 't':
             options.tailSeconds = parseNumber("--tail", optarg);
             if (options.tailSeconds < 0.0 || options.tailSeconds > 3600.0)
                 usage(std::string("invalid value for --tail: '") + optarg + "' (expected 0..3600 seconds)");
             break;
-        case kParam: options.parameters.push_back(parseParameter(optarg)); break;
-        case kLoadState: options.loadState = optarg; break;
-        case kSaveState: options.saveState = optarg; break;
-        case kEditorPng: options.editorPng = optarg; break;
-        case kSpectrumPng: options.spectrumPng = optarg; break;
-        case kPreset: options.preset = optarg; break;
-        case kProgram: options.program = static_cast<int32_t>(parseInteger("--program", optarg, 0, INT_MAX)); break;
-        case kListPresets: options.listPresets = true; break;
-        case 'l': options.listParams = true; break;
-        case 'q': options.quiet = true; break;
-        case 'h': options.help = true; break;
-        case kVersion: options.version = true; break;
+        case kParam:
+            options.parameters.push_back(parseParameter(optarg));
+            break;
+        case kLoadState:
+            options.loadState = optarg;
+            break;
+        case kSaveState:
+            options.saveState = optarg;
+            break;
+        case kEditorPng:
+            options.editorPng = optarg;
+            break;
+        case kSpectrumPng:
+            options.spectrumPng = optarg;
+            break;
+        case kPreset:
+            options.preset = optarg;
+            break;
+        case kProgram:
+            options.program = static_cast<int32_t>(parseInteger("--program", optarg, 0, INT_MAX));
+            break;
+        case kListPresets:
+            options.listPresets = true;
+            break;
+        case 'l':
+            options.listParams = true;
+            break;
+        case 'q':
+            options.quiet = true;
+            break;
+        case 'h':
+            options.help = true;
+            break;
+        case kVersion:
+            options.version = true;
+            break;
         case ':':
             usage("option '" + optionName(argv) + "' requires an argument");
         default:

@@ -88,16 +88,15 @@ void loadPresetFile(vsthost::Plugin& plugin, const std::string& path, std::span<
         throw Failure(kExitState, "cannot load " + path + ": " + error);
     const int32_t ours = plugin.effect()->uniqueID;
     if (file.pluginId != ours)
-        throw Failure(kExitState, "cannot load " + path + ": it is for the plug-in with ID '" + vp::idText(file.pluginId) +
-                                      "', not for this one ('" + vp::idText(ours) + "')");
+        throw Failure(kExitState, "cannot load " + path + ": it is for the plug-in with ID '" +
+                                      vp::idText(file.pluginId) + "', not for this one ('" + vp::idText(ours) + "')");
     const auto count = static_cast<int32_t>(file.programs.size());
     const int32_t index = std::max(program, 0);
     if (index >= count)
-        throw Failure(kExitUsage, "invalid --program " + std::to_string(program) + ": " + path + " holds " +
-                                      std::to_string(count) + (count == 1 ? " program (0)" : " programs (0.." +
-                                      std::to_string(count - 1) + ")"));
-    const std::string what = count == 1 ? "the chunk of " + path
-                                        : "program " + std::to_string(index) + " of " + path;
+        throw Failure(kExitUsage,
+                      "invalid --program " + std::to_string(program) + ": " + path + " holds " + std::to_string(count) +
+                          (count == 1 ? " program (0)" : " programs (0.." + std::to_string(count - 1) + ")"));
+    const std::string what = count == 1 ? "the chunk of " + path : "program " + std::to_string(index) + " of " + path;
     applyProgram(plugin, file.programs[static_cast<std::size_t>(index)], file.kind != vp::FxKind::ChunkBank, what);
 }
 
@@ -146,8 +145,8 @@ void listParameters(vsthost::Plugin& plugin) {
     std::vector<Row> rows;
     int nameWidth = 4, labelWidth = 5;
     for (int32_t i = 0; i < plugin.numParams(); ++i) {
-        rows.push_back({plugin.parameterName(i), plugin.parameterLabel(i), plugin.parameterDisplay(i),
-                        plugin.getParameter(i)});
+        rows.push_back(
+            {plugin.parameterName(i), plugin.parameterLabel(i), plugin.parameterDisplay(i), plugin.getParameter(i)});
         nameWidth = std::max(nameWidth, static_cast<int>(rows.back().name.size()));
         labelWidth = std::max(labelWidth, static_cast<int>(rows.back().label.size()));
     }
@@ -163,8 +162,9 @@ std::vector<unsigned char> veltrosaState(vsthost::Plugin& plugin, const char* op
     auto chunk = plugin.getChunk();
     constexpr std::size_t kVeltrosaState = 192;
     if (chunk.size() != kVeltrosaState)
-        throw Failure(kExitPlugin, std::string(option) + " draws Veltrosa's " + drawing + ", but the plug-in's state has " +
-                                       std::to_string(chunk.size()) + " bytes, not Veltrosa's 192");
+        throw Failure(kExitPlugin, std::string(option) + " draws Veltrosa's " + drawing +
+                                       ", but the plug-in's state has " + std::to_string(chunk.size()) +
+                                       " bytes, not Veltrosa's 192");
     return chunk;
 }
 
@@ -281,9 +281,12 @@ RenderResult renderToFile(vsthost::Plugin& plugin, const MidiSequence& sequence,
 
 const char* formatName(SampleFormat format) {
     switch (format) {
-    case SampleFormat::Pcm16: return "pcm16";
-    case SampleFormat::Pcm24: return "pcm24";
-    default: return "float32";
+    case SampleFormat::Pcm16:
+        return "pcm16";
+    case SampleFormat::Pcm24:
+        return "pcm24";
+    default:
+        return "float32";
     }
 }
 
@@ -341,9 +344,8 @@ int run(int argc, char** argv) {
     } drawingCaches{!options.spectrumPng.empty() || !options.editorPng.empty()};
     if (!options.spectrumPng.empty()) {
         const auto chunk = veltrosaState(*plugin, "--spectrum-png", "wavetable");
-        writePicture(options.spectrumPng, [&](const std::string& to, std::string& error) {
-            return writeSpectrumPng(chunk, to, error);
-        });
+        writePicture(options.spectrumPng,
+                     [&](const std::string& to, std::string& error) { return writeSpectrumPng(chunk, to, error); });
     }
     if (!options.editorPng.empty()) {
         const auto chunk = veltrosaState(*plugin, "--editor-png", "editor");

@@ -98,8 +98,7 @@ std::unique_ptr<HostWindow> HostWindow::create(int width, int height, std::strin
     Display* d = host->display_;
     const int screen = DefaultScreen(d);
     host->window_ = XCreateSimpleWindow(d, RootWindow(d, screen), 0, 0, static_cast<unsigned>(std::max(1, width)),
-                                        static_cast<unsigned>(std::max(1, height)), 0, BlackPixel(d, screen),
-                                        0x202020);
+                                        static_cast<unsigned>(std::max(1, height)), 0, BlackPixel(d, screen), 0x202020);
     XStoreName(d, host->window_, "Veltrosa");
     host->deleteWindow_ = XInternAtom(d, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(d, host->window_, &host->deleteWindow_, 1);
@@ -234,8 +233,8 @@ intptr_t EditorSession::open() {
     if (options_.rectBeforeOpen)
         askRect();
     const intptr_t value = options_.passDisplay ? reinterpret_cast<intptr_t>(window_.display()) : 0;
-    const intptr_t answer =
-        plugin_.dispatch(vst2::effEditOpen, 0, value, reinterpret_cast<void*>(static_cast<uintptr_t>(window_.window())));
+    const intptr_t answer = plugin_.dispatch(vst2::effEditOpen, 0, value,
+                                             reinterpret_cast<void*>(static_cast<uintptr_t>(window_.window())));
     open_ = true;
     if (!options_.rectBeforeOpen)
         askRect();

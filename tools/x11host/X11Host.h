@@ -26,7 +26,9 @@ struct Image {
     int height = 0;
     std::vector<uint32_t> pixels;
 
-    uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)]; }
+    uint32_t at(int x, int y) const {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+    }
     // PNG through Cairo's image surface; false when the file cannot be written.
     bool writePng(const std::string& path) const;
     static std::optional<Image> readPng(const std::string& path);
@@ -66,8 +68,8 @@ private:
 };
 
 struct EditorOptions {
-    bool passDisplay = false;     // our Display* in value of effEditOpen, as some hosts do
-    bool rectBeforeOpen = true;   // effEditGetRect first; otherwise after effEditOpen
+    bool passDisplay = false;    // our Display* in value of effEditOpen, as some hosts do
+    bool rectBeforeOpen = true;  // effEditGetRect first; otherwise after effEditOpen
 };
 
 // The editor opcodes, sent into a HostWindow.

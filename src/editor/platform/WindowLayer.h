@@ -21,12 +21,12 @@
 namespace veltrosa {
 
 enum class WindowMessageType {
-    Paint,            // the whole client area must be painted again
-    Activate,         // the window was clicked while not active: take focus
-    MouseMove,        // x, y: client coordinates (outside the window during a capture)
-    LeftButtonDown,   // x, y: client coordinates
-    LeftButtonUp,     // x, y: client coordinates
-    Wheel,            // x, y: SCREEN coordinates; wheelDelta: 120 per notch, positive away from the user
+    Paint,           // the whole client area must be painted again
+    Activate,        // the window was clicked while not active: take focus
+    MouseMove,       // x, y: client coordinates (outside the window during a capture)
+    LeftButtonDown,  // x, y: client coordinates
+    LeftButtonUp,    // x, y: client coordinates
+    Wheel,           // x, y: SCREEN coordinates; wheelDelta: 120 per notch, positive away from the user
 };
 
 struct WindowMessage {
@@ -48,7 +48,9 @@ protected:
 };
 
 // A scale factor as layers take it: absurd or non-finite ones count as 1.
-inline double usableScale(double factor) { return std::isfinite(factor) && factor >= 0.25 && factor <= 8.0 ? factor : 1.0; }
+inline double usableScale(double factor) {
+    return std::isfinite(factor) && factor >= 0.25 && factor <= 8.0 ? factor : 1.0;
+}
 inline int32_t unitsToPixels(int32_t units, double scale) { return static_cast<int32_t>(std::ceil(units * scale)); }
 
 class WindowLayer {

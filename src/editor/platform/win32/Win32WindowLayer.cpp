@@ -35,8 +35,8 @@ bool Win32WindowLayer::create(void* parent, int32_t width, int32_t height, Windo
     // Refused when another editor already registered it: that class serves.
     RegisterClassA(&windowClass);
 
-    window_ = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, width, height, static_cast<HWND>(parent),
-                              nullptr, instance(), nullptr);
+    window_ = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, width, height, static_cast<HWND>(parent), nullptr,
+                              instance(), nullptr);
     if (window_ == nullptr) {
         // Windows keeps a DLL's classes past its unloading; a class left
         // behind would send a later copy of the DLL to a stale procedure.

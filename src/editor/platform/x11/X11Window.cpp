@@ -9,13 +9,12 @@ namespace veltrosa::x11 {
 
 namespace {
 
-
 // A lost connection must not end the host: Xlib's default exit handler would
 // call exit(). The connection is dead afterwards; Xlib refuses further work.
 void keepRunning(Display* /*display*/, void* /*data*/) {}
 
-constexpr long kEventMask = ExposureMask | PointerMotionMask | ButtonPressMask | ButtonReleaseMask |
-                            LeaveWindowMask | StructureNotifyMask;
+constexpr long kEventMask =
+    ExposureMask | PointerMotionMask | ButtonPressMask | ButtonReleaseMask | LeaveWindowMask | StructureNotifyMask;
 
 }  // namespace
 
@@ -228,9 +227,8 @@ void X11Window::show(cairo_surface_t* image, int left, int top, int right, int b
     if (window_ == 0 || left >= right || top >= bottom)
         return;
     cairo_surface_flush(image);
-    const bool plainTrueColour = depth_ == 24 && visual_ != nullptr &&
-                                 visual_->red_mask == 0xFF0000 && visual_->green_mask == 0x00FF00 &&
-                                 visual_->blue_mask == 0x0000FF;
+    const bool plainTrueColour = depth_ == 24 && visual_ != nullptr && visual_->red_mask == 0xFF0000 &&
+                                 visual_->green_mask == 0x00FF00 && visual_->blue_mask == 0x0000FF;
     if (plainTrueColour && gc_ != nullptr) {
         // The image's words are already the visual's pixels: straight to the
         // server, no Cairo objects tied to this connection.

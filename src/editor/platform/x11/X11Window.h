@@ -55,7 +55,7 @@ struct PointerEvent {
     Kind kind = Kind::Move;
     int x = 0;
     int y = 0;
-    int rootX = 0;      // the same point on the screen
+    int rootX = 0;  // the same point on the screen
     int rootY = 0;
     int direction = 0;  // Wheel: +1 away from the user, -1 towards
 };

@@ -63,7 +63,8 @@ Surface* X11WindowLayer::getSurface() {
         return nullptr;
     cairo_surface_flush(canvas_);
     const auto* pixels = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(canvas_));
-    before_.assign(pixels, pixels + cairo_image_surface_get_stride(canvas_) / 4 * cairo_image_surface_get_height(canvas_));
+    before_.assign(pixels,
+                   pixels + cairo_image_surface_get_stride(canvas_) / 4 * cairo_image_surface_get_height(canvas_));
     return startDrawing();
 }
 
