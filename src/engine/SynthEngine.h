@@ -42,8 +42,10 @@ public:
     void reserveBlock(int32_t n) noexcept;
     static constexpr int32_t kMaxReservedBlock = 65536;
 
-    // Audio thread, real-time safe (render allocates only to grow its scratch
-    // buffers for a block longer than any before and than any reserved).
+    // Audio thread: no lock, no system call. Nothing is allocated or freed
+    // here, except when render meets a block longer than any reserved or
+    // rendered before: it then grows its scratch buffers, the fallback for a
+    // host that sends more frames than it announced.
     void noteOn(int32_t note, float frequency, int32_t velocity, int32_t startOffset);
     void noteOff(int32_t note, int32_t releaseDelay);
     void silenceAll();
