@@ -249,7 +249,8 @@ Recorder::Recorder(const std::string& clientName, std::size_t capacity) {
     ports_[0] = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     ports_[1] = jack_port_register(client_, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     if (ports_[0] == nullptr || ports_[1] == nullptr ||
-        jack_set_process_callback(client_, &Recorder::process, this) != 0 || jack_activate(client_) != 0) {
+        jack_set_process_callback(client_, &Recorder::process, this) != 0 ||
+        jack_set_xrun_callback(client_, &Recorder::xrun, this) != 0 || jack_activate(client_) != 0) {
         jack_client_close(client_);
         throw std::runtime_error("cannot set up the JACK client " + clientName);
     }
@@ -273,6 +274,11 @@ std::optional<std::chrono::steady_clock::time_point> Recorder::firstSound() cons
     if (ticks == 0)
         return std::nullopt;
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
+}
+
+int Recorder::xrun(void* arg) {
+    static_cast<Recorder*>(arg)->xruns_.fetch_add(1);
+    return 0;
 }
 
 int Recorder::process(jack_nframes_t frames, void* arg) {

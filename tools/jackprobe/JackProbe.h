@@ -147,6 +147,9 @@ public:
     void startAt(jack_nframes_t frame) { origin_.startAt(frame); }
     bool full() const { return full_.load(); }
     std::size_t recorded() const { return recorded_.load(); }
+    // Cycles JACK reported late since this client started: a client that
+    // missed its deadline may have left a cycle unplayed.
+    int xruns() const { return xruns_.load(); }
     // When the first sample that is not zero arrived, if one did.
     std::optional<std::chrono::steady_clock::time_point> firstSound() const;
 
@@ -158,6 +161,7 @@ public:
 
 private:
     static int process(jack_nframes_t frames, void* self);
+    static int xrun(void* self);
     jack_client_t* client_ = nullptr;
     std::array<jack_port_t*, 2> ports_{};
     std::vector<float> left_, right_;
@@ -165,6 +169,7 @@ private:
     Origin origin_;
     std::atomic<std::size_t> recorded_{0};
     std::atomic<bool> full_{false};
+    std::atomic<int> xruns_{0};
     std::atomic<int64_t> firstSound_{0};  // steady-clock ticks, 0 for none yet
 };
 
