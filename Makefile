@@ -109,7 +109,7 @@ install: all
 	@echo "  in $(DESKTOP_DIR), and the factory presets in $(PRESET_DIR)"
 
 # Every factory preset playing the same phrase, build/presets/NAME.wav, with
-# its editor (NAME-editor.png) and wavetable spectrum (NAME-spectrum.png).
+# its editor (NAME-editor.png) and wavetable spectrum (NAME-partials.png).
 presets-preview:
 	@scripts/install-deps build
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -118,13 +118,13 @@ presets-preview:
 	@for fxp in $(BUILD)/presets/*.fxp; do \
 	  name=$$(basename $$fxp .fxp); \
 	  $(BUILD)/veltrosa-render --load-state $$fxp $(BUILD)/presets/phrase.mid -o $(BUILD)/presets/$$name.wav \
-	    --editor-png $(BUILD)/presets/$$name-editor.png --spectrum-png $(BUILD)/presets/$$name-spectrum.png \
+	    --editor-png $(BUILD)/presets/$$name-editor.png --spectrum-png $(BUILD)/presets/$$name-partials.png \
 	    || exit 1; \
 	done
 
 # The pictures the README shows, refreshed from the preview.
 presets-docs: presets-preview
-	cp $(BUILD)/presets/*-editor.png $(BUILD)/presets/*-spectrum.png docs/presets/
+	cp $(BUILD)/presets/*-editor.png $(BUILD)/presets/*-partials.png docs/presets/
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
 # 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.

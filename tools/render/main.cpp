@@ -19,7 +19,7 @@
 #include "Host.h"
 #include "MidiFile.h"
 #include "Options.h"
-#include "Spectrum.h"
+#include "Partials.h"
 #include "ui/EditorSnapshot.h"
 #include "Files.h"
 #include "presets/Bank.h"

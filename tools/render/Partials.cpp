@@ -1,4 +1,4 @@
-#include "Spectrum.h"
+#include "Partials.h"
 
 #include <kissfft/kiss_fftr.h>
 
