@@ -1,15 +1,30 @@
-// What the benchmark programs share: CPU clocks, the processor's name and
-// the render paths' names.
+// What the benchmark programs share: CPU clocks, the processor's name, the
+// render paths' names, and the scene the peer comparisons play.
 #pragma once
 
 #include <time.h>
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 
 #include "engine/VoiceLanes.h"
 
 namespace bench {
+
+// Every instrument compared plays the same held eight-note chord at this
+// rate, in blocks of this many frames.
+constexpr float kChordRate = 44100.0f;
+constexpr int32_t kChordBlock = 512;
+inline constexpr int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
+
+// One instrument's cost, or why it could not be measured.
+struct Result {
+    bool ok = false;
+    double nsPerFrame = 0.0;
+    float peak = 0.0f;
+    std::string error;
+};
 
 inline double threadSeconds() {
     timespec ts{};

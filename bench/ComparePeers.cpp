@@ -21,16 +21,10 @@
 
 namespace {
 
-constexpr float kRate = 44100.0f;
-constexpr int32_t kBlock = 512;
-const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
-
-struct Result {
-    bool ok = false;
-    double nsPerFrame = 0.0;
-    float peak = 0.0f;
-    std::string error;
-};
+using bench::kChord;
+using bench::Result;
+constexpr float kRate = bench::kChordRate;
+constexpr int32_t kBlock = bench::kChordBlock;
 
 Result measure(const std::string& path, double seconds) {
     Result result;

@@ -12,20 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Lv2Host.h"
 
 namespace {
 
-constexpr double kRate = 44100.0;
-constexpr uint32_t kBlock = 512;
-const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
-
-struct Result {
-    bool ok = false;
-    double nsPerFrame = 0.0;
-    float peak = 0.0f;
-    std::string error;
-};
+using bench::kChord;
+using bench::Result;
+constexpr double kRate = bench::kChordRate;
+constexpr auto kBlock = static_cast<uint32_t>(bench::kChordBlock);
 
 Result measure(lv2host::World& world, const std::string& uri, double seconds) {
     Result result;
