@@ -20,30 +20,34 @@ PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltros
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
-.PHONY: all deps test test-plain test-asan test-tsan demo bench install windows windows-deps windows-test fuzz clean
+.PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
 .PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs
 
 all: deps
-	cmake -S . -B $(BUILD) $(WINDOWS_CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 deps:
 	@scripts/install-deps test
 
 # Every test, plain and under the sanitizers. A sanitizer report fails it.
-test: test-plain test-asan test-tsan
+test: test-plain test-asan test-tsan test-names
 
 test-plain: all
 	scripts/with-display ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# The tree's naming rule (.clang-tidy), once, over the plain build's sources.
+test-names: all
+	scripts/check-names $(BUILD)
+
 test-asan: deps
-	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=address,undefined $(WINDOWS_CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=address,undefined $(CMAKE_FLAGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
 test-tsan: deps
-	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=thread $(WINDOWS_CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DVELTROSA_SANITIZE=thread $(CMAKE_FLAGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
@@ -103,7 +107,7 @@ install: all
 	rm -rf $(LV2_DIR)/veltrosa.lv2
 	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
-	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/app/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
+	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/standalone/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
 	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
 	@echo "installed $(VST_DIR)/Veltrosa.so, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa with its menu entry"
 	@echo "  in $(DESKTOP_DIR), and the factory presets in $(PRESET_DIR)"

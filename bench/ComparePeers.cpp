@@ -17,7 +17,7 @@
 #include "BenchSupport.h"
 #include "Host.h"
 #include "engine/SynthEngine.h"
-#include "instrument/Instrument.h"
+#include "vst2/Instrument.h"
 
 namespace {
 

@@ -31,13 +31,13 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "editor/OwlGui.h"
+#include "editor/ControlWindow.h"
 #include "editor/platform/raster/CairoSurface.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 #include "engine/Wavetable.h"
-#include "frame/vst2.h"
-#include "instrument/Instrument.h"
+#include "abi/vst2.h"
+#include "vst2/Instrument.h"
 
 namespace {
 
@@ -161,7 +161,7 @@ public:
         effect = instrument->getAeffect();
         // The editor opens into a headless raster window whatever parent the
         // host names; messages reach it as a window system would send them.
-        gui = dynamic_cast<veltrosa::OwlGui*>(instrument->getEditor());
+        gui = dynamic_cast<veltrosa::ControlWindow*>(instrument->getEditor());
         if (gui != nullptr)
             gui->setWindowLayerFactory([] { return std::make_unique<veltrosa::RasterWindowLayer>(); });
         for (int32_t i = 0; i < kNumParams; ++i)
@@ -776,7 +776,7 @@ private:
     }
 
     veltrosa::Instrument* instrument = nullptr;  // deleted by effClose
-    veltrosa::OwlGui* gui = nullptr;             // the instrument's editor, if any
+    veltrosa::ControlWindow* gui = nullptr;             // the instrument's editor, if any
     int windowMessages = 0;
     vst2::AEffect* effect = nullptr;
     std::array<uint32_t, kNumParams> expected{};  // bits of each parameter as the host should read it

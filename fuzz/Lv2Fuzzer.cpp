@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "engine/Parameters.h"
-#include "lv2/Identity.h"
+#include "core/Parameters.h"
+#include "lv2/Ports.h"
 
 extern "C" const LV2_Descriptor* lv2_descriptor(uint32_t index);
 

@@ -1,5 +1,5 @@
 // The base of every editor widget: its rectangle, value, bound parameter and
-// drawing state, and the operations through which the window host (OwlGui)
+// drawing state, and the operations through which the window host (ControlWindow)
 // routes mouse input and drawing to it.
 //
 // Threads: everything on the user-interface thread except setValue with
@@ -14,7 +14,7 @@
 
 namespace veltrosa {
 
-class OwlGui;
+class ControlWindow;
 class ParameterHost;
 
 class Control {
@@ -44,7 +44,7 @@ public:
     int32_t width, height;
     std::atomic<float> value{0.0f};
     int32_t paramIndex = 0;
-    OwlGui* owner = nullptr;  // not owned; set when added
+    ControlWindow* owner = nullptr;  // not owned; set when added
     bool automate = false;
     std::atomic<bool> dirty{true};
     bool hover = false;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "editor/OwlGui.h"
+#include "editor/ControlWindow.h"
 
 namespace veltrosa {
 

@@ -117,7 +117,7 @@ void SynthEngine::setSampleRate(double rate) {
 }
 
 void SynthEngine::parameterChanged(int32_t index) {
-    if ((index == kParamUpdate && param(kParamUpdate) > 0.9f) || index == kAllParametersChanged) {
+    if ((index == kParamUpdate && param(kParamUpdate) > kUpdateThreshold) || index == kAllParametersChanged) {
         regenerate();  // on failure the previous table stays
         setParam(kParamUpdate, 0.0f);
     }

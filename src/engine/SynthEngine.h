@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "engine/EngineBase.h"
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 #include "engine/Voice.h"
 #include "engine/Wavetable.h"
 

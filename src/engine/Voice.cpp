@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 #include "engine/Wavetable.h"
 
 namespace veltrosa {

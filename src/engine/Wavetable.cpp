@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 
 namespace veltrosa {
 

@@ -1,6 +1,5 @@
 #include "files/Files.h"
 
-#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -102,26 +101,15 @@ void writeWholeFile(const std::string& path, std::span<const unsigned char> byte
 
 ParameterValues readStateFile(const std::string& path) {
     const auto bytes = readWholeFile(path, "state file");
-    if (bytes.size() != kStateFileBytes)
+    const auto values = decodeState(bytes);
+    if (!values)
         throw FileError("cannot read state file " + path + ": it has " + std::to_string(bytes.size()) +
-                        " bytes, a state file has " + std::to_string(kStateFileBytes));
-    ParameterValues values{};
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const unsigned char* b = bytes.data() + 4 * i;
-        values[i] = std::bit_cast<float>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                                         static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
-    }
-    return values;
+                        " bytes, a state file has " + std::to_string(kStateBytes));
+    return *values;
 }
 
 void writeStateFile(const std::string& path, const ParameterValues& values) {
-    std::array<unsigned char, kStateFileBytes> bytes{};
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const auto bits = std::bit_cast<uint32_t>(values[i]);
-        for (std::size_t k = 0; k < 4; ++k)
-            bytes[4 * i + k] = static_cast<unsigned char>(bits >> (8 * k));
-    }
-    writeWholeFile(path, bytes);
+    writeWholeFile(path, encodeState(values));
 }
 
 }  // namespace veltrosa

@@ -3,17 +3,15 @@
 // over the target on commit, removed when abandoned. A failed run never
 // leaves a half-written file nor destroys an existing one.
 //
-// Plus the instrument's state file: its 48 parameter values as little-endian
-// 32-bit floats, 192 bytes, the same bytes as the plug-in's state chunk.
+// Plus the instrument's state file: the state's bytes, nothing else.
 #pragma once
 
-#include <array>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "engine/Parameters.h"
+#include "core/State.h"
 
 namespace veltrosa {
 
@@ -49,9 +47,6 @@ private:
 
 // Writes `bytes` to `path` as a whole or not at all; throws FileError.
 void writeWholeFile(const std::string& path, std::span<const unsigned char> bytes);
-
-constexpr std::size_t kStateFileBytes = sizeof(float) * kNumParams;
-using ParameterValues = std::array<float, kNumParams>;
 
 // Throws FileError("cannot read state file ..." or "... is not a state file").
 ParameterValues readStateFile(const std::string& path);

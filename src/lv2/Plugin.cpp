@@ -22,7 +22,8 @@
 #include "engine/DenormalGuard.h"
 #include "engine/Midi.h"
 #include "engine/SynthEngine.h"
-#include "lv2/Identity.h"
+#include "lv2/Ports.h"
+#include "rebuild/TableRule.h"
 
 namespace veltrosa::lv2 {
 namespace {
@@ -40,13 +41,9 @@ struct Instance {
     const LV2_Atom_Sequence* midiIn = nullptr;
     float* outLeft = nullptr;
     float* outRight = nullptr;
-    // The value of each parameter the engine has, as bits (NaN included).
-    std::array<uint32_t, kNumParams> applied{};
-    // Harmonics and bandwidth of the latest generation asked for.
-    std::array<uint32_t, kNumSpectrumParams> requested{};
-    bool updateHeld = false;    // Update was above 0.9 in the previous cycle
-    bool updateWanted = false;  // Update rose while a generation was running
-    bool generating = false;    // a generation is scheduled or running
+    // Each parameter as the engine has it, and Update as its port last said.
+    ParameterValues values{};
+    TableRule tables{values};
     LV2_URID midiEvent = 0;
     LV2_URID frameTime = 0;
     LV2_Worker_Schedule* schedule = nullptr;
@@ -102,8 +99,8 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
         self->engine.reserveBlock(self->block);
         (void)noteFrequencyTable();
         for (int32_t i = 0; i < kNumParams; ++i)
-            self->applied[static_cast<std::size_t>(i)] = bits(self->engine.param(i));
-        std::copy_n(self->applied.begin(), kNumSpectrumParams, self->requested.begin());
+            self->values[static_cast<std::size_t>(i)] = self->engine.param(i);
+        self->tables = TableRule(self->values);
         return self.release();
     } catch (...) {
         return nullptr;
@@ -130,17 +127,19 @@ void activate(LV2_Handle handle) {
 }
 
 // Each control that moved goes to the engine, as a VST 2 host's setParameter
-// does before the block; Update is an edge, handled by requestTable.
+// does before the block; Update only asks for a table.
 void applyControls(Instance& self) {
     for (int32_t i = 0; i < kNumParams; ++i) {
         const float* port = self.controls[static_cast<std::size_t>(i)];
-        if (port == nullptr || i == kParamUpdate)
+        if (port == nullptr)
             continue;
         const float value = *port;
-        uint32_t& applied = self.applied[static_cast<std::size_t>(i)];
-        if (bits(value) == applied)
+        float& applied = self.values[static_cast<std::size_t>(i)];
+        if (bits(value) == bits(applied))
             continue;
-        applied = bits(value);
+        applied = value;
+        if (i == kParamUpdate)
+            continue;
         self.engine.setParam(i, value);
         self.engine.updateVoices(i);
     }
@@ -149,25 +148,13 @@ void applyControls(Instance& self) {
 // At most one generation is ever waiting or running: further changes are
 // picked up by the next cycle after its response.
 void requestTable(Instance& self) {
-    const float* update = self.controls[kParamUpdate];
-    const bool held = update != nullptr && *update > 0.9f;
-    if (held && !self.updateHeld)
-        self.updateWanted = true;
-    self.updateHeld = held;
-    if (self.generating)
+    if (!self.tables.due(self.values))
         return;
-    const bool changed = !std::equal(self.requested.begin(), self.requested.end(), self.applied.begin());
-    if (!changed && !self.updateWanted)
-        return;
-    // Set first: a host may answer inside schedule_work.
-    self.generating = true;
+    // Begun first: a host may answer inside schedule_work.
+    self.tables.begin(self.values);
     const uint8_t token = 1;
-    if (self.schedule->schedule_work(self.schedule->handle, sizeof token, &token) != LV2_WORKER_SUCCESS) {
-        self.generating = false;  // the host's queue is full: asked again next cycle
-        return;
-    }
-    std::copy_n(self.applied.begin(), kNumSpectrumParams, self.requested.begin());
-    self.updateWanted = false;
+    if (self.schedule->schedule_work(self.schedule->handle, sizeof token, &token) != LV2_WORKER_SUCCESS)
+        self.tables.abandon();  // the host's queue is full: asked again next cycle
 }
 
 // A malformed sequence (a size running past its end) stops the walk.
@@ -235,7 +222,7 @@ LV2_Worker_Status workResponse(LV2_Handle handle, uint32_t, const void*) {
     auto* self = static_cast<Instance*>(handle);
     if (self == nullptr)
         return LV2_WORKER_ERR_UNKNOWN;
-    self->generating = false;
+    self->tables.finished();
     return LV2_WORKER_SUCCESS;
 }
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/Identity.h"
-#include "lv2/Identity.h"
+#include "core/Identity.h"
+#include "lv2/Ports.h"
 #include "presets/Bank.h"
 
 namespace {
@@ -109,7 +109,7 @@ std::string controlPort(int32_t index) {
     // automation. Update is an action, reset by hosts that know triggers.
     if (index == kParamUpdate)
         out << "        lv2:portProperty pprops:trigger, pprops:notAutomatic ;\n";
-    else if (index < kNumSpectrumParams)
+    else if (feedsTable(index))
         out << "        lv2:portProperty pprops:expensive ;\n";
     out << "        pg:group " << groupUri(p.group) << " ;\n    ]";
     return out.str();

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "lv2/Identity.h"
+#include "lv2/Ports.h"
 #include "ui/Editor.h"
 
 namespace veltrosa::lv2 {

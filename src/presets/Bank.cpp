@@ -1,6 +1,6 @@
 #include "presets/Bank.h"
 
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 
 #include <algorithm>
 #include <bit>
@@ -223,16 +223,6 @@ const Preset* findPreset(const std::vector<Preset>& bank, std::string_view name)
         if (same(p.name, name) || fileName(p) == name)
             return &p;
     return nullptr;
-}
-
-std::array<unsigned char, kChunkSize> chunkOf(const Preset& preset) {
-    std::array<unsigned char, kChunkSize> chunk{};
-    for (std::size_t i = 0; i < kNumValues; ++i) {
-        const auto bits = std::bit_cast<uint32_t>(preset.values[i]);
-        for (std::size_t b = 0; b < 4; ++b)
-            chunk[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
-    }
-    return chunk;
 }
 
 }  // namespace veltrosa::presets

@@ -1,7 +1,7 @@
 // The factory presets as data: a plain text file (presets/factory.presets,
 // its format described at its top) read into names and the 48 parameter
 // values every edition of the instrument shares. Its keys are the parameter
-// symbols of engine/Parameters.h, and "harmonics" for all 32 harmonics at
+// symbols of core/Parameters.h, and "harmonics" for all 32 harmonics at
 // once. Any thread; no plug-in ABI.
 #pragma once
 
@@ -12,17 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include "core/State.h"
+
 namespace veltrosa::presets {
 
-constexpr std::size_t kNumValues = 48;
-constexpr std::size_t kChunkSize = kNumValues * sizeof(float);
 // Longest name the VST 2 program name field carries with its terminator.
 constexpr std::size_t kMaxNameLength = 24;
 
 struct Preset {
     std::string name;   // as users see it: "Warm Strings"
     std::string about;  // one line on the sound
-    std::array<float, kNumValues> values{};
+    ParameterValues values{};
 };
 
 // Parses a bank; on failure nullopt with "line N: reason" in error.
@@ -37,7 +37,7 @@ const Preset* findPreset(const std::vector<Preset>& bank, std::string_view name)
 // "Warm Strings" -> "warm-strings": the name files are given.
 std::string fileName(const Preset& preset);
 
-// The 192-byte state chunk: the values as little-endian floats.
-std::array<unsigned char, kChunkSize> chunkOf(const Preset& preset);
+// The preset as the instrument's state.
+inline StateBytes chunkOf(const Preset& preset) { return encodeState(preset.values); }
 
 }  // namespace veltrosa::presets

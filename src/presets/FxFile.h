@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Identity.h"
+#include "core/Identity.h"
 
 namespace veltrosa::presets {
 
@@ -30,9 +30,11 @@ constexpr int32_t fourCC(char a, char b, char c, char d) {
                                 static_cast<uint32_t>(static_cast<unsigned char>(d)));
 }
 
-// The plug-in these files are for: its unique ID and vendor version.
+// The plug-in these files are for: its unique ID and, as hosts that save
+// preset files write it, its record's version (files holding the vendor
+// version read as well: nothing checks the field).
 constexpr int32_t kPluginId = kUniqueId;
-constexpr int32_t kPluginVersion = kVendorVersion;
+constexpr int32_t kPluginVersion = kRecordVersion;
 
 constexpr std::size_t kProgramNameSize = 28;
 constexpr std::size_t kFxpHeaderSize = 60;   // up to and including chunkSize

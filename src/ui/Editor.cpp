@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "editor/Widgets.h"
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 
 namespace veltrosa {
 
@@ -31,7 +31,7 @@ constexpr BoxRow kColumnRows[] = {
 
 }  // namespace
 
-Editor::Editor(ParameterHost* host) : OwlGui(host, kWidth, kHeight) {
+Editor::Editor(ParameterHost* host) : ControlWindow(host, kWidth, kHeight) {
     background = {130, 180, 170};
 
     auto add = [this](std::unique_ptr<Control> control, int32_t paramIndex, bool automate) {

@@ -2,11 +2,11 @@
 // parameters and colours, over the toolkit. Built once by each edge.
 #pragma once
 
-#include "editor/OwlGui.h"
+#include "editor/ControlWindow.h"
 
 namespace veltrosa {
 
-class Editor : public OwlGui {
+class Editor : public ControlWindow {
 public:
     static constexpr int32_t kWidth = 305;
     static constexpr int32_t kHeight = 370;

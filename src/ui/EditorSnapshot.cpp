@@ -1,10 +1,9 @@
 #include "ui/EditorSnapshot.h"
 
-#include <cstring>
 #include <exception>
 
 #include "editor/platform/raster/RasterWindowLayer.h"
-#include "engine/Parameters.h"
+#include "core/State.h"
 #include "ui/Editor.h"
 
 namespace veltrosa {
@@ -15,23 +14,27 @@ namespace {
 // the plug-in's editor shows after loading that chunk.
 class ChunkParameters final : public ParameterHost {
 public:
-    explicit ChunkParameters(std::span<const unsigned char> chunk) { std::memcpy(values, chunk.data(), sizeof values); }
-    float parameterValue(int32_t index) override { return index >= 0 && index < kNumParams ? values[index] : 0.0f; }
+    explicit ChunkParameters(const ParameterValues& values) : values_(values) {}
+    float parameterValue(int32_t index) override {
+        return index >= 0 && index < kNumParams ? values_[static_cast<std::size_t>(index)] : 0.0f;
+    }
     void setParameterFromUi(int32_t, float, bool) override {}
     std::string parameterName(int32_t index) override {
         return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
     }
 
 private:
-    float values[kNumParams];
+    ParameterValues values_;
 };
 
 bool paintToPng(std::span<const unsigned char> chunk, const std::string& path, std::string& error) {
-    if (chunk.size() != sizeof(float) * kNumParams) {
-        error = "the state chunk must hold 192 bytes, not " + std::to_string(chunk.size());
+    const auto values = decodeState(chunk);
+    if (!values) {
+        error = "the state chunk must hold " + std::to_string(kStateBytes) + " bytes, not " +
+                std::to_string(chunk.size());
         return false;
     }
-    ChunkParameters parameters(chunk);
+    ChunkParameters parameters(*values);
     Editor editor(&parameters);
     editor.refreshControls();
     RasterWindowLayer* layer = nullptr;

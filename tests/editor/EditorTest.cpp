@@ -11,8 +11,8 @@
 
 #include "ui/Editor.h"
 #include "editor/Widgets.h"
-#include "engine/Parameters.h"
-#include "instrument/Instrument.h"
+#include "core/Parameters.h"
+#include "vst2/Instrument.h"
 
 using namespace editor_test;
 using veltrosa::Button;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DrawingCaches.h"
-#include "editor/OwlGui.h"
+#include "editor/ControlWindow.h"
 #include "editor/ParameterHost.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
 
@@ -55,7 +55,7 @@ class Probe : public veltrosa::Control {
 public:
     Probe(std::string probeName, int32_t left, int32_t top, int32_t w, int32_t h, std::vector<std::string>& sharedLog,
           Colour paint = {255, 0, 0})
-        : Control(left, top, w, h), name(std::move(probeName)), log(sharedLog), colour(paint) {}
+        : Control(left, top, w, h), name(std::move(probeName)), log_(sharedLog), colour_(paint) {}
     void onMouseDown(int32_t b, int32_t px, int32_t py) override { note("down", b, px, py); }
     void onMouseUp(int32_t b, int32_t px, int32_t py) override { note("up", b, px, py); }
     void onMouseEnter(int32_t px, int32_t py) override { note("enter", px, py); }
@@ -65,7 +65,7 @@ public:
     void onWheel(int32_t direction) override { note("wheel", direction); }
     void draw(veltrosa::Surface& surface, Colour, Colour) override {
         ++draws;
-        surface.fillRect(rect(), colour);
+        surface.fillRect(rect(), colour_);
     }
     void setValue(float v, bool) override {
         ++setValues;
@@ -83,15 +83,15 @@ private:
     void note(const char* what, Args... args) {
         std::string entry = name + " " + what;
         ((entry += " " + std::to_string(args)), ...);
-        log.push_back(entry);
+        log_.push_back(entry);
     }
-    std::vector<std::string>& log;
-    Colour colour;
+    std::vector<std::string>& log_;
+    Colour colour_;
 };
 
 // Makes gui open (now and later) into a raster layer the test can reach;
 // answers the layer after opening with a dummy parent window.
-inline veltrosa::RasterWindowLayer* openHeadless(veltrosa::OwlGui& gui) {
+inline veltrosa::RasterWindowLayer* openHeadless(veltrosa::ControlWindow& gui) {
     gui.setWindowLayerFactory([] { return std::make_unique<veltrosa::RasterWindowLayer>(); });
     static int parentWindow = 0;
     EXPECT_TRUE(gui.open(&parentWindow));

@@ -11,7 +11,7 @@
 #include "ui/Editor.h"
 #include "ui/EditorSnapshot.h"
 #include "editor/Widgets.h"
-#include "instrument/Instrument.h"
+#include "vst2/Instrument.h"
 
 using namespace editor_test;
 using veltrosa::CairoSurface;

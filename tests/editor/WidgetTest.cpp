@@ -10,7 +10,7 @@ using veltrosa::Button;
 using veltrosa::Control;
 using veltrosa::Label;
 using veltrosa::NameLabel;
-using veltrosa::OwlGui;
+using veltrosa::ControlWindow;
 using veltrosa::RasterWindowLayer;
 using veltrosa::Slider;
 using veltrosa::ValueBox;
@@ -36,7 +36,7 @@ protected:
     }
 
     RecordingEffect effect;
-    OwlGui gui{&effect, 200, 200};
+    ControlWindow gui{&effect, 200, 200};
     RasterWindowLayer* layer = nullptr;
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 
 using namespace testing_support;
 

@@ -19,13 +19,13 @@
 
 #include "DrawingCaches.h"
 #include "TestSupport.h"
-#include "editor/OwlGui.h"
+#include "editor/ControlWindow.h"
 #include "editor/platform/raster/CairoSurface.h"
 #include "editor/platform/raster/RasterWindowLayer.h"
-#include "engine/Parameters.h"
+#include "core/Parameters.h"
 #include "engine/Wavetable.h"
-#include "frame/vst2.h"
-#include "instrument/Instrument.h"
+#include "abi/vst2.h"
+#include "vst2/Instrument.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ intptr_t VSTCALL quietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, vo
 class Record {
 public:
     // The record owns the instrument: effClose deletes it.
-    Record() : record((new veltrosa::Instrument(quietHost))->getAeffect()) {
+    Record() : record_((new veltrosa::Instrument(quietHost))->getAeffect()) {
         dispatch(vst2::effOpen);
         dispatch(vst2::effSetSampleRate, 0, 0, nullptr, 44100.0f);
         dispatch(vst2::effSetBlockSize, 0, kBlock);
@@ -56,18 +56,18 @@ public:
     Record& operator=(const Record&) = delete;
 
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0.0f) {
-        return record->dispatcher(record, opcode, index, value, ptr, opt);
+        return record_->dispatcher(record_, opcode, index, value, ptr, opt);
     }
-    void setParameter(int32_t index, float value) { record->setParameter(record, index, value); }
-    float getParameter(int32_t index) { return record->getParameter(record, index); }
+    void setParameter(int32_t index, float value) { record_->setParameter(record_, index, value); }
+    float getParameter(int32_t index) { return record_->getParameter(record_, index); }
     void process(float* left, float* right, int32_t frames) {
         float* outputs[2] = {left, right};
-        record->processReplacing(record, nullptr, outputs, frames);
+        record_->processReplacing(record_, nullptr, outputs, frames);
     }
-    veltrosa::Instrument& instrument() { return *static_cast<veltrosa::Instrument*>(record->object); }
+    veltrosa::Instrument& instrument() { return *static_cast<veltrosa::Instrument*>(record_->object); }
 
 private:
-    vst2::AEffect* record;
+    vst2::AEffect* record_;
 };
 
 struct MidiList {
@@ -130,7 +130,7 @@ void interfaceThread(Record& plugin, const std::atomic<bool>& stop, const std::a
     using veltrosa::WindowMessage;
     using veltrosa::WindowMessageType;
     std::mt19937 random(3);
-    auto* gui = dynamic_cast<veltrosa::OwlGui*>(plugin.instrument().getEditor());
+    auto* gui = dynamic_cast<veltrosa::ControlWindow*>(plugin.instrument().getEditor());
     if (gui != nullptr)
         gui->setWindowLayerFactory([] { return std::make_unique<veltrosa::RasterWindowLayer>(); });
     static int parentWindow = 0;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "JackProbe.h"
-#include "lv2/Identity.h"
+#include "lv2/Ports.h"
 
 extern char** environ;
 
@@ -110,7 +110,7 @@ struct Listener {
 
 TEST(Jalv, PlaysANoteThroughAJackServer) {
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-    setenv("LV2_PATH", VELTROSA_BUILD_DIR ":/usr/lib/lv2", 1);
+    setenv("LV2_PATH", VELTROSA_LV2_PATH ":/usr/lib/lv2", 1);
     // One of the shared private names: JACK's machine-wide table of servers
     // holds few, and a name used again takes its old entry back.
     std::string error;
@@ -141,11 +141,12 @@ TEST(Jalv, PlaysANoteThroughAJackServer) {
                     std::chrono::seconds(20));
         ASSERT_TRUE(up && jalv.running()) << "jalv did not start the plug-in";
         // Its ports appear before it is activated, when connecting still fails.
-        for (const auto& [from, to] :
+        for (const auto& link :
              {std::pair{"listener:note", "veltrosa:midi_in"}, std::pair{"veltrosa:out_left", "listener:left"},
               std::pair{"veltrosa:out_right", "listener:right"}})
-            ASSERT_TRUE(waitFor([&] { return jack_connect(client, from, to) == 0; }, std::chrono::seconds(10)))
-                << from << " -> " << to;
+            ASSERT_TRUE(waitFor([&] { return jack_connect(client, link.first, link.second) == 0; },
+                                std::chrono::seconds(10)))
+                << link.first << " -> " << link.second;
         EXPECT_EQ(listener.peak.load(), 0.0f);  // silent until played
         listener.play.store(true);
         EXPECT_TRUE(waitFor([&] { return listener.peak.load() > 0.01f; }, std::chrono::seconds(10)));

@@ -9,13 +9,13 @@
 #include <string>
 
 #include "Lv2Host.h"
-#include "lv2/Identity.h"
+#include "lv2/Ports.h"
 
 namespace lv2test {
 
 inline lv2host::World& world() {
     static lv2host::World* shared = [] {
-        setenv("LV2_PATH", VELTROSA_BUILD_DIR ":/usr/lib/lv2", 1);
+        setenv("LV2_PATH", VELTROSA_LV2_PATH ":/usr/lib/lv2", 1);
         return new lv2host::World;
     }();
     return *shared;

@@ -121,6 +121,7 @@ TEST(Lv2Plugin, PlaysTheSameSamplesAsTheVst2Edition) {
         int block;
         int32_t frame;
         std::vector<uint8_t> bytes;
+        int64_t lv2Frame = -1;  // stamped at or past the cycle's end: played on its last frame
     };
     struct Move {
         int block;
@@ -137,6 +138,8 @@ TEST(Lv2Plugin, PlaysTheSameSamplesAsTheVst2Edition) {
             {9, 3, {0x90, 52, 100}},  {9, 4, {0x90, 53, 100}},    {9, 5, {0x90, 55, 100}},     {9, 6, {0x90, 57, 100}},
             {9, 7, {0x90, 59, 100}},  {9, 8, {0x90, 60, 100}},    {9, 9, {0x90, 62, 100}},     {12, 0, {0xB0, 126, 0}},
             {13, 30, {0x90, 45, 90}}, {20, 0, {0x80, 45, 64}},
+            {22, n - 1, {0x90, 62, 100}, n}, {23, n - 1, {0x90, 65, 90}, n + 100},
+            {25, n - 1, {0x80, 62, 0}, int64_t{1} << 40},
         };
         const std::vector<Move> moves = {{5, kParamCutoff, 0.8f},    {5, kParamAmpRelease, 0.2f},
                                          {6, kParamResonance, 0.7f}, {14, kParamFilterAttack, 0.01f},
@@ -155,7 +158,7 @@ TEST(Lv2Plugin, PlaysTheSameSamplesAsTheVst2Edition) {
             for (const Event& e : events)
                 if (e.block == b) {
                     list.add({e.frame, e.bytes[0], e.bytes[1], e.bytes[2]});
-                    lv2->midi(e.frame, e.bytes);
+                    lv2->midi(e.lv2Frame >= 0 ? e.lv2Frame : e.frame, e.bytes);
                 }
             vst->sendEvents(list);
             vst->process(n);

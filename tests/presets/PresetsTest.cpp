@@ -42,7 +42,7 @@ std::vector<unsigned char> name28(const char* text) {
 // The published layout of a chunk program, field by field.
 std::vector<unsigned char> handMadeFxp(const char* name, const std::vector<unsigned char>& chunk) {
     auto bytes = be({0x43636E4B /* CcnK */, static_cast<uint32_t>(52 + chunk.size()), 0x46504368 /* FPCh */, 1,
-                     0x546F6F74 /* Toot */, 1000, 1});
+                     0x546F6F74 /* Toot */, 1, 1});
     append(bytes, name28(name));
     append(bytes, be({static_cast<uint32_t>(chunk.size())}));
     append(bytes, chunk);
@@ -62,7 +62,7 @@ TEST(PresetFiles, MatchThePublishedLayoutAndReadBack) {
     EXPECT_EQ(writeFxp(programs[0]), fxp);
 
     // Bank of programs, version 2: current program 0, 124 reserved bytes.
-    auto fxb = be({0x43636E4B, 652, 0x4678426B /* FxBk */, 2, 0x546F6F74, 1000, 2, 0});
+    auto fxb = be({0x43636E4B, 652, 0x4678426B /* FxBk */, 2, 0x546F6F74, 1, 2, 0});
     fxb.resize(156, 0);
     append(fxb, handMadeFxp("First", a));
     append(fxb, handMadeFxp("A name of 24 characters!", b));
@@ -75,7 +75,7 @@ TEST(PresetFiles, MatchThePublishedLayoutAndReadBack) {
         std::string error;
         ASSERT_TRUE(readFx(*bytes, file, error)) << error;
         EXPECT_EQ(file.pluginId, kPluginId);
-        EXPECT_EQ(file.pluginVersion, 1000);
+        EXPECT_EQ(file.pluginVersion, 1);
         const std::size_t count = bytes == &fxp ? 1 : 2;
         ASSERT_EQ(file.programs.size(), count);
         for (std::size_t i = 0; i < count; ++i) {
@@ -188,7 +188,7 @@ TEST(PresetFiles, APresetThroughEffSetChunkGivesItsValuesAndItsSound) {
     auto plugin = testing_support::startedPlugin();
     ASSERT_TRUE(plugin);
     EXPECT_EQ(plugin->effect()->uniqueID, kPluginId);
-    EXPECT_EQ(plugin->dispatch(vst2::effGetVendorVersion), kPluginVersion);
+    EXPECT_EQ(plugin->effect()->version, kPluginVersion);  // what hosts write as fxVersion
 
     // Key 69 sounds at 441.04 Hz, 4 cents above standard pitch.
     const auto oddEvenGap = [&] {

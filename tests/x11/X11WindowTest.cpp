@@ -141,7 +141,7 @@ TEST_F(X11WindowTest, ShowsImagesInParentsOfAnotherDepthToo) {
     Display* d = host->display();
     XVisualInfo info{};
     if (XMatchVisualInfo(d, DefaultScreen(d), 32, TrueColor, &info) == 0)
-        GTEST_SKIP() << "no 32-bit visual";
+        SKIP_UNLESS_CI("no 32-bit visual");
     XSetWindowAttributes attributes{};
     attributes.colormap = XCreateColormap(d, DefaultRootWindow(d), info.visual, AllocNone);
     const Window parent = XCreateWindow(d, host->window(), 0, 0, 305, 370, 0, 32, InputOutput, info.visual,

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/vst2.h"
+#include "abi/vst2.h"
 
 namespace vsthost {
 

@@ -9,7 +9,7 @@
 #include <smf.h>
 
 #include "Failure.h"
-#include "Files.h"
+#include "WavFile.h"
 
 namespace render {
 

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <getopt.h>
 
 #include "Failure.h"
+#include "core/Parameters.h"
 
 namespace render {
 
@@ -47,14 +49,27 @@ long parseInteger(const char* option, const char* text, long low, long high) {
     return value;
 }
 
+// An index, or one of Veltrosa's parameter symbols.
+int32_t parameterIndex(const std::string& key) {
+    if (!key.empty() && std::isdigit(static_cast<unsigned char>(key[0])))
+        return static_cast<int32_t>(parseInteger("--param", key.c_str(), 0, INT_MAX));
+    for (std::size_t i = 0; i < veltrosa::kParams.size(); ++i)
+        if (key == veltrosa::kParams[i].symbol)
+            return static_cast<int32_t>(i);
+    std::string symbols;
+    for (const auto& p : veltrosa::kParams)
+        symbols += std::string(symbols.empty() ? "" : ", ") + p.symbol;
+    usage("unknown parameter '" + key + "' for --param (an index or one of: " + symbols + ")");
+}
+
 ParameterSetting parseParameter(const char* text) {
     const std::string arg(text);
     const auto eq = arg.find('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size())
-        usage("invalid --param '" + arg + "' (expected INDEX=VALUE)");
+        usage("invalid --param '" + arg + "' (expected INDEX=VALUE or SYMBOL=VALUE)");
     ParameterSetting setting;
     setting.text = arg;
-    setting.index = static_cast<int32_t>(parseInteger("--param", arg.substr(0, eq).c_str(), 0, INT_MAX));
+    setting.index = parameterIndex(arg.substr(0, eq));
     setting.value = static_cast<float>(parseNumber("--param", arg.substr(eq + 1).c_str()));
     return setting;
 }
@@ -219,7 +234,9 @@ instrument at its exact sample within the block.
   -t, --tail=SECONDS         keep rendering after the last event until the output
                              stays below -100 dBFS, for at most SECONDS
                              (default 10)
-      --param=INDEX=VALUE    set parameter INDEX to VALUE before rendering;
+      --param=KEY=VALUE      set a parameter to VALUE before rendering; KEY is
+                             its index or Veltrosa's symbol for it (cutoff,
+                             harmonic_3, ...; an unknown one lists them all);
                              may be given several times
       --load-state=FILE      load the instrument's state from FILE (applied
                              before --param): a raw state chunk, a VST 2

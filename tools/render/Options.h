@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Files.h"
+#include "WavFile.h"
 
 namespace render {
 

@@ -11,7 +11,7 @@
 
 #include <cairo.h>
 
-#include "engine/Parameters.h"
+#include "core/State.h"
 #include "engine/Wavetable.h"
 
 namespace render {
@@ -139,13 +139,13 @@ void draw(cairo_t* cr, const std::vector<double>& db) {
 }  // namespace
 
 bool writeSpectrumPng(std::span<const unsigned char> chunk, const std::string& path, std::string& error) {
-    if (chunk.size() != veltrosa::kNumParams * sizeof(float)) {
-        error = "the state chunk must hold 192 bytes, not " + std::to_string(chunk.size());
+    auto params = veltrosa::decodeState(chunk);
+    if (!params) {
+        error = "the state chunk must hold " + std::to_string(veltrosa::kStateBytes) + " bytes, not " +
+                std::to_string(chunk.size());
         return false;
     }
-    std::array<float, veltrosa::kNumParams> params{};
-    std::memcpy(params.data(), chunk.data(), chunk.size());
-    Wavetable wavetable(params.data());
+    Wavetable wavetable(params->data());
     if (!wavetable.generate() || !wavetable.adopt()) {
         error = "no memory for the wavetable";
         return false;

@@ -20,8 +20,9 @@
 #include "MidiFile.h"
 #include "Options.h"
 #include "Partials.h"
+#include "core/State.h"
 #include "ui/EditorSnapshot.h"
-#include "Files.h"
+#include "WavFile.h"
 #include "presets/Bank.h"
 #include "presets/FxFile.h"
 
@@ -160,11 +161,10 @@ void listParameters(vsthost::Plugin& plugin) {
 // hosted plug-in's state, which therefore has to be Veltrosa's.
 std::vector<unsigned char> veltrosaState(vsthost::Plugin& plugin, const char* option, const char* drawing) {
     auto chunk = plugin.getChunk();
-    constexpr std::size_t kVeltrosaState = 192;
-    if (chunk.size() != kVeltrosaState)
+    if (chunk.size() != veltrosa::kStateBytes)
         throw Failure(kExitPlugin, std::string(option) + " draws Veltrosa's " + drawing +
                                        ", but the plug-in's state has " + std::to_string(chunk.size()) +
-                                       " bytes, not Veltrosa's 192");
+                                       " bytes, not Veltrosa's " + std::to_string(veltrosa::kStateBytes));
     return chunk;
 }
 

@@ -1,5 +1,5 @@
 // The window seam: the internal API every platform implementation of the
-// editor's window must provide. The toolkit (OwlGui) never calls the window
+// editor's window must provide. The toolkit (ControlWindow) never calls the window
 // system itself; it asks a WindowLayer, and the layer turns the platform's
 // own messages into WindowMessages handed to the toolkit's sink.
 //
@@ -100,6 +100,7 @@ protected:
     int32_t toPixels(int32_t units) const { return unitsToPixels(units, scale_); }
     int32_t toUnits(int32_t pixels) const { return static_cast<int32_t>(std::floor(pixels / scale_)); }
 
+private:
     double scale_ = 1.0;
 };
 

@@ -34,7 +34,7 @@ void RasterWindowLayer::screenToClient(int32_t& x, int32_t& y) {
 Surface* RasterWindowLayer::beginPaint() {
     if (image_ == nullptr)
         return nullptr;
-    painting_ = std::make_unique<CairoSurface>(image_, scale_);
+    painting_ = std::make_unique<CairoSurface>(image_, scaleFactor());
     ++paints_;
     return painting_.get();
 }

@@ -4,7 +4,7 @@ namespace veltrosa {
 
 namespace {
 
-constexpr const char* kClassName = "OwlGui";
+constexpr const char* kClassName = "ControlWindow";
 
 // The module this code lives in (the plug-in's DLL, not the host's program):
 // window classes are registered in its name.

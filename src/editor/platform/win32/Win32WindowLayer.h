@@ -1,5 +1,5 @@
 // The editor's window on Windows: a child of the host's window, of the
-// process-wide class "OwlGui" registered on the plug-in's module handle, whose
+// process-wide class "ControlWindow" registered on the plug-in's module handle, whose
 // window procedure turns USER messages into the toolkit's WindowMessages.
 //
 // Threads: the host's user-interface thread, which owns the window and

@@ -11,7 +11,7 @@ std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<X11Wi
 bool X11WindowLayer::create(void* parent, int32_t width, int32_t height, WindowMessageSink& target) {
     destroy();
     const int32_t w = toPixels(width), h = toPixels(height);
-    if (!window.create(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parent)), w, h))
+    if (!window_.create(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parent)), w, h))
         return false;
     canvas_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
     if (cairo_surface_status(canvas_) != CAIRO_STATUS_SUCCESS) {
@@ -26,7 +26,7 @@ void X11WindowLayer::destroy() {
     painting_.reset();
     paintTrap_.reset();
     sink_ = nullptr;
-    window.destroy();
+    window_.destroy();
     if (canvas_ != nullptr)
         cairo_surface_destroy(canvas_);
     canvas_ = nullptr;
@@ -42,13 +42,13 @@ void X11WindowLayer::screenToClient(int32_t& x, int32_t& y) {
 }
 
 Surface* X11WindowLayer::startDrawing() {
-    if (canvas_ == nullptr || !window.drawable())
+    if (canvas_ == nullptr || !window_.drawable())
         return nullptr;
     // processPendingMessages already keeps errors away from the host; the
     // painting at the end of open needs its own trap.
     if (!dispatching_)
-        paintTrap_.emplace(window.display());
-    painting_ = std::make_unique<CairoSurface>(canvas_, scale_);
+        paintTrap_.emplace(window_.display());
+    painting_ = std::make_unique<CairoSurface>(canvas_, scaleFactor());
     return painting_.get();
 }
 
@@ -100,8 +100,8 @@ void X11WindowLayer::releaseSurface() {
 
 void X11WindowLayer::finishDrawing(int left, int top, int right, int bottom) {
     painting_.reset();
-    window.show(canvas_, left, top, right, bottom);
-    window.flush();
+    window_.show(canvas_, left, top, right, bottom);
+    window_.flush();
     paintTrap_.reset();
 }
 
@@ -109,7 +109,7 @@ void X11WindowLayer::processPendingMessages() {
     if (sink_ == nullptr)
         return;
     dispatching_ = true;
-    window.dispatchEvents(*this);
+    window_.dispatchEvents(*this);
     dispatching_ = false;
 }
 

@@ -34,19 +34,19 @@ public:
 
     // parent is the host's X11 Window id, passed as a pointer-sized value.
     bool create(void* parent, int32_t width, int32_t height, WindowMessageSink& sink) override;
-    void show() override { window.show(); }
+    void show() override { window_.show(); }
     void destroy() override;
     // Nothing to do: X grabs the pointer for the window while a button is down.
     void setCapture() override {}
     void releaseCapture() override {}
-    void setFocus() override { window.focus(); }
+    void setFocus() override { window_.focus(); }
     void screenToClient(int32_t& x, int32_t& y) override;
     Surface* beginPaint() override;
     void endPaint() override;
     Surface* getSurface() override;
     void releaseSurface() override;
     void processPendingMessages() override;
-    uintptr_t nativeWindow() const override { return window.window(); }
+    uintptr_t nativeWindow() const override { return window_.window(); }
 
 private:
     void pointer(const x11::PointerEvent& event) override;
@@ -55,7 +55,7 @@ private:
     // Ends drawing and shows the part of the image in [left, right) x [top, bottom).
     void finishDrawing(int left, int top, int right, int bottom);
 
-    x11::X11Window window;
+    x11::X11Window window_;
     WindowMessageSink* sink_ = nullptr;
     std::optional<x11::ErrorTrap> paintTrap_;  // our requests while drawing outside processPendingMessages
     std::unique_ptr<CairoSurface> painting_;

@@ -1,0 +1,55 @@
+// One background thread that builds an engine's wavetables and takes its
+// sample-rate changes, for editions whose host offers no worker of its own:
+// generation never runs on the audio thread, nor on two threads at once.
+// Requests are coalesced, and the TableRule decides whether one builds.
+//
+// The thread lives exactly as long as the builder (started by start(),
+// joined by stop() or the destructor), so no code of a module keeps running
+// once the instance that owns it is gone.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engine/SynthEngine.h"
+#include "rebuild/TableRule.h"
+
+namespace veltrosa {
+
+class TableBuilder {
+public:
+    // The engine's current table counts as built from its current values.
+    explicit TableBuilder(SynthEngine& engine);
+    ~TableBuilder();
+    TableBuilder(const TableBuilder&) = delete;
+    TableBuilder& operator=(const TableBuilder&) = delete;
+
+    // False when no thread could be started (the engine keeps its table).
+    bool start();
+    void stop();
+
+    // Any thread, the audio thread included: a value the table is built from,
+    // or Update, may have changed. A flag, and a wake-up only when the
+    // builder sleeps.
+    void request() noexcept;
+    // Any thread: the engine takes this rate, and its table, on the builder.
+    void setSampleRate(double rate) noexcept;
+    // Offline rendering only (it blocks): waits until everything asked so far
+    // is built, at most limit. False if the limit ran out.
+    bool settle(std::chrono::milliseconds limit) const;
+
+private:
+    void run();
+    void buildIfDue();
+
+    SynthEngine& engine_;
+    TableRule rule_;  // the builder's thread only, once started
+    std::atomic<uint32_t> pending_{0};
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> quit_{false};
+    std::atomic<double> rate_{0.0};  // a sample rate to take, 0 for none
+    std::thread thread_;
+};
+
+}  // namespace veltrosa

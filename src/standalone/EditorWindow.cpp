@@ -1,0 +1,160 @@
+#include "standalone/EditorWindow.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xresource.h>
+#include <X11/Xutil.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "editor/platform/raster/CairoSurface.h"
+
+namespace veltrosa {
+
+float StandaloneParameters::parameterValue(int32_t index) {
+    return index >= 0 && index < kNumParams ? engine_.param(index) : 0.0f;
+}
+
+void StandaloneParameters::setParameterFromUi(int32_t index, float value, bool) {
+    if (index < 0 || index >= kNumParams)
+        return;
+    engine_.setParam(index, value);
+    engine_.updateVoices(index);
+    if (asksForTable(index))
+        builder_.request();
+    if (editor_ != nullptr)
+        editor_->parameterChanged(index, value);
+}
+
+std::string StandaloneParameters::parameterName(int32_t index) {
+    return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
+}
+
+namespace {
+
+// The desktop's font resolution as the X server's resources publish it
+// (Xft.dpi), 96 dpi drawing at 1; 1 where it is not set.
+double displayScale(Display* display) {
+    const char* resources = XResourceManagerString(display);
+    if (resources == nullptr)
+        return 1.0;
+    XrmInitialize();
+    XrmDatabase database = XrmGetStringDatabase(resources);
+    double scale = 1.0;
+    char* type = nullptr;
+    XrmValue value{};
+    if (database != nullptr && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr != nullptr)
+        scale = std::atof(value.addr) / 96.0;
+    if (database != nullptr)
+        XrmDestroyDatabase(database);
+    return std::isfinite(scale) && scale >= 0.5 && scale <= 4.0 ? scale : 1.0;
+}
+
+// Xlib's default reports a lost connection in several lines and exits; the
+// program says it in one and quits as usual, saving what it should.
+int quietIoError(Display*) { return 0; }
+
+}  // namespace
+
+void EditorWindow::connectionLost(Display*, void* self) { static_cast<EditorWindow*>(self)->lost_ = true; }
+
+bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::string& error) {
+    close();
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) {
+        error = "cannot open the X display";
+        return false;
+    }
+    lost_ = false;
+    XSetIOErrorHandler(quietIoError);
+    XSetIOErrorExitHandler(display_, &EditorWindow::connectionLost, this);
+    try {
+        editor_ = std::make_unique<Editor>(&parameters);
+    } catch (const std::exception& e) {
+        error = std::string("cannot build the editor: ") + e.what();
+        close();
+        return false;
+    }
+    editor_->setScale(scale > 0.0 ? scale : displayScale(display_));
+    Rect size{};
+    editor_->getRect(size);
+    const auto width = static_cast<unsigned>(size.width()), height = static_cast<unsigned>(size.height());
+    const int screen = DefaultScreen(display_);
+    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
+                                  BlackPixel(display_, screen), BlackPixel(display_, screen));
+    XStoreName(display_, window_, "Veltrosa");
+    const char* title = "Veltrosa";
+    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False),
+                    XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
+    XClassHint classHint{const_cast<char*>("veltrosa"), const_cast<char*>("Veltrosa")};
+    XSetClassHint(display_, window_, &classHint);
+    if (XSizeHints* hints = XAllocSizeHints()) {
+        hints->flags = PMinSize | PMaxSize;
+        hints->min_width = hints->max_width = static_cast<int>(width);
+        hints->min_height = hints->max_height = static_cast<int>(height);
+        XSetWMNormalHints(display_, window_, hints);
+        XFree(hints);
+    }
+    deleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display_, window_, &deleteWindow_, 1);
+    XSelectInput(display_, window_, StructureNotifyMask);
+    XMapWindow(display_, window_);
+    XSync(display_, False);
+
+    parameters_ = &parameters;
+    editor_->refreshControls();
+    editor_->open(reinterpret_cast<void*>(static_cast<uintptr_t>(window_)));
+    if (editor_->windowLayer() == nullptr) {
+        error = "cannot open the editor in its window";
+        close();
+        return false;
+    }
+    parameters.setEditor(editor_.get());
+    return true;
+}
+
+bool EditorWindow::idle() {
+    if (display_ == nullptr || lost_)
+        return false;
+    editor_->idle();
+    bool open = true;
+    while (!lost_ && XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_)
+            open = false;
+        if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
+            window_ = 0;  // gone already: nothing to destroy on close
+            open = false;
+        }
+    }
+    return open && !lost_;
+}
+
+void EditorWindow::close() {
+    if (parameters_ != nullptr)
+        parameters_->setEditor(nullptr);
+    parameters_ = nullptr;
+    const bool hadEditor = editor_ != nullptr;
+    if (editor_ != nullptr)
+        editor_->close();
+    editor_.reset();
+    if (display_ != nullptr) {
+        if (window_ != 0 && !lost_)
+            XDestroyWindow(display_, window_);
+        XCloseDisplay(display_);
+    }
+    window_ = 0;
+    display_ = nullptr;
+    // The program's one editor is gone for good: what the font and drawing
+    // libraries keep for the process goes too, so a leak checker sees a
+    // clean exit.
+    if (hadEditor)
+        CairoSurface::releaseProcessCaches();
+}
+
+}  // namespace veltrosa

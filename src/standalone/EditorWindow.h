@@ -1,0 +1,65 @@
+// The editor in a top-level window of its own, titled "Veltrosa", of fixed
+// size: the same editor as in the plug-ins, embedded through the same X11
+// window layer. Closing the window quits the program.
+//
+// Threads: the main thread only; parameter values reach the audio thread
+// through the engine's atomics and the table builder.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <string>
+
+#include "rebuild/TableBuilder.h"
+#include "editor/ParameterHost.h"
+#include "engine/SynthEngine.h"
+#include "ui/Editor.h"
+
+namespace veltrosa {
+
+// The editor's parameters are the engine's: a harmonic, the bandwidth or
+// "Update" asks the builder for a new table.
+class StandaloneParameters final : public ParameterHost {
+public:
+    StandaloneParameters(SynthEngine& engine, TableBuilder& builder) : engine_(engine), builder_(builder) {}
+    void setEditor(ControlWindow* editor) { editor_ = editor; }
+
+    float parameterValue(int32_t index) override;
+    void setParameterFromUi(int32_t index, float value, bool record) override;
+    std::string parameterName(int32_t index) override;
+
+private:
+    SynthEngine& engine_;
+    TableBuilder& builder_;
+    ControlWindow* editor_ = nullptr;
+};
+
+class EditorWindow {
+public:
+    EditorWindow() = default;
+    ~EditorWindow() { close(); }
+    EditorWindow(const EditorWindow&) = delete;
+    EditorWindow& operator=(const EditorWindow&) = delete;
+
+    // False with the reason in one line when there is no display or the
+    // editor cannot be built. scale <= 0: from the X server's Xft.dpi.
+    bool open(StandaloneParameters& parameters, double scale, std::string& error);
+    // One turn of the user-interface loop: the editor's events, then ours.
+    // False once the user closed the window or the display went away.
+    bool idle();
+    void close();
+    bool displayLost() const { return lost_; }
+
+private:
+    static void connectionLost(Display* display, void* self);
+
+    Display* display_ = nullptr;
+    Window window_ = 0;
+    Atom deleteWindow_ = 0;
+    bool lost_ = false;  // the X server went away: the connection is dead
+    std::unique_ptr<Editor> editor_;
+    StandaloneParameters* parameters_ = nullptr;
+};
+
+}  // namespace veltrosa

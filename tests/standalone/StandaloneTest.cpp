@@ -1,0 +1,413 @@
+// The standalone program as a user runs it: on a private JACK server (dummy
+// driver), played by a MIDI client, recorded by another, its editor in a real
+// X server driven with XTEST.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <jack/jack.h>
+
+#include <bit>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "presets/Bank.h"
+#include "JackProbe.h"
+#include "TestSupport.h"
+#include "engine/Midi.h"
+#include "engine/SynthEngine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using jackprobe::Child;
+
+constexpr int kRate = 48000;
+constexpr int kPeriod = 256;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<unsigned char> readBytes(const std::string& path) {
+    const std::string text = readText(path);
+    return {text.begin(), text.end()};
+}
+
+void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int lineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+// The state file as its layout is published: 48 little-endian floats.
+std::vector<unsigned char> stateBytes(const std::vector<float>& values) {
+    std::vector<unsigned char> bytes;
+    for (float v : values)
+        for (int k = 0; k < 4; ++k)
+            bytes.push_back(static_cast<unsigned char>(std::bit_cast<uint32_t>(v) >> (8 * k)));
+    return bytes;
+}
+
+float stateValue(const std::vector<unsigned char>& bytes, int index) {
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k)
+        bits |= static_cast<uint32_t>(bytes[static_cast<std::size_t>(4 * index + k)]) << (8 * k);
+    return std::bit_cast<float>(bits);
+}
+
+std::vector<float> defaults() {
+    std::vector<float> values;
+    for (int i = 0; i < veltrosa::kNumParams; ++i)
+        values.push_back(veltrosa::defaultParam(i));
+    return values;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "veltrosa-app-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::unique_ptr<Child> startVeltrosa(const std::vector<std::string>& args, const std::string& log,
+                                     const std::map<std::string, std::string>& env = {}) {
+    std::vector<std::string> command{std::string(VELTROSA_APP_PATH)};
+    command.insert(command.end(), args.begin(), args.end());
+    std::string error;
+    auto child = Child::start(command, env, log, error);
+    EXPECT_TRUE(child) << error;
+    return child;
+}
+
+// Exit status, the one line it printed, and nothing else; no hang.
+TEST(StandaloneFailures, EachSaysWhatWentWrongInOneLineWithItsExitStatus) {
+    TempDir dir;
+    { std::ofstream(dir / "short.state") << "0123456789"; }
+    const std::map<std::string, std::string> noServer{{"JACK_DEFAULT_SERVER", "veltrosa-no-such-server"}};
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--no-gui"}, 3, "no JACK server is running: start one"},
+        {{"--no-gui", "--state", dir / "missing.state"}, 5, "cannot read state file"},
+        {{"--no-gui", "--state", dir / "short.state"}, 5, "has 10 bytes"},
+        {{"--bogus"}, 2, "unknown option --bogus"},
+        {{"--save-on-quit"}, 2, "needs --state"},
+        {{"--scale", "9"}, 2, "invalid --scale 9"},
+        {{"--connect-audio"}, 2, "needs an argument"},
+        {{"--preset", "Glass"}, 2, "no factory preset named Glass"},
+        {{"--preset", "Glass Choir", "--state", dir / "short.state"}, 2, "both choose the sound"},
+    };
+    for (const auto& c : cases) {
+        const std::string log = dir / "log";
+        auto veltrosa = startVeltrosa(c.args, log, noServer);
+        ASSERT_TRUE(veltrosa);
+        EXPECT_EQ(veltrosa->wait(10s), c.status) << c.args[0];
+        const std::string text = readText(log);
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        EXPECT_EQ(lineCount(text), 1) << text;
+    }
+    auto help = startVeltrosa({"--help"}, dir / "help");
+    ASSERT_EQ(help->wait(10s), 0);
+    const std::string text = readText(dir / "help");
+    for (const char* option : {"--no-gui", "--scale", "--client-name", "--connect-midi", "--connect-audio",
+                               "--auto-connect", "--alsa-midi", "--state", "--save-on-quit", "--preset"})
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+}
+
+class StandaloneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        server = jackprobe::PrivateServer::start(kRate, kPeriod, error);
+        ASSERT_TRUE(server) << error;
+    }
+
+    TempDir dir;
+    std::unique_ptr<jackprobe::PrivateServer> server;
+};
+
+// The engine's render of the same sound and messages at the same frames, in
+// the same cycles. Both processes play the second table they generated (the
+// first at start from the defaults, the second from the sound for 48 kHz),
+// and the phase generator starts from the same state in every process, so
+// the tables are the same.
+std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector<float>& sound,
+                                                               const std::vector<jackprobe::Recorder::Cycle>& cycles,
+                                                               const std::vector<jackprobe::TimedMessage>& messages,
+                                                               const std::vector<uint32_t>& placed) {
+    veltrosa::SynthEngine engine;
+    for (int i = 0; i < veltrosa::kNumParams; ++i)
+        engine.setParam(i, sound[static_cast<std::size_t>(i)]);
+    engine.setSampleRate(kRate);
+    std::vector<float> left, right;
+    std::size_t next = 0;
+    for (const auto& cycle : cycles) {
+        for (; next < messages.size() && placed[next] < cycle.start + cycle.frames; ++next) {
+            const auto& b = messages[next].bytes;
+            veltrosa::playMidi(engine, b[0], b[1], b[2], static_cast<int32_t>(placed[next] - cycle.start));
+        }
+        std::vector<float> l(cycle.frames), r(cycle.frames);
+        engine.render(l.data(), r.data(), static_cast<int32_t>(cycle.frames));
+        left.insert(left.end(), l.begin(), l.end());
+        right.insert(right.end(), r.begin(), r.end());
+    }
+    return {left, right};
+}
+
+TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferSizeChange) {
+    // A sound of its own, from a state file: another spectrum, a darker filter.
+    std::vector<float> sound = defaults();
+    sound[2] = 0.6f;
+    sound[7] = 0.3f;
+    sound[veltrosa::kParamCutoff] = 0.3f;
+    sound[veltrosa::kParamAmpAttack] = 0.01f;
+    writeBytes(dir / "sound.state", stateBytes(sound));
+    // A cycle JACK reports late (a loaded machine, a sanitizer's pace) may
+    // have gone unplayed: such a run says nothing about the frames, so it is
+    // played again, up to three times.
+    for (int attempt = 1;; ++attempt) {
+        auto veltrosa = startVeltrosa(
+            {"--no-gui", "--alsa-midi", "--client-name", "synth", "--state", dir / "sound.state"}, dir / "log");
+        // A chord, one more note, two ways to end a note; sorted by frame.
+        const std::vector<jackprobe::TimedMessage> messages = {
+            {100, {0x90, 60, 100}}, {333, {0x91, 64, 90}},  {1000, {0x90, 67, 110}},
+            {9000, {0x90, 71, 64}}, {12000, {0x80, 64, 0}}, {20000, {0x90, 60, 0}},
+        };
+        jackprobe::Recorder recorder("recorder", 72000);
+        jackprobe::Sender keyboard("keyboard", messages);
+        ASSERT_TRUE(jackprobe::connectWhenRunning(keyboard.client(), keyboard.portName(), "synth:midi_in", 10s))
+            << readText(dir / "log");
+        ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
+        ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
+        // Well after the connections: the graph takes them in at a later cycle.
+        const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
+        keyboard.startAt(start);
+        recorder.startAt(start);
+
+        const auto until = [](const std::function<bool()>& done) {
+            for (auto end = std::chrono::steady_clock::now() + 20s; !done(); std::this_thread::sleep_for(1ms))
+                if (std::chrono::steady_clock::now() > end)
+                    return false;
+            return true;
+        };
+        ASSERT_TRUE(until([&] { return recorder.recorded() >= 24000; }));
+        ASSERT_EQ(jack_set_buffer_size(recorder.client(), 2 * kPeriod), 0);
+        ASSERT_TRUE(until([&] { return recorder.full(); }));
+        recorder.close();
+        ASSERT_EQ(keyboard.sent(), messages.size());
+
+        if (recorder.xruns() > 0 && attempt < 3) {
+            veltrosa->signal(SIGINT);
+            veltrosa->wait(10s);
+            continue;
+        }
+        const auto [left, right] = engineRender(sound, recorder.cycles(), messages, keyboard.placed());
+        ASSERT_EQ(left.size(), recorder.left().size());
+        const auto firstDifference = [](const std::vector<float>& a, const std::vector<float>& b) {
+            return std::mismatch(
+                       a.begin(), a.end(), b.begin(),
+                       [](float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); })
+                       .first -
+                   a.begin();
+        };
+        EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
+        EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
+
+        // The new size took effect, and the notes still sound after it.
+        std::size_t pos = 0, longCycles = 0;
+        float peakAfter = 0.0f;
+        for (const auto& cycle : recorder.cycles()) {
+            if (cycle.frames == 2 * kPeriod) {
+                ++longCycles;
+                for (std::size_t i = pos; i < pos + cycle.frames; ++i)
+                    peakAfter = std::max(peakAfter, std::abs(recorder.left()[i]));
+            }
+            pos += cycle.frames;
+        }
+        EXPECT_GT(longCycles, 40u);
+        EXPECT_GT(peakAfter, 0.01f);
+
+        veltrosa->signal(SIGINT);
+        EXPECT_EQ(veltrosa->wait(10s), 0);
+        // No sequencer device on the machine: one line says so, and it played.
+        if (!fs::exists("/dev/snd/seq")) {
+            EXPECT_EQ(readText(dir / "log"),
+                      "veltrosa: no ALSA sequencer (No such file or directory): going on with "
+                      "JACK MIDI only\n");
+        }
+        break;
+    }
+}
+
+TEST_F(StandaloneTest, ServerGoneWhilePlayingExitsWithStatus4AndTheSoundSaved) {
+    std::vector<float> values = defaults();
+    values[3] = 0.25f;
+    values[veltrosa::kParamVolume] = 0.5f;
+    const auto bytes = stateBytes(values);
+    const std::string state = dir / "sound.state";
+    writeBytes(state, bytes);
+    auto veltrosa = startVeltrosa({"--no-gui", "--state", state, "--save-on-quit"}, dir / "log");
+    {
+        jackprobe::Recorder watcher("watcher", 1);
+        ASSERT_TRUE(jackprobe::connectWhenRunning(watcher.client(), "veltrosa:out_left", watcher.portName(0), 10s))
+            << readText(dir / "log");
+    }
+    fs::remove(state);
+    server->process().signal(SIGTERM);
+    EXPECT_EQ(veltrosa->wait(10s), 4);
+    EXPECT_EQ(readText(dir / "log"), "veltrosa: the JACK server went away\n");
+    EXPECT_EQ(readBytes(state), bytes);
+}
+
+// A factory preset is the sound the program starts with, and the one it saves.
+TEST_F(StandaloneTest, StartsFromAFactoryPresetAndSavesIt) {
+    const std::string state = dir / "organ.state";
+    auto veltrosa =
+        startVeltrosa({"--no-gui", "--preset", "hollow-organ", "--state", state, "--save-on-quit"}, dir / "log");
+    {
+        jackprobe::Recorder watcher("watcher", 1);
+        ASSERT_TRUE(jackprobe::connectWhenRunning(watcher.client(), "veltrosa:out_left", watcher.portName(0), 10s))
+            << readText(dir / "log");
+    }
+    veltrosa->signal(SIGINT);
+    EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+    const auto* organ = veltrosa::presets::findPreset(veltrosa::presets::factoryBank(), "Hollow Organ");
+    ASSERT_NE(organ, nullptr);
+    const auto chunk = veltrosa::presets::chunkOf(*organ);
+    EXPECT_EQ(readBytes(state), std::vector<unsigned char>(chunk.begin(), chunk.end()));
+}
+
+// The top-level window the program made, by its title.
+Window findWindow(Display* display, const char* title) {
+    Window root = 0, parent = 0, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && found == 0; ++i) {
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) && name != nullptr && std::string(name) == title)
+            found = children[i];
+        XFree(name);
+    }
+    XFree(children);
+    return found;
+}
+
+uint32_t pixelAt(Display* display, Window window, int x, int y) {
+    XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (image == nullptr)
+        return 0;
+    const auto pixel = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
+    XDestroyImage(image);
+    return pixel;
+}
+
+// The desktop's font resolution, as desktops publish it on the root window.
+void setDisplayResolution(Display* x, const char* resources) {
+    const Atom property = XInternAtom(x, "RESOURCE_MANAGER", False);
+    if (resources == nullptr)
+        XDeleteProperty(x, DefaultRootWindow(x), property);
+    else
+        XChangeProperty(x, DefaultRootWindow(x), property, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(resources), static_cast<int>(std::strlen(resources)));
+    XSync(x, False);
+}
+
+TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        SKIP_UNLESS_CI("no X display");
+    Display* x = XOpenDisplay(nullptr);
+    ASSERT_NE(x, nullptr);
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(x, &event, &error, &major, &minor)) {
+        XCloseDisplay(x);
+        SKIP_UNLESS_CI("no XTEST");
+    }
+    struct Case {
+        const char* resources;  // the root window's, or none
+        std::vector<std::string> args;
+        int width, height;
+    } cases[] = {
+        {nullptr, {}, 305, 370},
+        {"Xft.dpi:\t144\n", {}, 458, 555},
+        {"Xft.dpi:\t144\n", {"--scale", "2"}, 610, 740},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        setDisplayResolution(x, c.resources);
+        const std::string state = dir / ("new" + std::to_string(c.width) + ".state");
+        std::vector<std::string> args{"--state", state, "--save-on-quit"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto veltrosa = startVeltrosa(args, dir / "log");
+        Window window = 0;
+        for (auto end = std::chrono::steady_clock::now() + 10s; window == 0 && std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(10ms))
+            window = findWindow(x, "Veltrosa");
+        ASSERT_NE(window, 0u) << readText(dir / "log");
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(x, window, &attributes);
+        EXPECT_EQ(attributes.width, c.width);
+        EXPECT_EQ(attributes.height, c.height);
+        constexpr uint32_t kBackground = 0x82B4AA;
+        for (auto end = std::chrono::steady_clock::now() + 5s;
+             pixelAt(x, window, 2, 2) != kBackground && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(pixelAt(x, window, 2, 2), kBackground);
+
+        // Harmonic 6's bar, a quarter of the way down its 60 units: 0.75.
+        const double scale = c.width / 305.0;
+        int rootX = 0, rootY = 0;
+        Window child = 0;
+        XTranslateCoordinates(x, window, DefaultRootWindow(x), static_cast<int>((10 + 9 * 5 + 4) * scale),
+                              static_cast<int>((10 + 15) * scale), &rootX, &rootY, &child);
+        XTestFakeMotionEvent(x, DefaultScreen(x), rootX, rootY, CurrentTime);
+        XTestFakeButtonEvent(x, Button1, True, CurrentTime);
+        XTestFakeButtonEvent(x, Button1, False, CurrentTime);
+        XSync(x, False);
+        std::this_thread::sleep_for(300ms);
+
+        // Closed as a window manager closes it.
+        XEvent close{};
+        close.xclient.type = ClientMessage;
+        close.xclient.window = window;
+        close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+        close.xclient.format = 32;
+        close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+        XSendEvent(x, window, False, NoEventMask, &close);
+        XSync(x, False);
+        EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+        const auto saved = readBytes(state);
+        ASSERT_EQ(saved.size(), 192u);
+        EXPECT_NEAR(stateValue(saved, 5), 0.75f, 1.0f / 60.0f);
+        EXPECT_EQ(stateValue(saved, 4), veltrosa::defaultParam(4));
+    }
+    setDisplayResolution(x, nullptr);
+    XCloseDisplay(x);
+}
+
+}  // namespace
