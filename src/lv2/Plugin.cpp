@@ -2,7 +2,9 @@
 // ports and are handed to the engine at the start of each cycle, MIDI from the
 // atom sequence before the cycle is rendered (as the VST 2 edition receives
 // its event list before the block), and every wavetable is built in the
-// host's worker thread, never in run().
+// host's worker thread, never in run(). While the host renders offline
+// (freewheeling), run() waits for a table being built, so that two bounces
+// of a project give the same samples.
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
@@ -13,11 +15,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "engine/DenormalGuard.h"
 #include "engine/Midi.h"
@@ -41,9 +46,11 @@ struct Instance {
     const LV2_Atom_Sequence* midiIn = nullptr;
     float* outLeft = nullptr;
     float* outRight = nullptr;
+    const float* freewheel = nullptr;
     // Each parameter as the engine has it, and Update as its port last said.
     ParameterValues values{};
     TableRule tables{values};
+    std::atomic<bool> built{true};  // the latest table asked for is built (not yet adopted)
     LV2_URID midiEvent = 0;
     LV2_URID frameTime = 0;
     LV2_Worker_Schedule* schedule = nullptr;
@@ -119,6 +126,8 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
         self->outLeft = static_cast<float*>(data);
     else if (port == kOutRightPort)
         self->outRight = static_cast<float*>(data);
+    else if (port == kFreeWheelPort)
+        self->freewheel = static_cast<const float*>(data);
 }
 
 void activate(LV2_Handle handle) {
@@ -152,9 +161,20 @@ void requestTable(Instance& self) {
         return;
     // Begun first: a host may answer inside schedule_work.
     self.tables.begin(self.values);
+    self.built.store(false, std::memory_order_relaxed);
     const uint8_t token = 1;
-    if (self.schedule->schedule_work(self.schedule->handle, sizeof token, &token) != LV2_WORKER_SUCCESS)
+    if (self.schedule->schedule_work(self.schedule->handle, sizeof token, &token) != LV2_WORKER_SUCCESS) {
         self.tables.abandon();  // the host's queue is full: asked again next cycle
+        self.built.store(true, std::memory_order_relaxed);
+    }
+}
+
+// Offline only: not real time, so waiting is allowed; bounded, for a host
+// that would run the work only after this cycle.
+void awaitTable(const Instance& self) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!self.built.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // A malformed sequence (a size running past its end) stops the walk.
@@ -192,6 +212,8 @@ void run(LV2_Handle handle, uint32_t frames) {
     const DenormalGuard denormals;
     applyControls(*self);
     requestTable(*self);
+    if (self->freewheel != nullptr && *self->freewheel > 0.5f && self->tables.building())
+        awaitTable(*self);
     playEvents(*self, frames);
     for (uint32_t done = 0; done < frames;) {
         const auto n = static_cast<int32_t>(std::min<uint32_t>(frames - done, static_cast<uint32_t>(self->block)));
@@ -212,6 +234,7 @@ LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function respond, L
     if (self == nullptr)
         return LV2_WORKER_ERR_UNKNOWN;
     self->engine.regenerate();  // without memory the previous table stays
+    self->built.store(true, std::memory_order_release);
     const uint8_t token = 1;
     if (respond != nullptr)
         respond(respondHandle, sizeof token, &token);

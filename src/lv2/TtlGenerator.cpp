@@ -141,6 +141,10 @@ std::string plugin() {
         out << ", [\n        a lv2:OutputPort, lv2:AudioPort ;\n        lv2:index " << kOutLeftPort + i
             << " ;\n        lv2:symbol " << quoted(outputs[i][0]) << " ;\n        lv2:name " << quoted(outputs[i][1])
             << " ;\n    ]";
+    out << ", [\n        a lv2:InputPort, lv2:ControlPort ;\n        lv2:index " << kFreeWheelPort
+        << " ;\n        lv2:symbol \"freewheel\" ;\n        lv2:name \"Freewheeling\" ;\n"
+        << "        lv2:designation lv2:freeWheeling ;\n        lv2:portProperty lv2:toggled, pprops:notOnGUI ;\n"
+        << "        lv2:default 0.0 ;\n        lv2:minimum 0.0 ;\n        lv2:maximum 1.0 ;\n    ]";
     out << " .\n";
     for (ParamGroup group : {ParamGroup::Harmonics, ParamGroup::Filter, ParamGroup::Amplifier})
         out << "\n"

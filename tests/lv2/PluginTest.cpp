@@ -67,6 +67,10 @@ TEST(Lv2Bundle, DescribesEveryPortPresetAndTheEditor) {
         EXPECT_TRUE(lilv_port_is_a(plugin, lilv_plugin_get_port_by_index(plugin, p), audio));
         EXPECT_TRUE(lilv_port_is_a(plugin, lilv_plugin_get_port_by_index(plugin, p), output));
     }
+    const Node input(lilv_new_uri(w, LV2_CORE__InputPort)), freeWheeling(lilv_new_uri(w, LV2_CORE__freeWheeling));
+    const LilvPort* freewheel = lilv_plugin_get_port_by_designation(plugin, input, freeWheeling);
+    ASSERT_NE(freewheel, nullptr);
+    EXPECT_EQ(lilv_port_get_index(plugin, freewheel), lv2::kFreeWheelPort);
 
     LilvUIs* uis = lilv_plugin_get_uis(plugin);
     const Node uiUri(lilv_new_uri(w, lv2::kUiUri)), x11(lilv_new_uri(w, LV2_UI__X11UI));
@@ -174,6 +178,35 @@ TEST(Lv2Plugin, PlaysTheSameSamplesAsTheVst2Edition) {
         }
         EXPECT_GT(loudest, 0.01f);
         EXPECT_EQ(lv2->scheduled(), 0);  // no spectrum moved: no table built
+    }
+}
+
+// Rendering offline, a cycle that asks for a table plays it: the same
+// samples however long the host's worker takes.
+TEST(Lv2Plugin, FreewheelingWaitsForTheTableItAsksFor) {
+    for (const float freewheeling : {0.0f, 1.0f}) {
+        SCOPED_TRACE(freewheeling);
+        auto lv2 = instrument(44100.0, 256, lv2host::WorkerMode::Held);
+        ASSERT_TRUE(lv2);
+        lv2->setControl(lv2::kFreeWheelPort, freewheeling);
+        for (int32_t h = 0; h < kNumHarmonics; ++h)
+            lv2->setControl(static_cast<uint32_t>(h), 0.0f);
+        std::thread worker;
+        if (freewheeling > 0.0f)  // a worker that takes its time
+            worker = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                lv2->releaseWork();
+            });
+        lv2->midi(0, noteOn(69, 100));
+        lv2->run(256);
+        // Silent only if this first cycle played the new, empty table.
+        const float first = peak(*lv2, 256);
+        if (worker.joinable())
+            worker.join();
+        else
+            lv2->releaseWork();
+        lv2->run(256);
+        EXPECT_EQ(first == 0.0f, freewheeling > 0.0f) << first;
     }
 }
 
