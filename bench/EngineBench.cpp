@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "BenchSupport.h"
 #include "engine/SynthEngine.h"
 
 using veltrosa::RenderPath;
@@ -15,8 +16,8 @@ using veltrosa::Wavetable;
 
 namespace {
 
-constexpr int kBlock = 512;
-const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
+constexpr int kBlock = bench::kChordBlock;
+using bench::kChord;
 
 float frequencyOf(int key) { return 8.175799f * std::pow(2.0f, static_cast<float>(key) / 12.0f); }
 

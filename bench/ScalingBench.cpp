@@ -24,9 +24,8 @@
 
 namespace {
 
-constexpr float kRate = 44100.0f;
-constexpr int32_t kUpdateParameter = 33;  // regenerates the table when set above 0.9
-const int kChord[] = {48, 52, 55, 59, 60, 64, 67, 71};
+constexpr float kRate = bench::kChordRate;
+using bench::kChord;
 
 double residentMegabytes() {
     long pages = 0, resident = 0;
@@ -105,7 +104,7 @@ Spread worstBlocks(Instance& instance, double seconds, bool regenerate, int& reg
     if (regenerate) {
         regenerator = std::thread([&] {
             while (!stop.load()) {
-                instance.plugin->effect()->setParameter(instance.plugin->effect(), kUpdateParameter, 1.0f);
+                instance.plugin->effect()->setParameter(instance.plugin->effect(), veltrosa::kParamUpdate, 1.0f);
                 count.fetch_add(1);
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }

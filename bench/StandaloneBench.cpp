@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "JackProbe.h"
 
 namespace {
@@ -23,11 +24,11 @@ constexpr int kRate = 48000;
 constexpr int kPeriod = 256;
 constexpr int kStarts = 5;
 
-// Eight notes across two octaves, all held, from `frame` on.
+// The compared chord, all held, from `frame` on.
 std::vector<jackprobe::TimedMessage> eightNotes(uint32_t frame) {
     std::vector<jackprobe::TimedMessage> notes;
-    for (uint8_t key : {48, 52, 55, 59, 60, 64, 67, 71})
-        notes.push_back({frame, {0x90, key, 100}});
+    for (int key : bench::kChord)
+        notes.push_back({frame, {0x90, static_cast<uint8_t>(key), 100}});
     return notes;
 }
 
