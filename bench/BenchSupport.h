@@ -30,18 +30,23 @@ struct Result {
     bool ok = false;
     double nsPerFrame = 0.0;
     float peak = 0.0f;
+    double instantiateMs = 0.0;  // wall time from loading to the first block
     std::string error;
 };
 
 // An instrument's rounds: the best one, and every cost for the median (the
-// figure that shows whether one process is as fast as another).
+// figure that shows whether one process is as fast as another); the
+// quickest instantiation (the first round's also loads the library).
 struct Rounds {
     Result best;
     std::vector<double> costs;
+    double instantiateMs = 0.0;
 
     void add(const Result& r) {
         if (r.ok)
             costs.push_back(r.nsPerFrame);
+        if (r.ok && (costs.size() == 1 || r.instantiateMs < instantiateMs))
+            instantiateMs = r.instantiateMs;
         if (r.ok && (!best.ok || r.nsPerFrame < best.nsPerFrame))
             best = r;
         else if (!best.ok)

@@ -28,10 +28,12 @@ constexpr int32_t kBlock = bench::kChordBlock;
 
 Result measure(const std::string& path, double seconds) {
     Result result;
+    const double loading = bench::wallSeconds();
     auto plugin = vsthost::Plugin::load(path, result.error);
     if (!plugin)
         return result;
     plugin->start(kRate, kBlock);
+    result.instantiateMs = (bench::wallSeconds() - loading) * 1e3;
     const int outputs = std::max(plugin->effect()->numOutputs, 2);
     const int inputs = std::max(plugin->effect()->numInputs, 0);
     std::vector<std::vector<float>> out(static_cast<std::size_t>(outputs), std::vector<float>(kBlock));
@@ -142,8 +144,8 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f", paths[i].c_str(), r.nsPerFrame,
-                    rounds[i].median(), static_cast<double>(r.peak));
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", paths[i].c_str(),
+                    r.nsPerFrame, rounds[i].median(), static_cast<double>(r.peak), rounds[i].instantiateMs);
         if (i > 0 && best[0].ok)
             std::printf("  first/this %.3f", best[0].nsPerFrame / r.nsPerFrame);
         std::printf("\n");

@@ -24,10 +24,12 @@ constexpr auto kBlock = static_cast<uint32_t>(bench::kChordBlock);
 
 Result measure(lv2host::World& world, const std::string& uri, double seconds) {
     Result result;
+    const double creating = bench::wallSeconds();
     auto instance =
         lv2host::Instance::create(world, uri, kRate, kBlock, lv2host::WorkerMode::Synchronous, result.error);
     if (!instance)
         return result;
+    result.instantiateMs = (bench::wallSeconds() - creating) * 1e3;
     if (instance->outputs() < 1) {
         result.error = "no audio output";
         return result;
@@ -92,8 +94,8 @@ int main(int argc, char** argv) {
             std::printf("%-40s  failed: %s\n", uris[i].c_str(), best.error.c_str());
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f", uris[i].c_str(), best.nsPerFrame,
-                    rounds[i].median(), static_cast<double>(best.peak));
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", uris[i].c_str(),
+                    best.nsPerFrame, rounds[i].median(), static_cast<double>(best.peak), rounds[i].instantiateMs);
         if (i > 0 && rounds[0].best.ok)
             std::printf("  this/first %.3f", best.nsPerFrame / rounds[0].best.nsPerFrame);
         std::printf("\n");
