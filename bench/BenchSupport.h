@@ -72,6 +72,26 @@ inline double wallSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// How fast this thread runs plain code now: the rate of a chain of dependent
+// integer additions (one per cycle), in billions per second of thread CPU
+// time. On a shared virtual machine it falls by a third or more when the
+// host is busy, and every render path slows with it; printed beside the
+// costs so that a slow process can be told from a slow machine.
+inline double chainGhz() {
+    constexpr long kAdds = 20000000;
+    uint64_t x = 0;
+    const double start = threadSeconds();
+    for (long i = 0; i < kAdds; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+        __asm__ volatile("add $1, %0" : "+r"(x));
+#else
+        __asm__ volatile("" : "+r"(x));
+        ++x;
+#endif
+    }
+    return static_cast<double>(kAdds) / (threadSeconds() - start) * 1e-9;
+}
+
 // The "model name" line of /proc/cpuinfo, or "unknown processor".
 inline std::string processorName() {
     std::ifstream in("/proc/cpuinfo");

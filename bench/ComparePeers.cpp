@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
         bench::processorName().c_str(), seconds, static_cast<double>(kRate), kBlock, repeat);
     std::printf("%s; table read: %s\n", bench::vendorAndFamily().c_str(),
                 bench::tableReadName(veltrosa::SynthEngine::bestTableRead()));
+    const double ghzBefore = bench::chainGhz();
     std::vector<bench::Rounds> rounds(paths.size());
     const veltrosa::RenderPath renderPaths[] = {veltrosa::RenderPath::Scalar, veltrosa::RenderPath::Sse2,
                                                 veltrosa::RenderPath::Avx2, veltrosa::RenderPath::Avx512};
@@ -130,6 +131,7 @@ int main(int argc, char** argv) {
         for (int k = 0; k < kPaths; ++k)
             engineRounds[k].add(measureEngine(renderPaths[k], seconds));
     }
+    std::printf("dependent additions: %.2f G/s before the rounds, %.2f after\n", ghzBefore, bench::chainGhz());
     std::vector<Result> best;
     for (const auto& r : rounds)
         best.push_back(r.best);

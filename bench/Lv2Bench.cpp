@@ -84,10 +84,12 @@ int main(int argc, char** argv) {
     std::printf("LV2, held 8-note chord, %.0f s at %.0f Hz in %u-frame blocks; CPU time of run(), best and median of %d\n",
                 seconds, kRate, kBlock, repeat);
     std::vector<bench::Rounds> rounds(uris.size());
+    const double ghzBefore = bench::chainGhz();
     // Interleaved rounds, so that a busy moment hits every plug-in alike.
     for (int round = 0; round < repeat; ++round)
         for (std::size_t i = 0; i < uris.size(); ++i)
             rounds[i].add(measure(world, uris[i], seconds));
+    std::printf("dependent additions: %.2f G/s before the rounds, %.2f after\n", ghzBefore, bench::chainGhz());
     for (std::size_t i = 0; i < uris.size(); ++i) {
         const Result& best = rounds[i].best;
         if (!best.ok) {
