@@ -45,12 +45,14 @@ Result measure(lv2host::World& world, const std::string& uri, double seconds) {
         instance->midi(0, {0x90, static_cast<uint8_t>(key), 100});
     const auto blocks = static_cast<int>(seconds * kRate / kBlock);
     double cpu = 0.0;
+    const double chainBefore = bench::chainGhz();
     for (int b = 0; b < blocks; ++b) {
         cpu += instance->run(kBlock);
         for (std::size_t c = 0; c < std::min<std::size_t>(instance->outputs(), 2); ++c)
             for (uint32_t i = 0; i < kBlock; ++i)
                 result.peak = std::max(result.peak, std::fabs(instance->out(c)[i]));
     }
+    result.chainGhz = std::min(chainBefore, bench::chainGhz());
     result.ok = true;
     result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
     // Kept until the process ends: padthv1 crashes in its own thread when
@@ -84,20 +86,19 @@ int main(int argc, char** argv) {
     std::printf("LV2, held 8-note chord, %.0f s at %.0f Hz in %u-frame blocks; CPU time of run(), best and median of %d\n",
                 seconds, kRate, kBlock, repeat);
     std::vector<bench::Rounds> rounds(uris.size());
-    const double ghzBefore = bench::chainGhz();
     // Interleaved rounds, so that a busy moment hits every plug-in alike.
     for (int round = 0; round < repeat; ++round)
         for (std::size_t i = 0; i < uris.size(); ++i)
             rounds[i].add(measure(world, uris[i], seconds));
-    std::printf("dependent additions: %.2f G/s before the rounds, %.2f after\n", ghzBefore, bench::chainGhz());
     for (std::size_t i = 0; i < uris.size(); ++i) {
         const Result& best = rounds[i].best;
         if (!best.ok) {
             std::printf("%-40s  failed: %s\n", uris[i].c_str(), best.error.c_str());
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", uris[i].c_str(),
-                    best.nsPerFrame, rounds[i].median(), static_cast<double>(best.peak), rounds[i].instantiateMs);
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms  additions %.2f G/s",
+                    uris[i].c_str(), best.nsPerFrame, rounds[i].median(), static_cast<double>(best.peak),
+                    rounds[i].instantiateMs, rounds[i].slowestChainGhz);
         if (i > 0 && rounds[0].best.ok)
             std::printf("  this/first %.3f", best.nsPerFrame / rounds[0].best.nsPerFrame);
         std::printf("\n");
