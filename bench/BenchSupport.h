@@ -31,27 +31,22 @@ struct Result {
     double nsPerFrame = 0.0;
     float peak = 0.0f;
     double instantiateMs = 0.0;  // wall time from loading to the first block
-    double chainGhz = 0.0;       // the slower chainGhz() just before and just after the timed blocks
     std::string error;
 };
 
 // An instrument's rounds: the best one, and every cost for the median (the
 // figure that shows whether one process is as fast as another); the
-// quickest instantiation (the first round's also loads the library); the
-// slowest chain of additions around any round.
+// quickest instantiation (the first round's also loads the library).
 struct Rounds {
     Result best;
     std::vector<double> costs;
     double instantiateMs = 0.0;
-    double slowestChainGhz = 0.0;
 
     void add(const Result& r) {
         if (r.ok)
             costs.push_back(r.nsPerFrame);
         if (r.ok && (costs.size() == 1 || r.instantiateMs < instantiateMs))
             instantiateMs = r.instantiateMs;
-        if (r.ok && (costs.size() == 1 || r.chainGhz < slowestChainGhz))
-            slowestChainGhz = r.chainGhz;
         if (r.ok && (!best.ok || r.nsPerFrame < best.nsPerFrame))
             best = r;
         else if (!best.ok)
@@ -75,27 +70,6 @@ inline double wallSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// How fast this thread runs plain code now: the rate of a chain of dependent
-// integer additions (one per cycle), in billions per second of thread CPU
-// time. On a shared virtual machine it falls by a third or more when the
-// host is busy, and every render path slows with it; measured around each
-// timed round and printed beside the costs, so that a slow process can be
-// told from a slow machine.
-inline double chainGhz() {
-    constexpr long kAdds = 20000000;
-    uint64_t x = 0;
-    const double start = threadSeconds();
-    for (long i = 0; i < kAdds; ++i) {
-#if defined(__x86_64__) || defined(__i386__)
-        __asm__ volatile("add $1, %0" : "+r"(x));
-#else
-        __asm__ volatile("" : "+r"(x));
-        ++x;
-#endif
-    }
-    return static_cast<double>(kAdds) / (threadSeconds() - start) * 1e-9;
 }
 
 // The "model name" line of /proc/cpuinfo, or "unknown processor".

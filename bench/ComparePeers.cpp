@@ -52,7 +52,6 @@ Result measure(const std::string& path, double seconds) {
     vst2::AEffect* effect = plugin->effect();
     const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
     double cpu = 0.0;
-    const double chainBefore = bench::chainGhz();
     for (int b = 0; b < blocks; ++b) {
         effect->dispatcher(effect, vst2::effProcessEvents, 0, 0, (b == 0 ? events : none).get(), 0.0f);
         const double t0 = bench::threadSeconds();
@@ -62,7 +61,6 @@ Result measure(const std::string& path, double seconds) {
             for (float x : out[static_cast<std::size_t>(c)])
                 result.peak = std::max(result.peak, std::fabs(x));
     }
-    result.chainGhz = std::min(chainBefore, bench::chainGhz());
     plugin->close();
     result.ok = true;
     result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
@@ -146,9 +144,8 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms  additions %.2f G/s",
-                    paths[i].c_str(), r.nsPerFrame, rounds[i].median(), static_cast<double>(r.peak),
-                    rounds[i].instantiateMs, rounds[i].slowestChainGhz);
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", paths[i].c_str(),
+                    r.nsPerFrame, rounds[i].median(), static_cast<double>(r.peak), rounds[i].instantiateMs);
         if (i > 0 && best[0].ok)
             std::printf("  first/this %.3f", best[0].nsPerFrame / r.nsPerFrame);
         std::printf("\n");

@@ -45,14 +45,12 @@ Result measure(lv2host::World& world, const std::string& uri, double seconds) {
         instance->midi(0, {0x90, static_cast<uint8_t>(key), 100});
     const auto blocks = static_cast<int>(seconds * kRate / kBlock);
     double cpu = 0.0;
-    const double chainBefore = bench::chainGhz();
     for (int b = 0; b < blocks; ++b) {
         cpu += instance->run(kBlock);
         for (std::size_t c = 0; c < std::min<std::size_t>(instance->outputs(), 2); ++c)
             for (uint32_t i = 0; i < kBlock; ++i)
                 result.peak = std::max(result.peak, std::fabs(instance->out(c)[i]));
     }
-    result.chainGhz = std::min(chainBefore, bench::chainGhz());
     result.ok = true;
     result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
     // Kept until the process ends: padthv1 crashes in its own thread when
@@ -96,9 +94,8 @@ int main(int argc, char** argv) {
             std::printf("%-40s  failed: %s\n", uris[i].c_str(), best.error.c_str());
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms  additions %.2f G/s",
-                    uris[i].c_str(), best.nsPerFrame, rounds[i].median(), static_cast<double>(best.peak),
-                    rounds[i].instantiateMs, rounds[i].slowestChainGhz);
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", uris[i].c_str(),
+                    best.nsPerFrame, rounds[i].median(), static_cast<double>(best.peak), rounds[i].instantiateMs);
         if (i > 0 && rounds[0].best.ok)
             std::printf("  this/first %.3f", best.nsPerFrame / rounds[0].best.nsPerFrame);
         std::printf("\n");
