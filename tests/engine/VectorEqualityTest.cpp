@@ -42,6 +42,10 @@ struct Way {
     TableRead read;
 };
 
+void PrintTo(const Way& way, std::ostream* os) {
+    *os << nameOf(way.path) << (way.read == TableRead::Pairs ? " pairs" : " gathers");
+}
+
 float frequencyOf(int key) { return 8.175799f * std::pow(2.0f, static_cast<float>(key) / 12.0f); }
 
 // One engine per path, all fed alike; block() compares every sample.
