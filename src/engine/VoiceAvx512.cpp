@@ -83,7 +83,8 @@ struct Avx512 {
         return _mm512_kor(_mm512_cmpeq_epi32_mask(v, set1i(a)), _mm512_cmpeq_epi32_mask(v, set1i(b))) == 0xFFFF;
     }
     // As on AVX2 (VoiceAvx2.cpp): gathers where they are cheap, else one
-    // 64-bit load per lane and shuffles.
+    // 64-bit load per lane and shuffles (never timed on an AVX-512 processor:
+    // chosen for AMD ones on the AVX2 path's measurements).
     static void readPairs(const float* t, I k, F& lo, F& hi) {
         if constexpr (kRead == TableRead::Gather) {
             lo = _mm512_i32gather_ps(k, t, 4);
