@@ -4,9 +4,16 @@
 
 #include <time.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/VoiceLanes.h"
 
@@ -23,7 +30,34 @@ struct Result {
     bool ok = false;
     double nsPerFrame = 0.0;
     float peak = 0.0f;
+    double instantiateMs = 0.0;  // wall time from loading to the first block
     std::string error;
+};
+
+// An instrument's rounds: the best one, and every cost for the median (the
+// figure that shows whether one process is as fast as another); the
+// quickest instantiation (the first round's also loads the library).
+struct Rounds {
+    Result best;
+    std::vector<double> costs;
+    double instantiateMs = 0.0;
+
+    void add(const Result& r) {
+        if (r.ok)
+            costs.push_back(r.nsPerFrame);
+        if (r.ok && (costs.size() == 1 || r.instantiateMs < instantiateMs))
+            instantiateMs = r.instantiateMs;
+        if (r.ok && (!best.ok || r.nsPerFrame < best.nsPerFrame))
+            best = r;
+        else if (!best.ok)
+            best.error = r.error;
+    }
+    double median() const {
+        std::vector<double> c = costs;
+        std::sort(c.begin(), c.end());
+        const std::size_t n = c.size();
+        return n == 0 ? 0.0 : n % 2 == 1 ? c[n / 2] : (c[n / 2 - 1] + c[n / 2]) / 2.0;
+    }
 };
 
 inline double threadSeconds() {
@@ -49,6 +83,31 @@ inline std::string processorName() {
         }
     }
     return "unknown processor";
+}
+
+// The processor's vendor string and family as cpuid gives them (the family
+// with its extended bits added, as the vendors number them), which decide
+// the table read (SynthEngine::bestTableRead).
+inline std::string vendorAndFamily() {
+#if defined(__x86_64__) || defined(__i386__)
+    uint32_t a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(0, &a, &b, &c, &d) == 0)
+        return "unknown vendor";
+    char vendor[13] = {};
+    std::memcpy(vendor, &b, 4);
+    std::memcpy(vendor + 4, &d, 4);
+    std::memcpy(vendor + 8, &c, 4);
+    __get_cpuid(1, &a, &b, &c, &d);
+    const uint32_t base = (a >> 8) & 0xFu;
+    const uint32_t family = base == 0xFu ? base + ((a >> 20) & 0xFFu) : base;
+    return std::string(vendor) + ", family " + std::to_string(family);
+#else
+    return "not an x86 processor";
+#endif
+}
+
+inline const char* tableReadName(veltrosa::TableRead read) {
+    return read == veltrosa::TableRead::Pairs ? "64-bit pair loads" : "gathers";
 }
 
 inline const char* pathName(veltrosa::RenderPath path) {

@@ -28,10 +28,12 @@ constexpr int32_t kBlock = bench::kChordBlock;
 
 Result measure(const std::string& path, double seconds) {
     Result result;
+    const double loading = bench::wallSeconds();
     auto plugin = vsthost::Plugin::load(path, result.error);
     if (!plugin)
         return result;
     plugin->start(kRate, kBlock);
+    result.instantiateMs = (bench::wallSeconds() - loading) * 1e3;
     const int outputs = std::max(plugin->effect()->numOutputs, 2);
     const int inputs = std::max(plugin->effect()->numInputs, 0);
     std::vector<std::vector<float>> out(static_cast<std::size_t>(outputs), std::vector<float>(kBlock));
@@ -92,13 +94,6 @@ Result measureEngine(veltrosa::RenderPath path, double seconds) {
     return result;
 }
 
-void keepBest(Result& best, Result r) {
-    if (r.ok && (!best.ok || r.nsPerFrame < best.nsPerFrame))
-        best = r;
-    else if (!best.ok)
-        best.error = r.error;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,20 +114,28 @@ int main(int argc, char** argv) {
     }
     std::printf(
         "%s; held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
-        "best of %d\n",
+        "best and median of %d\n",
         bench::processorName().c_str(), seconds, static_cast<double>(kRate), kBlock, repeat);
-    std::vector<Result> best(paths.size());
+    std::printf("%s; table read: %s\n", bench::vendorAndFamily().c_str(),
+                bench::tableReadName(veltrosa::SynthEngine::bestTableRead()));
+    std::vector<bench::Rounds> rounds(paths.size());
     const veltrosa::RenderPath renderPaths[] = {veltrosa::RenderPath::Scalar, veltrosa::RenderPath::Sse2,
                                                 veltrosa::RenderPath::Avx2, veltrosa::RenderPath::Avx512};
     constexpr int kPaths = 4;
-    Result engineBest[kPaths];
+    bench::Rounds engineRounds[kPaths];
     // Interleaved rounds, so that a busy moment on the machine hits every plug-in alike.
     for (int round = 0; round < repeat; ++round) {
         for (std::size_t i = 0; i < paths.size(); ++i)
-            keepBest(best[i], measure(paths[i], seconds));
+            rounds[i].add(measure(paths[i], seconds));
         for (int k = 0; k < kPaths; ++k)
-            keepBest(engineBest[k], measureEngine(renderPaths[k], seconds));
+            engineRounds[k].add(measureEngine(renderPaths[k], seconds));
     }
+    std::vector<Result> best;
+    for (const auto& r : rounds)
+        best.push_back(r.best);
+    Result engineBest[kPaths];
+    for (int k = 0; k < kPaths; ++k)
+        engineBest[k] = engineRounds[k].best;
     int failures = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const Result& r = best[i];
@@ -141,7 +144,8 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame  peak %.3f", paths[i].c_str(), r.nsPerFrame, static_cast<double>(r.peak));
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", paths[i].c_str(),
+                    r.nsPerFrame, rounds[i].median(), static_cast<double>(r.peak), rounds[i].instantiateMs);
         if (i > 0 && best[0].ok)
             std::printf("  first/this %.3f", best[0].nsPerFrame / r.nsPerFrame);
         std::printf("\n");

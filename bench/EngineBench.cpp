@@ -1,6 +1,8 @@
 // Engine costs: one wavetable generation against one inverse transform, and
 // one 512-frame block with eight, seven (a held chord) and no voices sounding,
-// on each render path (path:0 scalar, 1 SSE2, 2 AVX2, 3 AVX-512).
+// on each render path (path:0 scalar, 1 SSE2, 2 AVX2, 3 AVX-512) and, where
+// the path has a choice, each table read (read:0 gathers, 1 64-bit pairs);
+// and the cost of making an engine, which a host pays for every instance.
 #include <benchmark/benchmark.h>
 
 #include <kissfft/kiss_fftr.h>
@@ -12,6 +14,7 @@
 
 using veltrosa::RenderPath;
 using veltrosa::SynthEngine;
+using veltrosa::TableRead;
 using veltrosa::Wavetable;
 
 namespace {
@@ -65,10 +68,11 @@ void reportFrames(benchmark::State& state) {
 
 // Eight voices: one voice always stands in reserve, so a new note every block
 // keeps all eight rendering (seven held, one fading), the busiest state.
-// The render path is the benchmark's argument (RenderPath); a path this
-// processor lacks is skipped.
+// The render path and the table read are the benchmark's arguments
+// (RenderPath, TableRead); a path this processor lacks is skipped.
 bool usePath(SynthEngine& engine, benchmark::State& state) {
     const auto path = static_cast<RenderPath>(state.range(0));
+    engine.setTableRead(static_cast<TableRead>(state.range(1)));
     if (engine.setRenderPath(path))
         return true;
     state.SkipWithError("render path not available on this processor");
@@ -76,10 +80,23 @@ bool usePath(SynthEngine& engine, benchmark::State& state) {
 }
 
 void paths(benchmark::internal::Benchmark* b) {
-    b->ArgName("path");
-    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512})
-        b->Arg(static_cast<int64_t>(p));
+    b->ArgNames({"path", "read"});
+    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512}) {
+        b->Args({static_cast<int64_t>(p), static_cast<int64_t>(TableRead::Gather)});
+        if (p >= RenderPath::Avx2)
+            b->Args({static_cast<int64_t>(p), static_cast<int64_t>(TableRead::Pairs)});
+    }
 }
+
+// A host makes an instance of every plug-in it scans: the engine with its
+// first table and its render choices.
+void BM_Instantiation(benchmark::State& state) {
+    for (auto _ : state) {
+        SynthEngine engine;
+        benchmark::DoNotOptimize(engine.table());
+    }
+}
+BENCHMARK(BM_Instantiation)->Unit(benchmark::kMillisecond);
 
 void BM_Block8Voices(benchmark::State& state) {
     SynthEngine engine;

@@ -24,10 +24,12 @@ constexpr auto kBlock = static_cast<uint32_t>(bench::kChordBlock);
 
 Result measure(lv2host::World& world, const std::string& uri, double seconds) {
     Result result;
+    const double creating = bench::wallSeconds();
     auto instance =
         lv2host::Instance::create(world, uri, kRate, kBlock, lv2host::WorkerMode::Synchronous, result.error);
     if (!instance)
         return result;
+    result.instantiateMs = (bench::wallSeconds() - creating) * 1e3;
     if (instance->outputs() < 1) {
         result.error = "no audio output";
         return result;
@@ -79,27 +81,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     lv2host::World world;
-    std::printf("LV2, held 8-note chord, %.0f s at %.0f Hz in %u-frame blocks; CPU time of run(), best of %d\n",
+    std::printf("LV2, held 8-note chord, %.0f s at %.0f Hz in %u-frame blocks; CPU time of run(), best and median of %d\n",
                 seconds, kRate, kBlock, repeat);
-    std::vector<Result> best(uris.size());
+    std::vector<bench::Rounds> rounds(uris.size());
     // Interleaved rounds, so that a busy moment hits every plug-in alike.
     for (int round = 0; round < repeat; ++round)
-        for (std::size_t i = 0; i < uris.size(); ++i) {
-            Result now = measure(world, uris[i], seconds);
-            if (now.ok && (!best[i].ok || now.nsPerFrame < best[i].nsPerFrame))
-                best[i] = now;
-            else if (!best[i].ok)
-                best[i].error = now.error;
-        }
+        for (std::size_t i = 0; i < uris.size(); ++i)
+            rounds[i].add(measure(world, uris[i], seconds));
     for (std::size_t i = 0; i < uris.size(); ++i) {
-        if (!best[i].ok) {
-            std::printf("%-40s  failed: %s\n", uris[i].c_str(), best[i].error.c_str());
+        const Result& best = rounds[i].best;
+        if (!best.ok) {
+            std::printf("%-40s  failed: %s\n", uris[i].c_str(), best.error.c_str());
             continue;
         }
-        std::printf("%-40s %9.1f ns/frame  peak %.3f", uris[i].c_str(), best[i].nsPerFrame,
-                    static_cast<double>(best[i].peak));
-        if (i > 0 && best[0].ok)
-            std::printf("  this/first %.3f", best[i].nsPerFrame / best[0].nsPerFrame);
+        std::printf("%-40s %9.1f ns/frame (median %.1f)  peak %.3f  instantiation %.2f ms", uris[i].c_str(),
+                    best.nsPerFrame, rounds[i].median(), static_cast<double>(best.peak), rounds[i].instantiateMs);
+        if (i > 0 && rounds[0].best.ok)
+            std::printf("  this/first %.3f", best.nsPerFrame / rounds[0].best.nsPerFrame);
         std::printf("\n");
     }
     return 0;

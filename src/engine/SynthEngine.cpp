@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "engine/DenormalGuard.h"
@@ -52,6 +53,20 @@ RenderPath detectRenderPath() {
     return RenderPath::Scalar;
 }
 
+TableRead detectTableRead() {
+#ifdef VELTROSA_LANES_X86
+    uint32_t a = 0, vendor[3] = {};
+    if (__get_cpuid(0, &a, &vendor[0], &vendor[2], &vendor[1]) != 0) {  // ebx, edx, ecx spell the name
+        char name[13] = {};
+        __builtin_memcpy(name, vendor, 12);
+        const std::string_view v(name);
+        if (v == "AuthenticAMD" || v == "HygonGenuine")
+            return TableRead::Pairs;
+    }
+#endif
+    return TableRead::Gather;
+}
+
 }  // namespace
 
 // The voices' two scratch buffers and the lanes' (laneScratch_), for blocks
@@ -94,6 +109,11 @@ SynthEngine::~SynthEngine() {
 
 RenderPath SynthEngine::bestRenderPath() {
     static const RenderPath best = detectRenderPath();
+    return best;
+}
+
+TableRead SynthEngine::bestTableRead() {
+    static const TableRead best = detectTableRead();
     return best;
 }
 
@@ -307,11 +327,11 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         switch (renderPath_) {
         case RenderPath::Avx512:
 #ifdef VELTROSA_LANES_AVX512
-            renderLanesAvx512(lanes_, p, table, n, laneLeft);
+            renderLanesAvx512(lanes_, p, table, n, laneLeft, tableRead_);
 #endif
             break;
         case RenderPath::Avx2:
-            renderLanesAvx2(lanes_, p, table, n, laneLeft, laneRight);
+            renderLanesAvx2(lanes_, p, table, n, laneLeft, laneRight, tableRead_);
             break;
         default:
             for (int32_t g = 0; g < 2; ++g)

@@ -59,6 +59,16 @@ public:
     // the same samples; the scalar one is the reference.
     bool setRenderPath(RenderPath path);
     RenderPath renderPath() const { return renderPath_; }
+    // How the AVX2 and AVX-512 paths read the table, chosen once per process
+    // from the processor's vendor: pairs of 64-bit loads on AMD (and Hygon)
+    // processors, whose gathers cost several times Intel's per element;
+    // gathers everywhere else. No measurement, so instantiating costs
+    // nothing more and every process reads alike.
+    static TableRead bestTableRead();
+    // Audio thread: forces a read from the next block on (benchmarks and the
+    // equality tests). Every read gives the same samples.
+    void setTableRead(TableRead read) { tableRead_ = read; }
+    TableRead tableRead() const { return tableRead_; }
 
     // Audio thread: state for inspection.
     const Voice& voice(int32_t index) const { return *voices_[static_cast<std::size_t>(index)]; }
@@ -96,6 +106,7 @@ private:
     std::atomic<int32_t> reservedCapacity_{1};  // the largest reserved or grown
     VoiceLanes lanes_{};
     RenderPath renderPath_ = bestRenderPath();
+    TableRead tableRead_ = bestTableRead();
 };
 
 }  // namespace veltrosa

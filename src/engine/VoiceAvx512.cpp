@@ -22,6 +22,9 @@
 
 namespace {
 
+using veltrosa::TableRead;
+
+template <TableRead kRead>
 struct Avx512 {
     using F = __m512;
     using I = __m512i;
@@ -79,9 +82,32 @@ struct Avx512 {
     static bool allIn(I v, int32_t a, int32_t b) {
         return _mm512_kor(_mm512_cmpeq_epi32_mask(v, set1i(a)), _mm512_cmpeq_epi32_mask(v, set1i(b))) == 0xFFFF;
     }
+    // As on AVX2 (VoiceAvx2.cpp): gathers where they are cheap, else one
+    // 64-bit load per lane and shuffles (never timed on an AVX-512 processor:
+    // chosen for AMD ones on the AVX2 path's measurements).
     static void readPairs(const float* t, I k, F& lo, F& hi) {
-        lo = _mm512_i32gather_ps(k, t, 4);
-        hi = _mm512_i32gather_ps(k, t + 1, 4);
+        if constexpr (kRead == TableRead::Gather) {
+            lo = _mm512_i32gather_ps(k, t, 4);
+            hi = _mm512_i32gather_ps(k, t + 1, 4);
+        } else {
+            alignas(64) int32_t at[W];
+            _mm512_store_si512(at, k);
+            auto pairs = [&](int32_t a) {  // lanes a and a + 1
+                const __m128 x = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + at[a])));
+                return _mm_loadh_pi(x, reinterpret_cast<const __m64*>(t + at[a + 1]));
+            };
+            // Lanes 0, 1 | 4, 5 | 8, 9 | 12, 13 and 2, 3 | 6, 7 | ..., so
+            // that one in-lane shuffle puts each quarter in order.
+            auto quarters = [&](int32_t a) {
+                F v = _mm512_castps128_ps512(pairs(a));
+                v = _mm512_insertf32x4(v, pairs(a + 4), 1);
+                v = _mm512_insertf32x4(v, pairs(a + 8), 2);
+                return _mm512_insertf32x4(v, pairs(a + 12), 3);
+            };
+            const F x = quarters(0), y = quarters(2);
+            lo = _mm512_shuffle_ps(x, y, 0x88);
+            hi = _mm512_shuffle_ps(x, y, 0xDD);
+        }
     }
 };
 
@@ -117,8 +143,12 @@ void transpose16(__m512 r[16]) {
 
 namespace veltrosa {
 
-void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows) {
-    renderLanesWith<Avx512>(lanes, 0, p, table, 0, n, rows, nullptr);
+void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows,
+                       TableRead read) {
+    if (read == TableRead::Pairs)
+        renderLanesWith<Avx512<TableRead::Pairs>>(lanes, 0, p, table, 0, n, rows, nullptr);
+    else
+        renderLanesWith<Avx512<TableRead::Gather>>(lanes, 0, p, table, 0, n, rows, nullptr);
 }
 
 void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight) {
@@ -135,8 +165,8 @@ void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft,
                 right = _mm512_add_ps(right, r[kLanes + v]);
             }
         }
-        _mm512_storeu_ps(outLeft + i, finiteOrZeroV<Avx512>(left));
-        _mm512_storeu_ps(outRight + i, finiteOrZeroV<Avx512>(right));
+        _mm512_storeu_ps(outLeft + i, finiteOrZeroV<Avx512<TableRead::Gather>>(left));
+        _mm512_storeu_ps(outRight + i, finiteOrZeroV<Avx512<TableRead::Gather>>(right));
     }
     for (; i < n; ++i) {
         float left = 0.0f, right = 0.0f;

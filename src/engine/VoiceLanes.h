@@ -24,6 +24,15 @@ enum class RenderPath : int32_t {
     Avx512 = 3,  // both channels of the eight voices in one vector
 };
 
+// How the AVX2 and AVX-512 paths read each lane's table pair t[k], t[k + 1]:
+// two hardware gathers, or one 64-bit load per lane assembled into vectors by
+// shuffles. Both read the same floats, so the output bits are the same; only
+// the speed differs by processor (SynthEngine::bestTableRead).
+enum class TableRead : int32_t {
+    Gather = 0,
+    Pairs = 1,
+};
+
 constexpr int32_t kLanes = 8;
 
 // What the vector units know of the voice without its headers; Voice.cpp
@@ -74,10 +83,12 @@ void renderLane(VoiceLane& lane, int32_t from, const VoiceParams& p, const float
 // left[i * width + j] for lane first + j. table has kLength + 1 floats.
 void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
                      float* right);
-void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left, float* right);
+void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left, float* right,
+                     TableRead read);
 // The eight voices, channels in lanes: rows[i * 16 + v] is voice v's left
 // contribution to frame i, rows[i * 16 + 8 + v] its right one.
-void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows);
+void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows,
+                       TableRead read);
 
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left

@@ -36,16 +36,27 @@ const char* nameOf(RenderPath path) {
     return "?";
 }
 
+// A vector path and, on the paths that have a choice, how it reads the table.
+struct Way {
+    RenderPath path;
+    TableRead read;
+};
+
+void PrintTo(const Way& way, std::ostream* os) {
+    *os << nameOf(way.path) << (way.read == TableRead::Pairs ? " pairs" : " gathers");
+}
+
 float frequencyOf(int key) { return 8.175799f * std::pow(2.0f, static_cast<float>(key) / 12.0f); }
 
 // One engine per path, all fed alike; block() compares every sample.
 class Rig {
 public:
-    explicit Rig(RenderPath path) {
+    explicit Rig(Way way) {
         engines_[0] = std::make_unique<SynthEngine>();
         engines_[1] = std::make_unique<SynthEngine>();
         EXPECT_TRUE(engines_[0]->setRenderPath(RenderPath::Scalar));
-        EXPECT_TRUE(engines_[1]->setRenderPath(path));
+        EXPECT_TRUE(engines_[1]->setRenderPath(way.path));
+        engines_[1]->setTableRead(way.read);
         shareTable();
     }
 
@@ -142,17 +153,27 @@ private:
     int blocks_ = 0;
 };
 
-std::vector<RenderPath> vectorPaths() {
-    std::vector<RenderPath> paths;
-    for (RenderPath p : {RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512})
-        if (SynthEngine::renderPathAvailable(p))
-            paths.push_back(p);
-    return paths;
+// Every table read is forced on the paths that have them, whatever this
+// processor would pick, so that each is compared here.
+std::vector<Way> vectorPaths() {
+    std::vector<Way> ways;
+    for (RenderPath p : {RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512}) {
+        if (!SynthEngine::renderPathAvailable(p))
+            continue;
+        ways.push_back({p, TableRead::Gather});
+        if (p != RenderPath::Sse2)
+            ways.push_back({p, TableRead::Pairs});
+    }
+    return ways;
 }
 
-class VectorEquality : public ::testing::TestWithParam<RenderPath> {};
+class VectorEquality : public ::testing::TestWithParam<Way> {};
 
-std::string pathName(const ::testing::TestParamInfo<RenderPath>& info) { return nameOf(info.param); }
+std::string pathName(const ::testing::TestParamInfo<Way>& info) {
+    if (info.param.path == RenderPath::Sse2)
+        return nameOf(info.param.path);
+    return std::string(nameOf(info.param.path)) + (info.param.read == TableRead::Pairs ? "_pairs" : "_gathers");
+}
 
 }  // namespace
 
