@@ -17,11 +17,12 @@ LV2_DIR     ?= $(call user_or_prefix,.lv2,lib/lv2)
 BIN_DIR     ?= $(call user_or_prefix,.local/bin,bin)
 DESKTOP_DIR ?= $(call user_or_prefix,.local/share/applications,share/applications)
 PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltrosa/presets)
+ICON_DIR    ?= $(call user_or_prefix,.local/share/icons/hicolor/scalable/apps,share/icons/hicolor/scalable/apps)
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs
+.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs deb package-deps
 
 all: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -102,15 +103,24 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
-	mkdir -p $(VST_DIR) $(LV2_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(PRESET_DIR)
+	mkdir -p $(VST_DIR) $(LV2_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(ICON_DIR) $(PRESET_DIR)
 	cp $(BUILD)/Veltrosa.so $(VST_DIR)/
 	rm -rf $(LV2_DIR)/veltrosa.lv2
 	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/standalone/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
+	install -D -m 644 src/standalone/veltrosa.svg $(ICON_DIR)/veltrosa.svg
 	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
 	@echo "installed $(VST_DIR)/Veltrosa.so, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa with its menu entry"
-	@echo "  in $(DESKTOP_DIR), and the factory presets in $(PRESET_DIR)"
+	@echo "  in $(DESKTOP_DIR) (icon in $(ICON_DIR)), and the factory presets in $(PRESET_DIR)"
+
+# The Debian package, $(BUILD)/veltrosa_<version>_amd64.deb, holding every
+# Linux edition the build has (scripts/make-deb).
+deb: package-deps all
+	scripts/make-deb $(BUILD)
+
+package-deps:
+	@scripts/install-deps package
 
 # Every factory preset playing the same phrase, build/presets/NAME.wav, with
 # its editor (NAME-editor.png) and wavetable spectrum (NAME-partials.png).
