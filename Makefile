@@ -22,7 +22,7 @@ CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs deb package-deps
+.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs deb package-deps windows-dist
 
 all: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -122,6 +122,11 @@ deb: package-deps all
 package-deps:
 	@scripts/install-deps package
 
+# The Windows archive, $(BUILD)/Veltrosa-<version>-windows.zip: both DLLs, the
+# presets (written by the Linux build), a read-me and the licences.
+windows-dist: package-deps all windows
+	scripts/make-windows-dist $(BUILD) build-win32 build-win64
+
 # Every factory preset playing the same phrase, build/presets/NAME.wav, with
 # its editor (NAME-editor.png) and wavetable spectrum (NAME-partials.png).
 presets-preview:
@@ -152,11 +157,13 @@ windows-deps:
 	@scripts/install-deps windows
 
 # The Windows tests under Wine, headless, against this build's Linux module
-# (ctest label "wine"). Wine's prefix is prepared while the DLLs compile.
-windows-test: deps windows-deps
+# (ctest label "wine"), the Windows archive's DLLs among them. Wine's prefix is
+# prepared while the DLLs compile.
+windows-test: deps windows-deps package-deps
 	cmake -S . -B $(BUILD) -DVELTROSA_WINE_TESTS=ON $(CMAKE_FLAGS)
 	scripts/wine-run $(BUILD)/wine-prefix --boot & \
-	  $(MAKE) windows && cmake --build $(BUILD) -j $(JOBS) --target Veltrosa wine_reference; \
+	  $(MAKE) windows && cmake --build $(BUILD) -j $(JOBS) --target Veltrosa wine_reference veltrosa_preset_files \
+	    && scripts/make-windows-dist $(BUILD) build-win32 build-win64; \
 	  status=$$?; wait; exit $$status
 	scripts/with-display ctest --test-dir $(BUILD) -L wine --output-on-failure -j $(JOBS)
 
