@@ -210,7 +210,13 @@ std::string defaultPluginPath() {
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec)
         return "Veltrosa.so";
-    return (self.parent_path() / "Veltrosa.so").string();
+    // In the build tree the module sits beside the program; installed
+    // (package, PREFIX) it is in lib/vst under the program's prefix.
+    const auto beside = self.parent_path() / "Veltrosa.so";
+    const auto installed = self.parent_path().parent_path() / "lib" / "vst" / "Veltrosa.so";
+    if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+        return installed.string();
+    return beside.string();
 }
 
 const char* helpText() {
@@ -227,7 +233,7 @@ instrument at its exact sample within the block.
   -o, --output=FILE          write the WAV file to FILE; it appears only once
                              complete, and an existing FILE is kept on failure
   -p, --plugin=PATH          VST 2 instrument to load (default: the Veltrosa.so
-                             beside this program)
+                             beside this program, else ../lib/vst/Veltrosa.so)
   -f, --format=FORMAT        sample format: float (32-bit, default), pcm24, pcm16
   -r, --sample-rate=HZ       sample rate (default 44100)
   -b, --block-size=FRAMES    frames per processing block (default 512)
@@ -274,9 +280,11 @@ Exit status:
   6    the output WAV, state or picture file cannot be written
   130  interrupted
 
-Example:
+Examples:
   veltrosa-render examples/demo.mid -o demo.wav
+
   veltrosa-render --preset "Glass Choir" examples/demo.mid -o choir.wav
+
   veltrosa-render --plugin /usr/lib/vst/amsynth_vst.so song.mid -o song.wav -f pcm24
 )";
 }
