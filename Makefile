@@ -14,6 +14,7 @@ JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 user_or_prefix = $(if $(PREFIX),$(PREFIX)/$(2),$(HOME)/$(1))
 VST_DIR     ?= $(call user_or_prefix,.vst,lib/vst)
 LV2_DIR     ?= $(call user_or_prefix,.lv2,lib/lv2)
+CLAP_DIR    ?= $(call user_or_prefix,.clap,lib/clap)
 BIN_DIR     ?= $(call user_or_prefix,.local/bin,bin)
 DESKTOP_DIR ?= $(call user_or_prefix,.local/share/applications,share/applications)
 PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltrosa/presets)
@@ -102,14 +103,15 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
-	mkdir -p $(VST_DIR) $(LV2_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(PRESET_DIR)
+	mkdir -p $(VST_DIR) $(LV2_DIR) $(CLAP_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(PRESET_DIR)
 	cp $(BUILD)/Veltrosa.so $(VST_DIR)/
+	cp $(BUILD)/Veltrosa.clap $(CLAP_DIR)/
 	rm -rf $(LV2_DIR)/veltrosa.lv2
 	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/standalone/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
 	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
-	@echo "installed $(VST_DIR)/Veltrosa.so, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa with its menu entry"
+	@echo "installed $(VST_DIR)/Veltrosa.so, $(CLAP_DIR)/Veltrosa.clap, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa with its menu entry"
 	@echo "  in $(DESKTOP_DIR), and the factory presets in $(PRESET_DIR)"
 
 # Every factory preset playing the same phrase, build/presets/NAME.wav, with
@@ -131,7 +133,8 @@ presets-docs: presets-preview
 	cp $(BUILD)/presets/*-editor.png $(BUILD)/presets/*-partials.png docs/presets/
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
-# 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.
+# 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program,
+# and the CLAP edition build-win64/Veltrosa.clap.
 windows: windows-deps
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WINDOWS_CMAKE_FLAGS)
 	cmake --build build-win32 -j $(JOBS)
