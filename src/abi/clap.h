@@ -266,6 +266,7 @@ struct HostState {
     void(CLAPCALL* markDirty)(const Host* host);
 };
 
+
 inline constexpr const char* kPortStereo = "stereo";
 inline constexpr uint32_t kAudioPortIsMain = 1u << 0;
 
@@ -331,6 +332,64 @@ struct HostPresetLoad {
     void(CLAPCALL* onError)(const Host* host, uint32_t locationKind, const char* location, const char* loadKey,
                             int32_t osError, const char* message);
     void(CLAPCALL* loaded)(const Host* host, uint32_t locationKind, const char* location, const char* loadKey);
+};
+
+// ---- the editor ----
+
+inline constexpr const char* kExtGui = "clap.gui";
+inline constexpr const char* kExtPosixFdSupport = "clap.posix-fd-support";
+inline constexpr const char* kExtTimerSupport = "clap.timer-support";
+inline constexpr const char* kWindowApiX11 = "x11";
+inline constexpr const char* kWindowApiWin32 = "win32";
+
+struct Window {
+    const char* api;
+    union {
+        unsigned long x11;  // an X11 Window id
+        void* win32;        // an HWND
+        void* ptr;
+    };
+};
+
+struct GuiResizeHints;
+
+struct PluginGui {
+    bool(CLAPCALL* isApiSupported)(const Plugin* plugin, const char* api, bool isFloating);
+    bool(CLAPCALL* getPreferredApi)(const Plugin* plugin, const char** api, bool* isFloating);
+    bool(CLAPCALL* create)(const Plugin* plugin, const char* api, bool isFloating);
+    void(CLAPCALL* destroy)(const Plugin* plugin);
+    bool(CLAPCALL* setScale)(const Plugin* plugin, double scale);
+    bool(CLAPCALL* getSize)(const Plugin* plugin, uint32_t* width, uint32_t* height);
+    bool(CLAPCALL* canResize)(const Plugin* plugin);
+    bool(CLAPCALL* getResizeHints)(const Plugin* plugin, GuiResizeHints* hints);
+    bool(CLAPCALL* adjustSize)(const Plugin* plugin, uint32_t* width, uint32_t* height);
+    bool(CLAPCALL* setSize)(const Plugin* plugin, uint32_t width, uint32_t height);
+    bool(CLAPCALL* setParent)(const Plugin* plugin, const Window* window);
+    bool(CLAPCALL* setTransient)(const Plugin* plugin, const Window* window);
+    void(CLAPCALL* suggestTitle)(const Plugin* plugin, const char* title);
+    bool(CLAPCALL* show)(const Plugin* plugin);
+    bool(CLAPCALL* hide)(const Plugin* plugin);
+};
+
+enum PosixFdFlags : uint32_t { kFdRead = 1u << 0, kFdWrite = 1u << 1, kFdError = 1u << 2 };
+
+struct PluginPosixFdSupport {
+    void(CLAPCALL* onFd)(const Plugin* plugin, int fd, uint32_t flags);
+};
+
+struct HostPosixFdSupport {
+    bool(CLAPCALL* registerFd)(const Host* host, int fd, uint32_t flags);
+    bool(CLAPCALL* modifyFd)(const Host* host, int fd, uint32_t flags);
+    bool(CLAPCALL* unregisterFd)(const Host* host, int fd);
+};
+
+struct PluginTimerSupport {
+    void(CLAPCALL* onTimer)(const Plugin* plugin, Id timerId);
+};
+
+struct HostTimerSupport {
+    bool(CLAPCALL* registerTimer)(const Host* host, uint32_t periodMs, Id* timerId);
+    bool(CLAPCALL* unregisterTimer)(const Host* host, Id timerId);
 };
 
 // ---- preset discovery ----
@@ -414,6 +473,7 @@ struct PresetDiscoveryFactory {
 
 // Layouts hosts and plug-ins agree on, on 32- and 64-bit builds alike.
 static_assert(sizeof(Version) == 12);
+static_assert(sizeof(Window) == 2 * sizeof(void*));
 static_assert(sizeof(EventHeader) == 16);
 static_assert(offsetof(EventNote, velocity) == 32 && sizeof(EventNote) == 40);
 static_assert(sizeof(EventMidi) == 24);

@@ -2,7 +2,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "clap/Instrument.h"
+#include "clap/Factories.h"
 
 #if defined(_WIN32)
 #define VELTROSA_CLAP_EXPORT __declspec(dllexport)

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "clap/Gui.h"
+#include "clap/Factories.h"
 #include "clap/Instrument.h"
 #include "core/Identity.h"
 #include "presets/Bank.h"

@@ -1,5 +1,8 @@
 #include "clap/Instrument.h"
 
+#include "clap/Factories.h"
+#include "clap/Gui.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -126,9 +129,9 @@ bool CLAPCALL paramsTextToValue(const clap::Plugin*, clap::Id id, const char* te
     return true;
 }
 
-void CLAPCALL paramsFlush(const clap::Plugin* p, const clap::InputEvents* in, const clap::OutputEvents*) {
+void CLAPCALL paramsFlush(const clap::Plugin* p, const clap::InputEvents* in, const clap::OutputEvents* out) {
     if (Instrument* i = self(p))
-        i->flush(in);
+        i->flush(in, out);
 }
 
 const clap::PluginParams kParamsExtension{paramsCount, paramsInfo, paramsValue, paramsValueToText, paramsTextToValue,
@@ -206,6 +209,109 @@ bool CLAPCALL presetLoad(const clap::Plugin* p, uint32_t kind, const char* locat
 
 const clap::PluginPresetLoad kPresetLoadExtension{presetLoad};
 
+bool CLAPCALL guiApiSupported(const clap::Plugin*, const char* api, bool floating) {
+    return api != nullptr && !floating && std::strcmp(api, Gui::api()) == 0;
+}
+
+bool CLAPCALL guiPreferredApi(const clap::Plugin*, const char** api, bool* floating) {
+    if (api == nullptr || floating == nullptr)
+        return false;
+    *api = Gui::api();
+    *floating = false;
+    return true;
+}
+
+bool CLAPCALL guiCreate(const clap::Plugin* p, const char* api, bool floating) {
+    Instrument* i = self(p);
+    return i != nullptr && i->createGui(api, floating);
+}
+
+void CLAPCALL guiDestroy(const clap::Plugin* p) {
+    if (Instrument* i = self(p))
+        i->destroyGui();
+}
+
+Gui* guiOf(const clap::Plugin* p) {
+    const Instrument* i = self(p);
+    return i != nullptr ? i->gui() : nullptr;
+}
+
+bool CLAPCALL guiSetScale(const clap::Plugin* p, double scale) {
+    Gui* gui = guiOf(p);
+    return gui != nullptr && gui->setScale(scale);
+}
+
+bool CLAPCALL guiGetSize(const clap::Plugin* p, uint32_t* width, uint32_t* height) {
+    Gui* gui = guiOf(p);
+    if (gui == nullptr || width == nullptr || height == nullptr)
+        return false;
+    gui->size(*width, *height);
+    return true;
+}
+
+bool CLAPCALL guiCanResize(const clap::Plugin*) { return false; }
+
+bool CLAPCALL guiResizeHints(const clap::Plugin*, clap::GuiResizeHints*) { return false; }
+
+// The size is fixed: every proposal becomes it.
+bool CLAPCALL guiAdjustSize(const clap::Plugin* p, uint32_t* width, uint32_t* height) {
+    return guiGetSize(p, width, height);
+}
+
+bool CLAPCALL guiSetSize(const clap::Plugin* p, uint32_t width, uint32_t height) {
+    uint32_t w = 0, h = 0;
+    return guiGetSize(p, &w, &h) && w == width && h == height;
+}
+
+bool CLAPCALL guiSetParent(const clap::Plugin* p, const clap::Window* window) {
+    Gui* gui = guiOf(p);
+    try {
+        return gui != nullptr && gui->setParent(window);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CLAPCALL guiSetTransient(const clap::Plugin*, const clap::Window*) { return false; }
+
+void CLAPCALL guiSuggestTitle(const clap::Plugin*, const char*) {}
+
+bool CLAPCALL guiShow(const clap::Plugin* p) {
+    Gui* gui = guiOf(p);
+    return gui != nullptr && gui->show();
+}
+
+bool CLAPCALL guiHide(const clap::Plugin* p) {
+    Gui* gui = guiOf(p);
+    return gui != nullptr && gui->hide();
+}
+
+const clap::PluginGui kGuiExtension{guiApiSupported, guiPreferredApi, guiCreate,    guiDestroy,     guiSetScale,
+                                    guiGetSize,      guiCanResize,    guiResizeHints, guiAdjustSize, guiSetSize,
+                                    guiSetParent,    guiSetTransient, guiSuggestTitle, guiShow,      guiHide};
+
+void CLAPCALL onFd(const clap::Plugin* p, int fd, uint32_t) {
+    if (Gui* gui = guiOf(p)) {
+        try {
+            gui->onFd(fd);
+        } catch (...) {
+        }
+    }
+}
+
+const clap::PluginPosixFdSupport kFdExtension{onFd};
+
+void CLAPCALL onTimer(const clap::Plugin* p, clap::Id id) {
+    if (Gui* gui = guiOf(p)) {
+        try {
+            gui->onTimer(id);
+        } catch (...) {
+        }
+    }
+}
+
+const clap::PluginTimerSupport kTimerExtension{onTimer};
+
 }  // namespace
 
 Instrument::Instrument(const clap::Host* host)
@@ -233,6 +339,7 @@ bool Instrument::init() {
     threadCheck_ = hostExtension<clap::HostThreadCheck>(host_, clap::kExtThreadCheck);
     hostParams_ = hostExtension<clap::HostParams>(host_, clap::kExtParams);
     hostPresetLoad_ = hostExtension<clap::HostPresetLoad>(host_, clap::kExtPresetLoad);
+    hostState_ = hostExtension<clap::HostState>(host_, clap::kExtState);
     if (hostPresetLoad_ == nullptr)
         hostPresetLoad_ = hostExtension<clap::HostPresetLoad>(host_, clap::kExtPresetLoadCompat);
     if (threadCheck_ != nullptr && (threadCheck_->isMainThread == nullptr || threadCheck_->isAudioThread == nullptr))
@@ -291,6 +398,12 @@ const void* Instrument::extension(const char* id) const {
         return &kRenderExtension;
     if (is(clap::kExtPresetLoad) || is(clap::kExtPresetLoadCompat))
         return &kPresetLoadExtension;
+    if (is(clap::kExtGui))
+        return &kGuiExtension;
+    if (is(clap::kExtPosixFdSupport))
+        return &kFdExtension;
+    if (is(clap::kExtTimerSupport))
+        return &kTimerExtension;
     return nullptr;
 }
 
@@ -364,10 +477,68 @@ void Instrument::playParamEvents(const clap::InputEvents* in) noexcept {
     }
 }
 
-void Instrument::flush(const clap::InputEvents* in) noexcept {
+void Instrument::flush(const clap::InputEvents* in, const clap::OutputEvents* out) noexcept {
     // Never called while a block renders, so the voices may follow here.
     playParamEvents(in);
     applyChangedValues();
+    sendEditorChanges(out);
+}
+
+bool Instrument::createGui(const char* api, bool floating) {
+    if (gui_ || floating || api == nullptr || std::strcmp(api, Gui::api()) != 0 || !onMainThread())
+        return false;
+    try {
+        gui_ = std::make_unique<Gui>(*this, host_);
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+bool Instrument::editorChanged(int32_t index, float value) {
+    if (!setValue(static_cast<clap::Id>(index), static_cast<double>(value)))
+        return false;
+    editorValues_.fetch_or(uint64_t{1} << index, std::memory_order_acq_rel);
+    if (hostParams_ != nullptr && hostParams_->requestFlush != nullptr)
+        hostParams_->requestFlush(host_);
+    if (hostState_ != nullptr && hostState_->markDirty != nullptr)
+        hostState_->markDirty(host_);
+    return true;
+}
+
+void Instrument::editorGesture(int32_t index, bool begins) {
+    if (index < 0 || index >= kNumParams)
+        return;
+    (begins ? gesturesBegun_ : gesturesEnded_).fetch_or(uint64_t{1} << index, std::memory_order_acq_rel);
+    if (hostParams_ != nullptr && hostParams_->requestFlush != nullptr)
+        hostParams_->requestFlush(host_);
+}
+
+void Instrument::sendEditorChanges(const clap::OutputEvents* out) noexcept {
+    if (out == nullptr || out->tryPush == nullptr)
+        return;
+    const auto send = [&](std::atomic<uint64_t>& mask, uint16_t type) {
+        uint64_t bits = mask.exchange(0, std::memory_order_acq_rel);
+        while (bits != 0) {
+            const auto index = static_cast<clap::Id>(std::countr_zero(bits));
+            bits &= bits - 1;
+            if (type == clap::kEventParamValue) {
+                clap::EventParamValue event{};
+                event.header = {sizeof event, 0, clap::kCoreEventSpace, type, 0};
+                event.paramId = index;
+                event.noteId = -1;
+                event.portIndex = event.channel = event.key = -1;
+                event.value = static_cast<double>(engine_->param(static_cast<int32_t>(index)));
+                out->tryPush(out, &event.header);
+            } else {
+                clap::EventParamGesture event{{sizeof event, 0, clap::kCoreEventSpace, type, 0}, index};
+                out->tryPush(out, &event.header);
+            }
+        }
+    };
+    send(gesturesBegun_, clap::kEventParamGestureBegin);
+    send(editorValues_, clap::kEventParamValue);
+    send(gesturesEnded_, clap::kEventParamGestureEnd);
 }
 
 void Instrument::valuesChangedOnMainThread() {
@@ -546,6 +717,7 @@ int32_t Instrument::process(const clap::Process* process) noexcept {
     const DenormalGuard denormals;
     playParamEvents(process->inEvents);
     applyChangedValues();
+    sendEditorChanges(process->outEvents);
     const clap::AudioBuffer* output = process->audioOutputsCount >= 1 ? process->audioOutputs : nullptr;
     float* left = nullptr;
     float* right = nullptr;

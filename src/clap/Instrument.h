@@ -21,6 +21,8 @@
 
 namespace veltrosa::clapedge {
 
+class Gui;
+
 inline constexpr const char* kPluginId = "com.bramblers.veltrosa";
 
 class Instrument {
@@ -45,11 +47,19 @@ public:
 
     bool paramInfo(uint32_t index, clap::ParamInfo* info) const;
     bool paramValue(clap::Id id, double* value) const;
-    void flush(const clap::InputEvents* in) noexcept;
+    void flush(const clap::InputEvents* in, const clap::OutputEvents* out) noexcept;
     bool saveState(const clap::OutStream* stream) const;
     bool loadState(const clap::InStream* stream);
     bool loadPreset(uint32_t kind, const char* location, const char* key);
     void setRenderMode(int32_t mode) { offline_.store(mode == clap::kRenderOffline, std::memory_order_release); }
+
+    // The editor (main thread): a value the user chose, which the host learns
+    // at its next flush or block; false if refused. Gestures likewise.
+    bool editorChanged(int32_t index, float value);
+    void editorGesture(int32_t index, bool begins);
+    Gui* gui() const { return gui_.get(); }
+    bool createGui(const char* api, bool floating);
+    void destroyGui() { gui_.reset(); }
 
     SynthEngine& engine() { return *engine_; }
 
@@ -76,12 +86,16 @@ private:
     void tagNewVoice(const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept;
     void endNote(const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept;
     void endSilentVoices(uint32_t time, const clap::OutputEvents* out) noexcept;
+    // Tells the host of the editor's gestures and values (audio thread, or
+    // the main thread in a flush).
+    void sendEditorChanges(const clap::OutputEvents* out) noexcept;
 
     const clap::Host* host_;
     clap::Plugin plugin_{};
     const clap::HostThreadCheck* threadCheck_ = nullptr;
     const clap::HostParams* hostParams_ = nullptr;
     const clap::HostPresetLoad* hostPresetLoad_ = nullptr;
+    const clap::HostState* hostState_ = nullptr;
     std::unique_ptr<SynthEngine> engine_;
     std::unique_ptr<TableBuilder> builder_;
     std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet
@@ -89,12 +103,12 @@ private:
     std::atomic<bool> offline_{false};
     uint32_t maxFrames_ = 0;
     std::array<VoiceTag, SynthEngine::kNumVoices> tags_{};  // audio thread
+    // The editor's news for the host, one bit per parameter each.
+    std::atomic<uint64_t> editorValues_{0};
+    std::atomic<uint64_t> gesturesBegun_{0};
+    std::atomic<uint64_t> gesturesEnded_{0};
+    std::unique_ptr<Gui> gui_;  // main thread; destroyed before the engine
     static constexpr std::chrono::milliseconds kSettleLimit{2000};
 };
-
-// The factories the entry hands out.
-const clap::PluginFactory* pluginFactory();
-const clap::PresetDiscoveryFactory* presetDiscoveryFactory();
-const clap::PluginDescriptor* descriptor();
 
 }  // namespace veltrosa::clapedge

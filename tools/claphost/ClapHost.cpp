@@ -207,7 +207,16 @@ int32_t Instance::process(uint32_t frames, EventList* events) {
 
 const void* CLAPCALL Instance::hostExtension(const clap::Host*, const char* id) {
     static const clap::HostThreadCheck threadCheck{&Instance::onThread, &Instance::onThread};
-    static const clap::HostParams params{&Instance::rescan, &Instance::clearParam, &Instance::noop};
+    static const clap::HostParams params{&Instance::rescan, &Instance::clearParam, &Instance::requestFlush};
+    static const clap::HostState state{&Instance::markDirty};
+    static const clap::HostPosixFdSupport fds{&Instance::registerFd, &Instance::modifyFd, &Instance::unregisterFd};
+    static const clap::HostTimerSupport timers{&Instance::registerTimer, &Instance::unregisterTimer};
+    if (std::strcmp(id, clap::kExtState) == 0)
+        return &state;
+    if (std::strcmp(id, clap::kExtPosixFdSupport) == 0)
+        return &fds;
+    if (std::strcmp(id, clap::kExtTimerSupport) == 0)
+        return &timers;
     static const clap::HostPresetLoad presetLoad{&Instance::presetError, &Instance::presetLoaded};
     if (std::strcmp(id, clap::kExtThreadCheck) == 0)
         return &threadCheck;
@@ -232,8 +241,63 @@ void CLAPCALL Instance::presetLoaded(const clap::Host* host, uint32_t, const cha
     ++static_cast<Instance*>(host->hostData)->presetsLoaded_;
 }
 
+static Instance* instanceOf(const clap::Host* host) { return static_cast<Instance*>(host->hostData); }
+
+void CLAPCALL Instance::requestFlush(const clap::Host* host) { ++instanceOf(host)->flushRequests_; }
+
+void CLAPCALL Instance::markDirty(const clap::Host* host) { ++instanceOf(host)->dirtyMarks_; }
+
+bool CLAPCALL Instance::registerFd(const clap::Host* host, int fd, uint32_t) {
+    Instance* self = instanceOf(host);
+    if (fd < 0 || self->fd_ >= 0)
+        return false;
+    self->fd_ = fd;
+    return true;
+}
+
+bool CLAPCALL Instance::modifyFd(const clap::Host* host, int fd, uint32_t) { return fd == instanceOf(host)->fd_; }
+
+bool CLAPCALL Instance::unregisterFd(const clap::Host* host, int fd) {
+    Instance* self = instanceOf(host);
+    if (fd != self->fd_)
+        return false;
+    self->fd_ = -1;
+    return true;
+}
+
+bool CLAPCALL Instance::registerTimer(const clap::Host* host, uint32_t, clap::Id* id) {
+    Instance* self = instanceOf(host);
+    if (id == nullptr || self->timer_ != clap::kInvalidId)
+        return false;
+    *id = self->timer_ = 7;
+    return true;
+}
+
+bool CLAPCALL Instance::unregisterTimer(const clap::Host* host, clap::Id id) {
+    Instance* self = instanceOf(host);
+    if (id != self->timer_)
+        return false;
+    self->timer_ = clap::kInvalidId;
+    return true;
+}
+
+void Instance::flushParams() {
+    const auto* params = extension<clap::PluginParams>(clap::kExtParams);
+    EventList none;
+    params->flush(plugin_, none.get(), &out_);
+}
+
 bool CLAPCALL Instance::pushEvent(const clap::OutputEvents* list, const clap::EventHeader* event) {
     auto* self = static_cast<Instance*>(list->ctx);
+    if (event != nullptr && (event->type == clap::kEventParamValue || event->type == clap::kEventParamGestureBegin ||
+                             event->type == clap::kEventParamGestureEnd)) {
+        const auto* gesture = reinterpret_cast<const clap::EventParamGesture*>(event);
+        const double value = event->type == clap::kEventParamValue
+                                 ? reinterpret_cast<const clap::EventParamValue*>(event)->value
+                                 : 0.0;
+        self->paramEvents_.push_back({event->type, gesture->paramId, value});
+        return true;
+    }
     if (event == nullptr || event->type != clap::kEventNoteEnd || event->size < sizeof(clap::EventNote))
         return event != nullptr;
     if (self->noteEnds_.size() == self->noteEnds_.capacity())

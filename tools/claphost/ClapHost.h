@@ -99,6 +99,20 @@ public:
 
     // What the plug-in asked of the host.
     int rescans() const { return rescans_; }
+    int flushRequests() const { return flushRequests_; }
+    int dirtyMarks() const { return dirtyMarks_; }
+    // The editor's window descriptor and timer as registered (-1 / kInvalidId when not).
+    int registeredFd() const { return fd_; }
+    clap::Id registeredTimer() const { return timer_; }
+    // The parameter flush a host runs when asked to while not processing;
+    // the value and gesture events the plug-in sent, in order.
+    void flushParams();
+    struct ParamEvent {
+        uint16_t type;
+        clap::Id id;
+        double value;
+    };
+    const std::vector<ParamEvent>& paramEvents() const { return paramEvents_; }
     int presetsLoaded() const { return presetsLoaded_; }
     int presetErrors() const { return presetErrors_; }
     // While false, the thread-check extension says the caller is on neither thread.
@@ -110,6 +124,13 @@ private:
     static void CLAPCALL noop(const clap::Host*) {}
     static bool CLAPCALL onThread(const clap::Host* host);
     static void CLAPCALL rescan(const clap::Host* host, uint32_t flags);
+    static void CLAPCALL requestFlush(const clap::Host* host);
+    static void CLAPCALL markDirty(const clap::Host* host);
+    static bool CLAPCALL registerFd(const clap::Host* host, int fd, uint32_t flags);
+    static bool CLAPCALL modifyFd(const clap::Host* host, int fd, uint32_t flags);
+    static bool CLAPCALL unregisterFd(const clap::Host* host, int fd);
+    static bool CLAPCALL registerTimer(const clap::Host* host, uint32_t periodMs, clap::Id* id);
+    static bool CLAPCALL unregisterTimer(const clap::Host* host, clap::Id id);
     static void CLAPCALL clearParam(const clap::Host*, clap::Id, uint32_t) {}
     static void CLAPCALL presetError(const clap::Host* host, uint32_t, const char*, const char*, int32_t, const char*);
     static void CLAPCALL presetLoaded(const clap::Host* host, uint32_t, const char*, const char*);
@@ -124,6 +145,11 @@ private:
     clap::OutputEvents out_{};
     std::atomic<bool> onHostThreads_{true};
     int rescans_ = 0;
+    int flushRequests_ = 0;
+    int dirtyMarks_ = 0;
+    int fd_ = -1;
+    clap::Id timer_ = clap::kInvalidId;
+    std::vector<ParamEvent> paramEvents_;
     int presetsLoaded_ = 0;
     int presetErrors_ = 0;
 };
