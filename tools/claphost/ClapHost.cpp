@@ -282,9 +282,13 @@ bool CLAPCALL Instance::unregisterTimer(const clap::Host* host, clap::Id id) {
 }
 
 void Instance::flushParams() {
-    const auto* params = extension<clap::PluginParams>(clap::kExtParams);
     EventList none;
-    params->flush(plugin_, none.get(), &out_);
+    flushParams(none);
+}
+
+void Instance::flushParams(EventList& events) {
+    const auto* params = extension<clap::PluginParams>(clap::kExtParams);
+    params->flush(plugin_, events.get(), &out_);
 }
 
 bool CLAPCALL Instance::pushEvent(const clap::OutputEvents* list, const clap::EventHeader* event) {

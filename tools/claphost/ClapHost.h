@@ -107,6 +107,7 @@ public:
     // The parameter flush a host runs when asked to while not processing;
     // the value and gesture events the plug-in sent, in order.
     void flushParams();
+    void flushParams(EventList& events);
     struct ParamEvent {
         uint16_t type;
         clap::Id id;
