@@ -582,7 +582,8 @@ bool Instrument::loadState(const clap::InStream* stream) {
         done += static_cast<std::size_t>(got);
     }
     const auto values = decodeState(std::span(buffer.data(), done));
-    if (!values)
+    // Every value lies in 0..1 in a state of ours; any other bytes are not one.
+    if (!values || !std::all_of(values->begin(), values->end(), [](float v) { return v >= 0.0f && v <= 1.0f; }))
         return false;
     setAll(*values);
     valuesChangedOnMainThread();

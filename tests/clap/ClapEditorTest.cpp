@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "ClapHost.h"
+#include "DrawingCaches.h"
 #include "X11Fixture.h"
 #include "core/Parameters.h"
 
