@@ -12,6 +12,7 @@
 // clamped and states refused unless finite).
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ struct Stream {
         const uint8_t piece = self->in->byte();
         if (piece == 255)
             return -1;
-        const std::size_t n = std::min<std::size_t>({static_cast<std::size_t>(size), self->left, piece % 64u});
+        const std::size_t n = std::min(std::min(static_cast<std::size_t>(size), self->left), static_cast<std::size_t>(piece % 64u));
         self->in->fill(buffer, n);
         self->left -= n;
         return static_cast<int64_t>(n);
@@ -58,7 +59,8 @@ struct Stream {
 };
 
 double pickDouble(Input& in) {
-    static const double kOdd[] = {0.0, 1.0, -1.0, 0.5, std::nan(""), INFINITY, -INFINITY, 1e300, -0.0};
+    static const double kOdd[] = {0.0, 1.0, -1.0, 0.5, std::nan(""), std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(), 1e300, -0.0};
     const uint8_t how = in.byte();
     return how < 128 ? kOdd[how % std::size(kOdd)] : in.raw<double>();
 }
