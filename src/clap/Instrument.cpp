@@ -726,36 +726,43 @@ int32_t Instrument::process(const clap::Process* process) noexcept {
         left = output->data32[0];
         right = output->data32[1];
     }
-    if (left == nullptr || right == nullptr)
+    const clap::InputEvents* in = process->inEvents;
+    const clap::OutputEvents* out = process->outEvents;
+    const uint32_t events = in != nullptr && in->size != nullptr && in->get != nullptr ? in->size(in) : 0;
+    const auto isNote = [](const clap::EventHeader* event) {
+        return event != nullptr && event->spaceId == clap::kCoreEventSpace && event->type != clap::kEventParamValue;
+    };
+    if (left == nullptr || right == nullptr) {
+        // Nowhere to render: the notes still play, from the next block on.
+        for (uint32_t k = 0; k < events; ++k)
+            if (const clap::EventHeader* event = in->get(in, k); isNote(event))
+                playNoteEvent(event, 0, 0, out);
         return clap::kProcessError;
+    }
     // A bounce waits for a table being built, so that two give the same samples.
     if (offline_.load(std::memory_order_acquire))
         builder_->settle(kSettleLimit);
 
-    const clap::InputEvents* in = process->inEvents;
-    const clap::OutputEvents* out = process->outEvents;
-    const uint32_t events = in != nullptr && in->size != nullptr && in->get != nullptr ? in->size(in) : 0;
     const uint32_t frames = process->framesCount;
     // More frames than activated for render in pieces of the reserved size,
-    // so that nothing grows here; an event plays in the piece of its time
-    // (one past the block in its last frame).
-    for (uint32_t start = 0; start < frames || (start == 0 && frames == 0); start += maxFrames_) {
+    // so that nothing grows here. An event plays in the piece of its time;
+    // one past the block plays in its last frame.
+    uint32_t start = 0;
+    do {
         const uint32_t n = std::min(frames - start, maxFrames_);
         const bool last = start + n >= frames;
         for (uint32_t k = 0; k < events; ++k) {
             const clap::EventHeader* event = in->get(in, k);
-            if (event == nullptr || event->spaceId != clap::kCoreEventSpace || event->type == clap::kEventParamValue)
+            if (!isNote(event))
                 continue;
             const uint32_t time = frames == 0 ? 0 : std::min(event->time, frames - 1);
-            if (time < start || (time >= start + n && !(last && frames == 0)))
-                continue;
-            playNoteEvent(event, static_cast<int32_t>(time - start), time, out);
+            if (time >= start && (time < start + n || last))
+                playNoteEvent(event, static_cast<int32_t>(time - start), time, out);
         }
         engine_->render(left + start, right + start, static_cast<int32_t>(n));
-        endSilentVoices(start + n == 0 ? 0 : start + n - 1, out);
-        if (frames == 0)
-            break;
-    }
+        start += n;
+        endSilentVoices(start == 0 ? 0 : start - 1, out);
+    } while (start < frames);
     return clap::kProcessContinue;
 }
 

@@ -390,9 +390,15 @@ TEST(Clap, BadInputIsRefusedWithoutHarm) {
     // Before activation, and without buffers.
     EXPECT_EQ(plugin->process(plugin, nullptr), clap::kProcessError);
     ASSERT_TRUE(instance.activate(44100.0, 64));
+    // Without buffers a block is refused, but its notes still play.
+    EventList early;
+    early.noteOn(10, 72, 1.0);
     clap::Process empty{};
     empty.framesCount = 64;
+    empty.inEvents = early.get();
     EXPECT_EQ(plugin->process(plugin, &empty), clap::kProcessError);
+    instance.process(64);
+    EXPECT_NE(instance.left()[63], 0.0f);
     EXPECT_EQ(plugin->getExtension(plugin, "no.such.extension"), nullptr);
     // Events out of order, past the block, of unknown spaces and types, a NaN value:
     // the notes still play, the NaN is refused.
