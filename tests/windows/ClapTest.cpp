@@ -103,3 +103,93 @@ TEST(ClapDll, PlaysTheVst2DllsSamplesBitForBit) {
     entry->deinit();
     FreeLibrary(module);
 }
+
+namespace {
+
+struct EditorHost {
+    int flushRequests = 0;
+    std::vector<clap::EventParamValue> sent;
+};
+
+EditorHost editorHost;
+
+void CLAPCALL countFlush(const clap::Host*) { ++editorHost.flushRequests; }
+void CLAPCALL ignoreRescan(const clap::Host*, uint32_t) {}
+void CLAPCALL ignoreClear(const clap::Host*, clap::Id, uint32_t) {}
+
+const void* CLAPCALL paramsExtension(const clap::Host*, const char* id) {
+    static const clap::HostParams params{ignoreRescan, ignoreClear, countFlush};
+    return std::strcmp(id, clap::kExtParams) == 0 ? &params : nullptr;
+}
+
+bool CLAPCALL keepValue(const clap::OutputEvents*, const clap::EventHeader* event) {
+    if (event->type == clap::kEventParamValue)
+        editorHost.sent.push_back(*reinterpret_cast<const clap::EventParamValue*>(event));
+    return true;
+}
+
+LPARAM at(int x, int y) { return static_cast<LPARAM>(x) | (static_cast<LPARAM>(y) << 16); }
+
+}  // namespace
+
+// The editor embedded in a host's Win32 window: its size, and a click that
+// reaches the host at the next flush, never from the window's thread.
+TEST(ClapDll, TheEditorOpensInTheHostsWindowAndAClickReachesTheHostAtItsFlush) {
+    HMODULE module = LoadLibraryA(clapPath().c_str());
+    ASSERT_NE(module, nullptr);
+    const auto* entry = reinterpret_cast<const clap::PluginEntry*>(GetProcAddress(module, "clap_entry"));
+    ASSERT_TRUE(entry != nullptr && entry->init(clapPath().c_str()));
+    const auto* factory = static_cast<const clap::PluginFactory*>(entry->getFactory(clap::kPluginFactoryId));
+    const clap::Host host{clap::kVersion, nullptr, "wine test", "", "", "1", paramsExtension, noRequest, noRequest,
+                          noRequest};
+    const clap::Plugin* plugin = factory->createPlugin(factory, &host, factory->getPluginDescriptor(factory, 0)->id);
+    ASSERT_TRUE(plugin != nullptr && plugin->init(plugin));
+    const auto* gui = static_cast<const clap::PluginGui*>(plugin->getExtension(plugin, clap::kExtGui));
+    const auto* params = static_cast<const clap::PluginParams*>(plugin->getExtension(plugin, clap::kExtParams));
+    ASSERT_NE(gui, nullptr);
+    EXPECT_TRUE(gui->isApiSupported(plugin, clap::kWindowApiWin32, false));
+    EXPECT_FALSE(gui->isApiSupported(plugin, clap::kWindowApiX11, false));
+    ASSERT_TRUE(gui->create(plugin, clap::kWindowApiWin32, false));
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VeltrosaClapTestHost";
+    RegisterClassA(&wc);
+    HWND parent = CreateWindowExA(0, "VeltrosaClapTestHost", "host", WS_POPUP | WS_VISIBLE, 40, 30, 305, 370, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(parent, nullptr);
+    clap::Window window{};
+    window.api = clap::kWindowApiWin32;
+    window.win32 = parent;
+    ASSERT_TRUE(gui->setParent(plugin, &window));
+    ASSERT_TRUE(gui->show(plugin));
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(gui->getSize(plugin, &w, &h));
+    EXPECT_EQ(w, 305u);
+    EXPECT_EQ(h, 370u);
+    HWND editor = GetWindow(parent, GW_CHILD);
+    ASSERT_NE(editor, nullptr);
+    RECT client{};
+    GetClientRect(editor, &client);
+    EXPECT_EQ(client.right, 305);
+    EXPECT_EQ(client.bottom, 370);
+    // Harmonic 6's bar, a quarter of the way down: 0.75.
+    SendMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, at(10 + 9 * 5 + 4, 25));
+    SendMessageA(editor, WM_LBUTTONUP, 0, at(10 + 9 * 5 + 4, 25));
+    EXPECT_GE(editorHost.flushRequests, 1);
+    EXPECT_TRUE(editorHost.sent.empty());
+    const clap::OutputEvents out{nullptr, keepValue};
+    const clap::InputEvents none{nullptr, [](const clap::InputEvents*) { return 0u; },
+                                 [](const clap::InputEvents*, uint32_t) -> const clap::EventHeader* { return nullptr; }};
+    params->flush(plugin, &none, &out);
+    ASSERT_EQ(editorHost.sent.size(), 1u);
+    EXPECT_EQ(editorHost.sent[0].paramId, 5u);
+    EXPECT_EQ(editorHost.sent[0].value, 0.75);
+    double value = 0.0;
+    ASSERT_TRUE(params->getValue(plugin, 5, &value));
+    EXPECT_EQ(value, 0.75);
+    gui->destroy(plugin);
+    plugin->destroy(plugin);
+    entry->deinit();
+    FreeLibrary(module);
+}
