@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 
+#include "clap/HostExtension.h"
 #include "clap/Instrument.h"
 
 namespace veltrosa::clapedge {
@@ -11,13 +12,6 @@ namespace {
 
 // Often enough for the editor to follow automation smoothly.
 constexpr uint32_t kTimerMs = 30;
-
-template <typename T>
-const T* hostExtension(const clap::Host* host, const char* id) {
-    if (host == nullptr || host->getExtension == nullptr)
-        return nullptr;
-    return static_cast<const T*>(host->getExtension(host, id));
-}
 
 }  // namespace
 

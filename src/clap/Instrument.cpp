@@ -2,6 +2,7 @@
 
 #include "clap/Factories.h"
 #include "clap/Gui.h"
+#include "clap/HostExtension.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,13 +22,6 @@ namespace {
 
 Instrument* self(const clap::Plugin* plugin) {
     return plugin != nullptr ? static_cast<Instrument*>(plugin->pluginData) : nullptr;
-}
-
-template <typename T>
-const T* hostExtension(const clap::Host* host, const char* id) {
-    if (host == nullptr || host->getExtension == nullptr)
-        return nullptr;
-    return static_cast<const T*>(host->getExtension(host, id));
 }
 
 void copyName(char* dest, std::size_t capacity, const char* source) {
