@@ -8,12 +8,14 @@ BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 LV2_FUZZ_SECONDS ?= 30
+CLAP_FUZZ_SECONDS ?= 30
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 # Installation: per user by default; PREFIX=/usr/local (say) puts everything
 # under one prefix instead; each folder can also be set on its own.
 user_or_prefix = $(if $(PREFIX),$(PREFIX)/$(2),$(HOME)/$(1))
 VST_DIR     ?= $(call user_or_prefix,.vst,lib/vst)
 LV2_DIR     ?= $(call user_or_prefix,.lv2,lib/lv2)
+CLAP_DIR    ?= $(call user_or_prefix,.clap,lib/clap)
 BIN_DIR     ?= $(call user_or_prefix,.local/bin,bin)
 DESKTOP_DIR ?= $(call user_or_prefix,.local/share/applications,share/applications)
 PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltrosa/presets)
@@ -22,7 +24,7 @@ CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz fuzz-lv2 presets-preview presets-docs deb package-deps windows-dist
+.PHONY: fuzz-build test-fuzz fuzz-lv2 fuzz-clap presets-preview presets-docs deb package-deps windows-dist
 
 all: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -68,7 +70,7 @@ fuzz-build:
 	@scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTROSA_FUZZ=ON \
 	  -DVELTROSA_SANITIZE=address,undefined -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz veltrosa_clap_fuzz
 
 # The LV2 edge's fuzzer, the same way: `make fuzz-lv2 LV2_FUZZ_SECONDS=600`
 # (replay: $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz <file>).
@@ -78,9 +80,17 @@ fuzz-lv2: fuzz-build
 	  -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/lv2- \
 	  $(BUILD_FUZZ)/lv2-corpus
 
+# The CLAP edge's fuzzer, the same way: `make fuzz-clap CLAP_FUZZ_SECONDS=600`
+# (replay: $(BUILD_FUZZ)/fuzz/veltrosa_clap_fuzz <file>).
+fuzz-clap: fuzz-build
+	mkdir -p $(BUILD_FUZZ)/clap-corpus
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_clap_fuzz -max_total_time=$(CLAP_FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/clap- \
+	  $(BUILD_FUZZ)/clap-corpus
+
 # The bounded fuzz runs of every `make test`.
 test-fuzz: FUZZ_SECONDS = 75
-test-fuzz: fuzz fuzz-lv2
+test-fuzz: fuzz fuzz-lv2 fuzz-clap
 
 # `make test` also runs a bounded fuzz run.
 test: test-fuzz
@@ -103,16 +113,17 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
-	mkdir -p $(VST_DIR) $(LV2_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(ICON_DIR) $(PRESET_DIR)
+	mkdir -p $(VST_DIR) $(LV2_DIR) $(CLAP_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(ICON_DIR) $(PRESET_DIR)
 	cp $(BUILD)/Veltrosa.so $(VST_DIR)/
+	cp $(BUILD)/Veltrosa.clap $(CLAP_DIR)/
 	rm -rf $(LV2_DIR)/veltrosa.lv2
 	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/standalone/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
 	install -D -m 644 src/standalone/veltrosa.svg $(ICON_DIR)/veltrosa.svg
 	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
-	@echo "installed $(VST_DIR)/Veltrosa.so, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa with its menu entry"
-	@echo "  in $(DESKTOP_DIR) (icon in $(ICON_DIR)), and the factory presets in $(PRESET_DIR)"
+	@echo "installed $(VST_DIR)/Veltrosa.so, $(CLAP_DIR)/Veltrosa.clap, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa"
+	@echo "  with its menu entry in $(DESKTOP_DIR) (icon in $(ICON_DIR)), and the factory presets in $(PRESET_DIR)"
 
 # The Debian package, $(BUILD)/veltrosa_<version>_amd64.deb, holding every
 # Linux edition the build has (scripts/make-deb).
@@ -146,7 +157,8 @@ presets-docs: presets-preview
 	cp $(BUILD)/presets/*-editor.png $(BUILD)/presets/*-partials.png docs/presets/
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
-# 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program.
+# 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program,
+# and the CLAP edition build-win64/Veltrosa.clap.
 windows: windows-deps
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WINDOWS_CMAKE_FLAGS)
 	cmake --build build-win32 -j $(JOBS)

@@ -1,6 +1,7 @@
 // Renders the same held eight-note chord for 20 s at 44.1 kHz in 512-frame
 // blocks through several VST 2 instruments and prints the CPU time of their
-// render calls per frame, and each one's ratio to the first. Then the same
+// render calls per frame, and each one's ratio to the first; a .clap file
+// (the CLAP edition) is timed the same way through its process call. Then the same
 // chord on Veltrosa's engine alone, once on each render path this processor
 // has, against the same instruments. LV2 peers (padthv1) would join here
 // through an LV2 host, which the tools do not have yet.
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "ClapHost.h"
 #include "Host.h"
 #include "engine/SynthEngine.h"
 #include "vst2/Instrument.h"
@@ -26,7 +28,41 @@ using bench::Result;
 constexpr float kRate = bench::kChordRate;
 constexpr int32_t kBlock = bench::kChordBlock;
 
+// A CLAP plug-in (Veltrosa.clap): the same chord through its process call.
+Result measureClap(const std::string& path, double seconds) {
+    Result result;
+    const double loading = bench::wallSeconds();
+    auto library = claphost::Library::open(path, result.error);
+    auto instance = library ? claphost::Instance::create(*library, result.error) : nullptr;
+    if (!instance || !instance->activate(kRate, kBlock)) {
+        result.error = result.error.empty() ? "activation failed" : result.error;
+        return result;
+    }
+    result.instantiateMs = (bench::wallSeconds() - loading) * 1e3;
+    claphost::EventList chord;
+    for (int key : kChord)
+        chord.noteOn(0, static_cast<int16_t>(key), 100 / 127.0);
+    claphost::EventList none;
+    chord.get();
+    none.get();
+    const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
+    double cpu = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        const double t0 = bench::threadSeconds();
+        instance->process(kBlock, b == 0 ? &chord : &none);
+        cpu += bench::threadSeconds() - t0;
+        for (const auto* channel : {&instance->left(), &instance->right()})
+            for (int i = 0; i < kBlock; ++i)
+                result.peak = std::max(result.peak, std::fabs((*channel)[static_cast<std::size_t>(i)]));
+    }
+    result.ok = true;
+    result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
+    return result;
+}
+
 Result measure(const std::string& path, double seconds) {
+    if (path.size() > 5 && path.compare(path.size() - 5, 5, ".clap") == 0)
+        return measureClap(path, seconds);
     Result result;
     const double loading = bench::wallSeconds();
     auto plugin = vsthost::Plugin::load(path, result.error);

@@ -49,6 +49,11 @@ public:
     void noteOn(int32_t note, float frequency, int32_t velocity, int32_t startOffset);
     void noteOff(int32_t note, int32_t releaseDelay);
     void silenceAll();
+    // One voice falls silent at once (a format's choke of a single note).
+    void silenceVoice(int32_t index) {
+        if (index >= 0 && index < kNumVoices)
+            voices_[static_cast<std::size_t>(index)]->silence();
+    }
     void render(float* outLeft, float* outRight, int32_t n) noexcept;
 
     // The fastest path this processor runs, chosen once from its features.

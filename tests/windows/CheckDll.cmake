@@ -1,5 +1,9 @@
-# Fails unless DLL exports exactly VSTPluginMain and main, at one address, and
-# imports only DLLs that every Windows has (the runtime is linked in).
+# Fails unless DLL exports exactly the names in EXPECTED (VSTPluginMain and
+# main unless given), at one address, and imports only DLLs that every
+# Windows has (the runtime is linked in).
+if(NOT DEFINED EXPECTED)
+  set(EXPECTED "VSTPluginMain;main")
+endif()
 if(NOT EXISTS "${DLL}")
   message(FATAL_ERROR "${DLL} is missing: run make windows first")
 endif()
@@ -13,8 +17,8 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(([ \t]+\\[[ 0-9]+\\] [^\n
 string(REGEX MATCHALL "[^\n]+" names "${CMAKE_MATCH_1}")
 list(TRANSFORM names REPLACE "^[ \t]*\\[[ 0-9]+\\] " "")
 list(SORT names)
-if(NOT names STREQUAL "VSTPluginMain;main")
-  message(FATAL_ERROR "exports are '${names}', expected exactly VSTPluginMain and main")
+if(NOT names STREQUAL EXPECTED)
+  message(FATAL_ERROR "exports are '${names}', expected exactly '${EXPECTED}'")
 endif()
 string(REGEX MATCHALL "\\+base\\[ *[0-9]+\\] +[0-9a-f]+ Export RVA" rvas "${out}")
 list(TRANSFORM rvas REPLACE "^\\+base\\[ *[0-9]+\\] +([0-9a-f]+).*" "\\1")

@@ -88,6 +88,10 @@ public:
     // The platform's id of the editor's window (an X11 Window id, say), for
     // formats that hand it to the host; 0 when there is none.
     virtual uintptr_t nativeWindow() const { return 0; }
+    // A file descriptor that turns readable when messages wait (the window
+    // system's connection), for hosts that watch it and then call
+    // processPendingMessages; -1 when there is none.
+    virtual int eventFd() const { return -1; }
 
     // Window pixels per client unit, set before create (1 unless the edge
     // asks for more on a dense screen). A layer that honours it makes the

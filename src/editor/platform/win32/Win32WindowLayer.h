@@ -39,6 +39,7 @@ public:
     void releaseSurface() override;
 
     HWND handle() const { return window_; }
+    uintptr_t nativeWindow() const override { return reinterpret_cast<uintptr_t>(window_); }
 
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

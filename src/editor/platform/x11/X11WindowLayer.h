@@ -47,6 +47,7 @@ public:
     void releaseSurface() override;
     void processPendingMessages() override;
     uintptr_t nativeWindow() const override { return window_.window(); }
+    int eventFd() const override { return window_.display() != nullptr ? ConnectionNumber(window_.display()) : -1; }
 
 private:
     void pointer(const x11::PointerEvent& event) override;
