@@ -1,0 +1,140 @@
+#include "vst3/Controller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/State.h"
+#include "vst3/Ids.h"
+#include "vst3/Text.h"
+
+namespace veltrosa::vst3edge {
+
+Controller::Controller() {
+    for (int32_t i = 0; i < kNumParams; ++i)
+        values_[static_cast<std::size_t>(i)] = static_cast<double>(defaultParam(i));
+}
+
+Controller::~Controller() {
+    if (handler_ != nullptr)
+        handler_->release();
+}
+
+vst3::Result Controller::queryInterface(const char* iid, void** object) {
+    if (object == nullptr)
+        return vst3::kInvalidArgument;
+    *object = nullptr;
+    if (!sameId(iid, vst3::kIidUnknown) && !sameId(iid, vst3::kIidPluginBase) &&
+        !sameId(iid, vst3::kIidEditController))
+        return vst3::kNoInterface;
+    *object = static_cast<vst3::EditController*>(this);
+    addRef();
+    return vst3::kOk;
+}
+
+uint32_t Controller::addRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+uint32_t Controller::release() {
+    const uint32_t left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+vst3::Result Controller::initialize(vst3::Unknown*) { return vst3::kOk; }
+
+vst3::Result Controller::terminate() { return setComponentHandler(nullptr); }
+
+vst3::Result Controller::setComponentState(vst3::Stream* state) {
+    std::array<unsigned char, kStateBytes + 1> buffer{};
+    const int32_t done = readAll(state, buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (done < 0)
+        return vst3::kInvalidArgument;
+    const auto values = decodeState(std::span(buffer.data(), static_cast<std::size_t>(done)));
+    if (!values || !std::all_of(values->begin(), values->end(), [](float v) { return v >= 0.0f && v <= 1.0f; }))
+        return vst3::kInvalidArgument;
+    for (std::size_t i = 0; i < values_.size(); ++i)
+        values_[i] = static_cast<double>((*values)[i]);
+    return vst3::kOk;
+}
+
+// The controller keeps nothing of its own beyond the component's state.
+vst3::Result Controller::setState(vst3::Stream*) { return vst3::kOk; }
+
+vst3::Result Controller::getState(vst3::Stream*) { return vst3::kOk; }
+
+vst3::Result Controller::getParameterInfo(int32_t index, vst3::ParameterInfo& info) {
+    if (index < 0 || index >= kNumParams)
+        return vst3::kInvalidArgument;
+    const ParamInfo& p = kParams[static_cast<std::size_t>(index)];
+    info = {};
+    info.id = static_cast<vst3::ParamId>(index);
+    writeText(info.title, p.name);
+    writeText(info.shortTitle, p.shortName);
+    writeText(info.units, "Ynk");  // the VST 2 edition's label
+    // "Update" is a two-step trigger a host should not record.
+    info.stepCount = index == kParamUpdate ? 1 : 0;
+    info.defaultNormalizedValue = static_cast<double>(defaultParam(index));
+    info.unitId = vst3::kRootUnit;  // no unit tree offered yet
+    info.flags = index == kParamUpdate ? 0 : vst3::kCanAutomate;
+    return vst3::kOk;
+}
+
+// Hosts show a VST 2 value of this instrument as the raw 0..1 number; this
+// edition writes that number, three decimals, as the CLAP edition does.
+vst3::Result Controller::getParamStringByValue(vst3::ParamId id, double valueNormalized, vst3::String128 string) {
+    if (id >= static_cast<vst3::ParamId>(kNumParams) || string == nullptr || !std::isfinite(valueNormalized))
+        return vst3::kInvalidArgument;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", valueNormalized);
+    writeText(string, text);
+    return vst3::kOk;
+}
+
+vst3::Result Controller::getParamValueByString(vst3::ParamId id, vst3::Char16* string, double& valueNormalized) {
+    if (id >= static_cast<vst3::ParamId>(kNumParams) || string == nullptr)
+        return vst3::kInvalidArgument;
+    char text[64];
+    std::size_t n = 0;
+    for (; string[n] != 0; ++n) {
+        if (n + 1 >= sizeof text || string[n] > 0x7F)
+            return vst3::kInvalidArgument;
+        text[n] = static_cast<char>(string[n]);
+    }
+    text[n] = '\0';
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text)
+        return vst3::kInvalidArgument;
+    while (*end == ' ')
+        ++end;
+    if (*end != '\0' || !(parsed >= 0.0 && parsed <= 1.0))
+        return vst3::kInvalidArgument;
+    valueNormalized = parsed;
+    return vst3::kOk;
+}
+
+double Controller::getParamNormalized(vst3::ParamId id) {
+    return id < static_cast<vst3::ParamId>(kNumParams) ? values_[id] : 0.0;
+}
+
+vst3::Result Controller::setParamNormalized(vst3::ParamId id, double value) {
+    if (id >= static_cast<vst3::ParamId>(kNumParams) || std::isnan(value))
+        return vst3::kInvalidArgument;
+    values_[id] = static_cast<double>(static_cast<float>(std::clamp(value, 0.0, 1.0)));
+    return vst3::kOk;
+}
+
+vst3::Result Controller::setComponentHandler(vst3::ComponentHandler* handler) {
+    if (handler == handler_)
+        return vst3::kOk;
+    if (handler != nullptr)
+        handler->addRef();
+    if (handler_ != nullptr)
+        handler_->release();
+    handler_ = handler;
+    return vst3::kOk;
+}
+
+}  // namespace veltrosa::vst3edge

@@ -1,0 +1,26 @@
+// The edition's class IDs, written once from the instrument's identity: its
+// unique ID, its name, and which half of the split each class is.
+#pragma once
+
+#include "abi/vst3.h"
+#include "core/Identity.h"
+
+namespace veltrosa::vst3edge {
+
+inline constexpr uint32_t kVelt = 0x56656C74;  // "Velt"
+inline constexpr uint32_t kRosa = 0x726F7361;  // "rosa"
+inline constexpr vst3::Guid kProcessorId =
+    vst3::makeUid(static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x50726F63);  // "Proc"
+inline constexpr vst3::Guid kControllerId =
+    vst3::makeUid(static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x4374726C);  // "Ctrl"
+
+inline bool sameId(const char* a, const vst3::Guid& b) {
+    if (a == nullptr)
+        return false;
+    for (int i = 0; i < 16; ++i)
+        if (a[i] != b.bytes[i])
+            return false;
+    return true;
+}
+
+}  // namespace veltrosa::vst3edge

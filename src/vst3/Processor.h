@@ -1,0 +1,71 @@
+// The VST 3 edition's processor: the engine behind the component and audio
+// processor interfaces. The host's main thread sets it up, saves and loads
+// its state; its audio thread calls process. Tables are built on one
+// TableBuilder thread, never on the audio thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "abi/vst3.h"
+#include "engine/SynthEngine.h"
+#include "rebuild/TableBuilder.h"
+
+namespace veltrosa::vst3edge {
+
+class Processor final : public vst3::Component, public vst3::AudioProcessor {
+public:
+    Processor();
+    ~Processor();
+    Processor(const Processor&) = delete;
+    Processor& operator=(const Processor&) = delete;
+
+    vst3::Result VST3CALL queryInterface(const char* iid, void** object) override;
+    uint32_t VST3CALL addRef() override;
+    uint32_t VST3CALL release() override;
+
+    vst3::Result VST3CALL initialize(vst3::Unknown* context) override;
+    vst3::Result VST3CALL terminate() override;
+
+    vst3::Result VST3CALL getControllerClassId(char* classId) override;
+    vst3::Result VST3CALL setIoMode(int32_t mode) override;
+    int32_t VST3CALL getBusCount(int32_t type, int32_t direction) override;
+    vst3::Result VST3CALL getBusInfo(int32_t type, int32_t direction, int32_t index, vst3::BusInfo& info) override;
+    vst3::Result VST3CALL getRoutingInfo(vst3::RoutingInfo& in, vst3::RoutingInfo& out) override;
+    vst3::Result VST3CALL activateBus(int32_t type, int32_t direction, int32_t index, uint8_t state) override;
+    vst3::Result VST3CALL setActive(uint8_t state) override;
+    vst3::Result VST3CALL setState(vst3::Stream* state) override;
+    vst3::Result VST3CALL getState(vst3::Stream* state) override;
+
+    vst3::Result VST3CALL setBusArrangements(vst3::SpeakerArrangement* inputs, int32_t numIns,
+                                             vst3::SpeakerArrangement* outputs, int32_t numOuts) override;
+    vst3::Result VST3CALL getBusArrangement(int32_t direction, int32_t index,
+                                            vst3::SpeakerArrangement& arrangement) override;
+    vst3::Result VST3CALL canProcessSampleSize(int32_t symbolicSampleSize) override;
+    uint32_t VST3CALL getLatencySamples() override { return 0; }
+    vst3::Result VST3CALL setupProcessing(vst3::ProcessSetup& setup) override;
+    vst3::Result VST3CALL setProcessing(uint8_t state) override;
+    vst3::Result VST3CALL process(vst3::ProcessData& data) override;
+    uint32_t VST3CALL getTailSamples() override;
+
+private:
+    void setValue(int32_t index, double value) noexcept;
+    void applyChangedValues() noexcept;
+    void playParameterChanges(vst3::ParameterChanges* changes) noexcept;
+    void playEvent(const vst3::Event& event, int32_t offset) noexcept;
+
+    std::atomic<uint32_t> references_{1};
+    std::unique_ptr<SynthEngine> engine_;
+    std::unique_ptr<TableBuilder> builder_;
+    std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet
+    bool initialized_ = false;
+    bool setUp_ = false;
+    bool active_ = false;
+    bool offline_ = false;
+    int32_t maxFrames_ = 0;
+    static constexpr std::chrono::milliseconds kSettleLimit{2000};
+};
+
+}  // namespace veltrosa::vst3edge

@@ -1,0 +1,81 @@
+// One note script for every edition's test against the VST 2 edition's
+// samples: the same notes and parameter changes give the same samples bit
+// for bit.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "TestSupport.h"
+#include "core/Parameters.h"
+
+namespace edition_script {
+
+struct ScriptEvent {
+    int64_t frame;  // or, for a parameter, the block it starts
+    enum Kind { NoteOn, NoteOff, MidiOn, MidiOff, Param } kind;
+    int key;    // or parameter index
+    int value;  // velocity 1..127, or the parameter value in thousandths
+};
+
+// Chords over each other, a fifth voice stealing, a MIDI-dialect note with
+// velocity 0 as its note-off, and parameter changes on block starts (both
+// editions apply them before a block).
+inline constexpr ScriptEvent kScript[] = {
+    {0, ScriptEvent::NoteOn, 60, 100},       {37, ScriptEvent::NoteOn, 64, 90},
+    {700, ScriptEvent::MidiOn, 67, 127},     {1500, ScriptEvent::NoteOn, 72, 1},
+    {3000, ScriptEvent::NoteOn, 48, 64},     {5000, ScriptEvent::NoteOff, 60, 0},
+    {6001, ScriptEvent::MidiOff, 67, 0},     {7000, ScriptEvent::NoteOn, 36, 127},
+    {7001, ScriptEvent::NoteOn, 40, 127},    {7002, ScriptEvent::NoteOn, 43, 127},
+    {7003, ScriptEvent::NoteOn, 79, 127},    {9000, ScriptEvent::NoteOff, 64, 0},
+    {12000, ScriptEvent::NoteOff, 36, 0},    {15000, ScriptEvent::NoteOff, 72, 0},
+};
+inline constexpr ScriptEvent kParamScript[] = {
+    {2, ScriptEvent::Param, veltrosa::kParamCutoff, 300},
+    {20, ScriptEvent::Param, veltrosa::kParamVolume, 500},
+    {40, ScriptEvent::Param, veltrosa::kParamResonance, 700},
+};
+constexpr int64_t kScriptFrames = 40000;
+
+struct Rendered {
+    std::vector<float> left, right;
+};
+
+inline Rendered renderVst2(float rate, int32_t block) {
+    auto plugin = testing_support::startedPlugin(rate, block);
+    Rendered out;
+    if (!plugin)
+        return out;
+    for (int64_t at = 0, n = 0; at < kScriptFrames; at += block, ++n) {
+        for (const ScriptEvent& p : kParamScript)
+            if (p.frame == n)
+                plugin->setParameter(p.key, static_cast<float>(p.value) / 1000.0f);
+        std::vector<vsthost::MidiMessage> messages;
+        for (const ScriptEvent& e : kScript) {
+            if (e.frame < at || e.frame >= at + block)
+                continue;
+            const auto offset = static_cast<int32_t>(e.frame - at);
+            const bool on = e.kind == ScriptEvent::NoteOn || e.kind == ScriptEvent::MidiOn;
+            messages.push_back(on ? vsthost::noteOn(offset, e.key, e.value) : vsthost::noteOff(offset, e.key));
+        }
+        if (!messages.empty())
+            plugin->sendEvents(messages);
+        plugin->process(block);
+        const auto l = plugin->output(0), r = plugin->output(1);
+        out.left.insert(out.left.end(), l.begin(), l.begin() + block);
+        out.right.insert(out.right.end(), r.begin(), r.begin() + block);
+    }
+    return out;
+}
+
+inline std::size_t firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        if (std::bit_cast<uint32_t>(a[i]) != std::bit_cast<uint32_t>(b[i]))
+            return i;
+    return a.size() == b.size() ? SIZE_MAX : std::min(a.size(), b.size());
+}
+
+
+}  // namespace edition_script

@@ -1,0 +1,282 @@
+#include "Vst3Host.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace vst3host {
+
+namespace {
+
+bool same(const char* iid, const vst3::Guid& id) { return iid != nullptr && std::memcmp(iid, id.bytes, 16) == 0; }
+
+template <typename T>
+vst3::Result answer(T* self, const char* iid, const vst3::Guid& own, void** object) {
+    if (object == nullptr)
+        return vst3::kInvalidArgument;
+    *object = same(iid, vst3::kIidUnknown) || same(iid, own) ? self : nullptr;
+    return *object != nullptr ? vst3::kOk : vst3::kNoInterface;
+}
+
+}  // namespace
+
+std::string moduleInBundle(const std::string& bundle) { return bundle + "/Contents/x86_64-linux/Veltrosa.so"; }
+
+std::unique_ptr<Module> Module::open(const std::string& path, std::string& error) {
+    std::unique_ptr<Module> module(new Module);
+    module->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module->handle_ == nullptr) {
+        error = dlerror();
+        return nullptr;
+    }
+    using Entry = bool (*)(void*);
+    using GetFactory = vst3::PluginFactory* (*)();
+    auto entry = reinterpret_cast<Entry>(dlsym(module->handle_, "ModuleEntry"));
+    auto get = reinterpret_cast<GetFactory>(dlsym(module->handle_, "GetPluginFactory"));
+    if (entry == nullptr || get == nullptr || !entry(module->handle_)) {
+        error = "no ModuleEntry or GetPluginFactory, or ModuleEntry failed";
+        return nullptr;
+    }
+    module->factory_ = get();
+    if (module->factory_ == nullptr) {
+        error = "GetPluginFactory returned null";
+        return nullptr;
+    }
+    return module;
+}
+
+Module::~Module() {
+    if (handle_ == nullptr)
+        return;
+    if (factory_ != nullptr)
+        factory_->release();
+    using Exit = bool (*)();
+    if (auto exit = reinterpret_cast<Exit>(dlsym(handle_, "ModuleExit")))
+        exit();
+    dlclose(handle_);
+}
+
+vst3::Result MemoryStream::queryInterface(const char* iid, void** object) {
+    return answer(this, iid, vst3::kIidStream, object);
+}
+
+vst3::Result MemoryStream::read(void* buffer, int32_t bytes, int32_t* bytesRead) {
+    if (buffer == nullptr || bytes < 0)
+        return vst3::kInvalidArgument;
+    const auto n = std::min<std::size_t>({static_cast<std::size_t>(bytes), static_cast<std::size_t>(chunk_),
+                                          bytes_.size() - at_});
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    if (bytesRead != nullptr)
+        *bytesRead = static_cast<int32_t>(n);
+    return vst3::kOk;
+}
+
+vst3::Result MemoryStream::write(void* buffer, int32_t bytes, int32_t* bytesWritten) {
+    if (buffer == nullptr || bytes < 0)
+        return vst3::kInvalidArgument;
+    const auto n = std::min(bytes, chunk_);
+    const auto* from = static_cast<const unsigned char*>(buffer);
+    if (bytes_.size() < at_ + static_cast<std::size_t>(n))
+        bytes_.resize(at_ + static_cast<std::size_t>(n));
+    std::memcpy(bytes_.data() + at_, from, static_cast<std::size_t>(n));
+    at_ += static_cast<std::size_t>(n);
+    if (bytesWritten != nullptr)
+        *bytesWritten = n;
+    return vst3::kOk;
+}
+
+vst3::Result MemoryStream::seek(int64_t position, int32_t mode, int64_t* result) {
+    const int64_t base = mode == vst3::kSeekSet ? 0 : mode == vst3::kSeekCur ? static_cast<int64_t>(at_)
+                                                                              : static_cast<int64_t>(bytes_.size());
+    const int64_t to = base + position;
+    if (to < 0 || to > static_cast<int64_t>(bytes_.size()))
+        return vst3::kInvalidArgument;
+    at_ = static_cast<std::size_t>(to);
+    if (result != nullptr)
+        *result = to;
+    return vst3::kOk;
+}
+
+vst3::Result MemoryStream::tell(int64_t* position) {
+    if (position == nullptr)
+        return vst3::kInvalidArgument;
+    *position = static_cast<int64_t>(at_);
+    return vst3::kOk;
+}
+
+vst3::Result EventList::queryInterface(const char* iid, void** object) {
+    return answer(this, iid, vst3::kIidEventList, object);
+}
+
+vst3::Result EventList::getEvent(int32_t index, vst3::Event& event) {
+    if (index < 0 || index >= getEventCount())
+        return vst3::kInvalidArgument;
+    event = events_[static_cast<std::size_t>(index)];
+    return vst3::kOk;
+}
+
+vst3::Result EventList::addEvent(vst3::Event& event) {
+    events_.push_back(event);
+    return vst3::kOk;
+}
+
+void EventList::noteOn(int32_t offset, int16_t pitch, float velocity, int32_t noteId) {
+    vst3::Event e{};
+    e.sampleOffset = offset;
+    e.type = vst3::kNoteOnEvent;
+    e.noteOn = {0, pitch, 0.0f, velocity, 0, noteId};
+    events_.push_back(e);
+}
+
+void EventList::noteOff(int32_t offset, int16_t pitch) {
+    vst3::Event e{};
+    e.sampleOffset = offset;
+    e.type = vst3::kNoteOffEvent;
+    e.noteOff = {0, pitch, 0.0f, -1, 0.0f};
+    events_.push_back(e);
+}
+
+vst3::Result ParamQueue::queryInterface(const char* iid, void** object) {
+    return answer(this, iid, vst3::kIidParamValueQueue, object);
+}
+
+vst3::Result ParamQueue::getPoint(int32_t index, int32_t& sampleOffset, double& value) {
+    if (index < 0 || index >= getPointCount())
+        return vst3::kInvalidArgument;
+    sampleOffset = points_[static_cast<std::size_t>(index)].first;
+    value = points_[static_cast<std::size_t>(index)].second;
+    return vst3::kOk;
+}
+
+vst3::Result ParamQueue::addPoint(int32_t sampleOffset, double value, int32_t& index) {
+    index = getPointCount();
+    points_.emplace_back(sampleOffset, value);
+    return vst3::kOk;
+}
+
+vst3::Result ParamChanges::queryInterface(const char* iid, void** object) {
+    return answer(this, iid, vst3::kIidParameterChanges, object);
+}
+
+vst3::ParamValueQueue* ParamChanges::getParameterData(int32_t index) {
+    return index >= 0 && index < getParameterCount() ? queues_[static_cast<std::size_t>(index)].get() : nullptr;
+}
+
+vst3::ParamValueQueue* ParamChanges::addParameterData(const vst3::ParamId& id, int32_t& index) {
+    for (std::size_t i = 0; i < queues_.size(); ++i)
+        if (queues_[i]->getParameterId() == id) {
+            index = static_cast<int32_t>(i);
+            return queues_[i].get();
+        }
+    index = getParameterCount();
+    queues_.push_back(std::make_unique<ParamQueue>(id));
+    return queues_.back().get();
+}
+
+void ParamChanges::add(vst3::ParamId id, int32_t offset, double value) {
+    int32_t index = 0;
+    addParameterData(id, index)->addPoint(offset, value, index);
+}
+
+std::unique_ptr<Instance> Instance::create(const Module& module, std::string& error) {
+    vst3::PluginFactory* factory = module.factory();
+    std::unique_ptr<Instance> instance(new Instance);
+    for (int32_t i = 0; i < factory->countClasses(); ++i) {
+        vst3::ClassInfo info{};
+        if (factory->getClassInfo(i, &info) != vst3::kOk || std::strcmp(info.category, vst3::kCategoryAudioEffect) != 0)
+            continue;
+        void* object = nullptr;
+        if (factory->createInstance(info.cid, vst3::kIidComponent.bytes, &object) != vst3::kOk || object == nullptr) {
+            error = "the factory made no component";
+            return nullptr;
+        }
+        instance->component_ = static_cast<vst3::Component*>(object);
+        break;
+    }
+    if (instance->component_ == nullptr) {
+        error = "no audio module class";
+        return nullptr;
+    }
+    void* object = nullptr;
+    if (instance->component_->queryInterface(vst3::kIidAudioProcessor.bytes, &object) != vst3::kOk) {
+        error = "the component is no audio processor";
+        return nullptr;
+    }
+    instance->processor_ = static_cast<vst3::AudioProcessor*>(object);
+    if (instance->component_->initialize(nullptr) != vst3::kOk) {
+        error = "the component refused initialize";
+        return nullptr;
+    }
+    char controllerId[16] = {};
+    object = nullptr;
+    if (instance->component_->getControllerClassId(controllerId) != vst3::kOk ||
+        factory->createInstance(controllerId, vst3::kIidEditController.bytes, &object) != vst3::kOk ||
+        object == nullptr) {
+        error = "no controller";
+        return nullptr;
+    }
+    instance->controller_ = static_cast<vst3::EditController*>(object);
+    if (instance->controller_->initialize(nullptr) != vst3::kOk) {
+        error = "the controller refused initialize";
+        return nullptr;
+    }
+    return instance;
+}
+
+Instance::~Instance() {
+    stop();
+    if (controller_ != nullptr) {
+        controller_->terminate();
+        controller_->release();
+    }
+    if (processor_ != nullptr)
+        processor_->release();
+    if (component_ != nullptr) {
+        component_->terminate();
+        component_->release();
+    }
+}
+
+bool Instance::start(double rate, int32_t maxFrames, int32_t mode) {
+    vst3::SpeakerArrangement stereo = vst3::kStereo;
+    vst3::ProcessSetup setup{mode, vst3::kSample32, maxFrames, rate};
+    mode_ = mode;
+    left_.assign(static_cast<std::size_t>(maxFrames), 0.0f);
+    right_.assign(static_cast<std::size_t>(maxFrames), 0.0f);
+    started_ = processor_->setBusArrangements(nullptr, 0, &stereo, 1) == vst3::kOk &&
+               processor_->setupProcessing(setup) == vst3::kOk && component_->setActive(1) == vst3::kOk &&
+               processor_->setProcessing(1) == vst3::kOk;
+    return started_;
+}
+
+void Instance::stop() {
+    if (!started_)
+        return;
+    processor_->setProcessing(0);
+    component_->setActive(0);
+    started_ = false;
+}
+
+vst3::Result Instance::process(int32_t frames, EventList* events, ParamChanges* changes) {
+    if (left_.size() < static_cast<std::size_t>(frames)) {
+        left_.resize(static_cast<std::size_t>(frames));
+        right_.resize(static_cast<std::size_t>(frames));
+    }
+    float* channels[2] = {left_.data(), right_.data()};
+    vst3::AudioBusBuffers output{};
+    output.numChannels = 2;
+    output.channelBuffers32 = channels;
+    vst3::ProcessData data{};
+    data.processMode = mode_;
+    data.symbolicSampleSize = vst3::kSample32;
+    data.numSamples = frames;
+    data.numOutputs = 1;
+    data.outputs = &output;
+    data.inputParameterChanges = changes;
+    data.inputEvents = events;
+    return processor_->process(data);
+}
+
+}  // namespace vst3host
