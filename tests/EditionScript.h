@@ -3,8 +3,11 @@
 // for bit.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -77,5 +80,24 @@ inline std::size_t firstDifference(const std::vector<float>& a, const std::vecto
     return a.size() == b.size() ? SIZE_MAX : std::min(a.size(), b.size());
 }
 
+
+// The rates and block sizes both editions play the script at.
+struct RenderCase {
+    double rate;
+    int32_t block;
+};
+inline constexpr RenderCase kRenderCases[] = {{44100.0, 512}, {96000.0, 100}};
+
+// The script is heard, and the other edition's samples are the VST 2
+// edition's to the bit.
+inline void expectVst2Samples(const Rendered& reference, const Rendered& other) {
+    ASSERT_EQ(reference.left.size(), other.left.size());
+    float peak = 0.0f;
+    for (float s : reference.left)
+        peak = std::max(peak, std::fabs(s));
+    EXPECT_GT(peak, 0.01f);
+    EXPECT_EQ(firstDifference(reference.left, other.left), SIZE_MAX);
+    EXPECT_EQ(firstDifference(reference.right, other.right), SIZE_MAX);
+}
 
 }  // namespace edition_script

@@ -14,6 +14,7 @@
 #include "core/Identity.h"
 #include "engine/DenormalGuard.h"
 #include "engine/Midi.h"
+#include "rebuild/ChangedValues.h"
 #include "presets/Bank.h"
 
 namespace veltrosa::clapedge {
@@ -439,22 +440,13 @@ bool Instrument::setValue(clap::Id id, double value) noexcept {
 void Instrument::setAll(const ParameterValues& values) noexcept {
     for (int32_t i = 0; i < kNumParams; ++i)
         engine_->setParam(i, values[static_cast<std::size_t>(i)]);
-    changed_.fetch_or((uint64_t{1} << kNumParams) - 1, std::memory_order_acq_rel);
+    changed_.fetch_or(kAllParametersMask, std::memory_order_acq_rel);
     builder_->request();
 }
 
 // The audio thread's, or any thread's while no block is being rendered.
 void Instrument::applyChangedValues() noexcept {
-    uint64_t changed = changed_.exchange(0, std::memory_order_acq_rel);
-    if (changed == (uint64_t{1} << kNumParams) - 1) {
-        engine_->updateVoices(kAllParametersChanged);
-        return;
-    }
-    while (changed != 0) {
-        const int index = std::countr_zero(changed);
-        changed &= changed - 1;
-        engine_->updateVoices(index);
-    }
+    followChangedValues(*engine_, changed_);
 }
 
 void Instrument::playParamEvents(const clap::InputEvents* in) noexcept {

@@ -10,6 +10,7 @@
 #include "core/State.h"
 #include "engine/DenormalGuard.h"
 #include "engine/Midi.h"
+#include "rebuild/ChangedValues.h"
 #include "vst3/Ids.h"
 #include "vst3/Text.h"
 
@@ -122,7 +123,7 @@ vst3::Result Processor::setState(vst3::Stream* state) {
         return vst3::kInvalidArgument;
     for (int32_t i = 0; i < kNumParams; ++i)
         engine_->setParam(i, (*values)[static_cast<std::size_t>(i)]);
-    changed_.fetch_or((uint64_t{1} << kNumParams) - 1, std::memory_order_acq_rel);
+    changed_.fetch_or(kAllParametersMask, std::memory_order_acq_rel);
     builder_->request();
     if (!active_)
         applyChangedValues();
@@ -181,16 +182,7 @@ void Processor::setValue(int32_t index, double value) noexcept {
 }
 
 void Processor::applyChangedValues() noexcept {
-    uint64_t changed = changed_.exchange(0, std::memory_order_acq_rel);
-    if (changed == (uint64_t{1} << kNumParams) - 1) {
-        engine_->updateVoices(kAllParametersChanged);
-        return;
-    }
-    while (changed != 0) {
-        const int index = std::countr_zero(changed);
-        changed &= changed - 1;
-        engine_->updateVoices(index);
-    }
+    followChangedValues(*engine_, changed_);
 }
 
 // Each queue's last value applies before the block, as a VST 2 host sets a
