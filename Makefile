@@ -16,6 +16,7 @@ user_or_prefix = $(if $(PREFIX),$(PREFIX)/$(2),$(HOME)/$(1))
 VST_DIR     ?= $(call user_or_prefix,.vst,lib/vst)
 LV2_DIR     ?= $(call user_or_prefix,.lv2,lib/lv2)
 CLAP_DIR    ?= $(call user_or_prefix,.clap,lib/clap)
+VST3_DIR    ?= $(call user_or_prefix,.vst3,lib/vst3)
 BIN_DIR     ?= $(call user_or_prefix,.local/bin,bin)
 DESKTOP_DIR ?= $(call user_or_prefix,.local/share/applications,share/applications)
 PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltrosa/presets)
@@ -113,16 +114,18 @@ bench:
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
-	mkdir -p $(VST_DIR) $(LV2_DIR) $(CLAP_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(ICON_DIR) $(PRESET_DIR)
+	mkdir -p $(VST_DIR) $(VST3_DIR) $(LV2_DIR) $(CLAP_DIR) $(BIN_DIR) $(DESKTOP_DIR) $(ICON_DIR) $(PRESET_DIR)
 	cp $(BUILD)/Veltrosa.so $(VST_DIR)/
 	cp $(BUILD)/Veltrosa.clap $(CLAP_DIR)/
+	rm -rf $(VST3_DIR)/Veltrosa.vst3
+	cp -r $(BUILD)/Veltrosa.vst3 $(VST3_DIR)/
 	rm -rf $(LV2_DIR)/veltrosa.lv2
 	cp -r $(BUILD)/veltrosa.lv2 $(LV2_DIR)/
 	install -m 755 $(BUILD)/veltrosa $(BIN_DIR)/veltrosa
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/standalone/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
 	install -D -m 644 src/standalone/veltrosa.svg $(ICON_DIR)/veltrosa.svg
 	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
-	@echo "installed $(VST_DIR)/Veltrosa.so, $(CLAP_DIR)/Veltrosa.clap, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa"
+	@echo "installed $(VST_DIR)/Veltrosa.so, $(VST3_DIR)/Veltrosa.vst3, $(CLAP_DIR)/Veltrosa.clap, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa"
 	@echo "  with its menu entry in $(DESKTOP_DIR) (icon in $(ICON_DIR)), and the factory presets in $(PRESET_DIR)"
 
 # The Debian package, $(BUILD)/veltrosa_<version>_amd64.deb, holding every

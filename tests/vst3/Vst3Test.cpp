@@ -150,3 +150,126 @@ TEST(Vst3, ProcessAllocatesNothing) {
     }
     EXPECT_EQ(allocations, 0);
 }
+
+namespace {
+
+std::string narrow(const vst3::Char16* text) {
+    std::string out;
+    for (; *text != 0; ++text)
+        out += static_cast<char>(*text);
+    return out;
+}
+
+}  // namespace
+
+// Every parameter as the table gives it: ID = index, both names, the
+// default to the bit; "Update" a two-step trigger hosts do not record.
+TEST(Vst3, ParametersFollowTheTable) {
+    auto loaded = load();
+    ASSERT_TRUE(loaded.instance);
+    vst3::EditController* controller = loaded.instance->controller();
+    ASSERT_EQ(controller->getParameterCount(), veltrosa::kNumParams);
+    for (int32_t i = 0; i < veltrosa::kNumParams; ++i) {
+        SCOPED_TRACE(i);
+        vst3::ParameterInfo info{};
+        ASSERT_EQ(controller->getParameterInfo(i, info), vst3::kOk);
+        const veltrosa::ParamInfo& p = veltrosa::kParams[static_cast<std::size_t>(i)];
+        EXPECT_EQ(info.id, static_cast<vst3::ParamId>(i));
+        EXPECT_EQ(narrow(info.title), p.name);
+        EXPECT_EQ(narrow(info.shortTitle), p.shortName);
+        EXPECT_EQ(std::bit_cast<uint32_t>(static_cast<float>(info.defaultNormalizedValue)), p.defaultBits);
+        EXPECT_EQ(controller->getParamNormalized(info.id), info.defaultNormalizedValue);
+        const bool update = i == veltrosa::kParamUpdate;
+        EXPECT_EQ(info.stepCount, update ? 1 : 0);
+        EXPECT_EQ((info.flags & vst3::kCanAutomate) != 0, !update);
+    }
+    vst3::ParameterInfo info{};
+    EXPECT_NE(controller->getParameterInfo(veltrosa::kNumParams, info), vst3::kOk);
+    EXPECT_NE(controller->getParameterInfo(-1, info), vst3::kOk);
+
+    vst3::String128 text{};
+    ASSERT_EQ(controller->getParamStringByValue(3, 0.25, text), vst3::kOk);
+    EXPECT_EQ(narrow(text), "0.250");
+    const struct {
+        std::u16string text;
+        bool accepted;
+        double value;
+    } entries[] = {{u"0.125", true, 0.125}, {u"1", true, 1.0}, {u"1.5", false, 0.0}, {u"x", false, 0.0},
+                   {u"", false, 0.0},       {u"nan", false, 0.0}};
+    for (const auto& e : entries) {
+        std::u16string copy = e.text;
+        double value = -1.0;
+        EXPECT_EQ(controller->getParamValueByString(3, copy.data(), value) == vst3::kOk, e.accepted);
+        if (e.accepted) {
+            EXPECT_EQ(value, e.value);
+        }
+    }
+}
+
+// Calls in the wrong order, formats and layouts not offered, and broken
+// process data are refused or survived, never followed into a crash or NaN.
+TEST(Vst3, BadInputIsRefusedWithoutHarm) {
+    auto loaded = load();
+    ASSERT_TRUE(loaded.instance);
+    vst3host::Instance& instance = *loaded.instance;
+    vst3::AudioProcessor* processor = instance.processor();
+    vst3::Component* component = instance.component();
+    EXPECT_NE(instance.process(64), vst3::kOk);  // before setup
+    EXPECT_NE(component->setActive(1), vst3::kOk);
+    EXPECT_NE(processor->canProcessSampleSize(vst3::kSample64), vst3::kOk);
+    vst3::ProcessSetup doubles{vst3::kRealtime, vst3::kSample64, 256, 48000.0};
+    EXPECT_NE(processor->setupProcessing(doubles), vst3::kOk);
+    vst3::ProcessSetup noRate{vst3::kRealtime, vst3::kSample32, 256, std::nan("")};
+    EXPECT_NE(processor->setupProcessing(noRate), vst3::kOk);
+    vst3::SpeakerArrangement mono = 1, stereo = vst3::kStereo;
+    EXPECT_NE(processor->setBusArrangements(nullptr, 0, &mono, 1), vst3::kOk);
+    EXPECT_NE(processor->setBusArrangements(&stereo, 1, &stereo, 1), vst3::kOk);
+    EXPECT_NE(processor->setBusArrangements(nullptr, 0, nullptr, 1), vst3::kOk);
+    vst3::BusInfo bus{};
+    EXPECT_NE(component->getBusInfo(vst3::kAudio, vst3::kInput, 0, bus), vst3::kOk);
+    EXPECT_NE(component->getBusInfo(vst3::kAudio, vst3::kOutput, 1, bus), vst3::kOk);
+
+    ASSERT_TRUE(instance.start(48000.0, 64));
+    EXPECT_EQ(component->setActive(1), vst3::kOk);  // twice
+    vst3host::EventList events;
+    events.noteOn(-5, 60, 1.0f);
+    events.noteOn(10000, 64, 2.0f);
+    events.noteOn(30, 67, std::nanf(""));
+    events.noteOn(10, 200, 0.5f);
+    vst3::Event unknown{};
+    unknown.type = 7;
+    unknown.sampleOffset = 3;
+    events.addEvent(unknown);
+    vst3host::ParamChanges changes;
+    changes.add(veltrosa::kParamVolume, 0, std::nan(""));
+    changes.add(999, 0, 0.5);
+    changes.add(veltrosa::kParamCutoff, 0, 7.0);
+    // More frames than set up for, in one block.
+    ASSERT_EQ(instance.process(1000, &events, &changes), vst3::kOk);
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(std::isfinite(instance.left()[i]) && std::isfinite(instance.right()[i])) << i;
+        peak = std::max(peak, std::fabs(instance.left()[i]));
+    }
+    EXPECT_GT(peak, 0.0f);  // the notes in range still play
+
+    float* channels[2] = {nullptr, nullptr};
+    vst3::AudioBusBuffers output{};
+    output.numChannels = 2;
+    output.channelBuffers32 = channels;
+    vst3::ProcessData data{};
+    data.symbolicSampleSize = vst3::kSample32;
+    data.numSamples = 64;
+    data.numOutputs = 1;
+    data.outputs = &output;
+    EXPECT_NE(processor->process(data), vst3::kOk);
+    output.numChannels = 1;
+    EXPECT_NE(processor->process(data), vst3::kOk);
+    data.outputs = nullptr;
+    EXPECT_NE(processor->process(data), vst3::kOk);
+    data.numOutputs = 0;
+    data.numSamples = 0;  // a host flushing parameters
+    EXPECT_EQ(processor->process(data), vst3::kOk);
+    data.symbolicSampleSize = vst3::kSample64;
+    EXPECT_NE(processor->process(data), vst3::kOk);
+}
