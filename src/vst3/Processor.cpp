@@ -202,14 +202,15 @@ void Processor::playParameterChanges(vst3::ParameterChanges* changes) noexcept {
         const auto index = static_cast<int32_t>(id);
         int32_t offset = 0;
         double value = 0.0;
-        if (index == kParamUpdate) {
-            for (int32_t p = 0; p + 1 < points; ++p)
-                if (queue->getPoint(p, offset, value) == vst3::kOk && value >= static_cast<double>(kUpdateThreshold)) {
-                    setValue(index, value);
-                    break;
-                }
-        }
-        if (queue->getPoint(points - 1, offset, value) == vst3::kOk)
+        // A press stands even if the queue lets go again in the same block:
+        // the builder reads the value later, and springs it back itself.
+        bool pressed = false;
+        for (int32_t p = 0; index == kParamUpdate && p < points && !pressed; ++p)
+            if (queue->getPoint(p, offset, value) == vst3::kOk && value > static_cast<double>(kUpdateThreshold)) {
+                setValue(index, value);
+                pressed = true;
+            }
+        if (!pressed && queue->getPoint(points - 1, offset, value) == vst3::kOk)
             setValue(index, value);
     }
 }
