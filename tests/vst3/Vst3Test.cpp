@@ -273,3 +273,34 @@ TEST(Vst3, BadInputIsRefusedWithoutHarm) {
     data.symbolicSampleSize = vst3::kSample64;
     EXPECT_NE(processor->process(data), vst3::kOk);
 }
+
+// A press of Update that its queue releases again within the block still
+// builds a new table (fresh phases, so the samples after it change); in
+// offline processing the block waits for it.
+TEST(Vst3, UpdatePressedAndReleasedInOneBlockRebuilds) {
+    const auto render = [](bool press) {
+        auto loaded = load();
+        std::vector<float> out;
+        if (!loaded.instance || !loaded.instance->start(48000.0, 256, vst3::kOffline))
+            return out;
+        vst3host::EventList notes;
+        notes.noteOn(0, 60, 0.8f);
+        for (int block = 0; block < 8; ++block) {
+            vst3host::ParamChanges changes;
+            if (press && block == 3) {
+                changes.add(veltrosa::kParamUpdate, 0, 1.0);
+                changes.add(veltrosa::kParamUpdate, 9, 0.0);
+            }
+            loaded.instance->process(256, block == 0 ? &notes : nullptr, &changes);
+            out.insert(out.end(), loaded.instance->left().begin(), loaded.instance->left().begin() + 256);
+        }
+        return out;
+    };
+    const std::vector<float> plain = render(false), pressed = render(true);
+    ASSERT_EQ(plain.size(), 8u * 256u);
+    ASSERT_EQ(pressed.size(), plain.size());
+    EXPECT_EQ(firstDifference(std::vector<float>(plain.begin(), plain.begin() + 3 * 256),
+                              std::vector<float>(pressed.begin(), pressed.begin() + 3 * 256)),
+              SIZE_MAX);
+    EXPECT_NE(plain, pressed);
+}
