@@ -66,7 +66,8 @@ vst3::Result MemoryStream::read(void* buffer, int32_t bytes, int32_t* bytesRead)
         return vst3::kInvalidArgument;
     const auto n = std::min<std::size_t>({static_cast<std::size_t>(bytes), static_cast<std::size_t>(chunk_),
                                           bytes_.size() - at_});
-    std::memcpy(buffer, bytes_.data() + at_, n);
+    if (n > 0)
+        std::memcpy(buffer, bytes_.data() + at_, n);
     at_ += n;
     if (bytesRead != nullptr)
         *bytesRead = static_cast<int32_t>(n);
@@ -80,7 +81,8 @@ vst3::Result MemoryStream::write(void* buffer, int32_t bytes, int32_t* bytesWrit
     const auto* from = static_cast<const unsigned char*>(buffer);
     if (bytes_.size() < at_ + static_cast<std::size_t>(n))
         bytes_.resize(at_ + static_cast<std::size_t>(n));
-    std::memcpy(bytes_.data() + at_, from, static_cast<std::size_t>(n));
+    if (n > 0)
+        std::memcpy(bytes_.data() + at_, from, static_cast<std::size_t>(n));
     at_ += static_cast<std::size_t>(n);
     if (bytesWritten != nullptr)
         *bytesWritten = n;
