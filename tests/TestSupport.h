@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -39,6 +40,21 @@ inline std::unique_ptr<vsthost::Plugin> startedPlugin(float sampleRate = 44100.0
 }
 
 inline uint32_t floatBits(float value) { return std::bit_cast<uint32_t>(value); }
+
+// What a shell command printed, and its exit status (-1 if it could not run).
+inline std::string commandOutput(const std::string& command, int& status) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return output;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        output += buffer;
+    status = pclose(pipe);
+    return output;
+}
 
 }  // namespace testing_support
 

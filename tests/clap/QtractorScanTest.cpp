@@ -15,12 +15,8 @@ TEST(Clap, QtractorsScanHelperAcceptsThePlugin) {
     if (!std::filesystem::exists(helper))
         SKIP_UNLESS_CI("qtractor's plug-in scan helper is not installed");
     const std::string command = std::string("echo 'CLAP:") + VELTROSA_CLAP_PATH + "' | " + helper + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        output += buffer;
-    EXPECT_EQ(pclose(pipe), 0);
+    int status = 0;
+    const std::string output = testing_support::commandOutput(command, status);
+    EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(output.rfind("CLAP|Veltrosa|0:2|1:0|48:0|", 0), 0u) << output;
 }

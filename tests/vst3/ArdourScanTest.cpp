@@ -20,13 +20,9 @@ TEST(Vst3, ArdoursScannerIndexesTheBundleAsAnInstrument) {
     const std::string command = std::string("HOME=") + home + " XDG_CACHE_HOME=" + home + "/cache LD_LIBRARY_PATH=" +
                                 scanner.parent_path().string() + " timeout 60 " + scanner.string() + " -f -v '" +
                                 VELTROSA_VST3_BUNDLE + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        output += buffer;
-    EXPECT_EQ(pclose(pipe), 0) << output;
+    int status = 0;
+    const std::string output = testing_support::commandOutput(command, status);
+    EXPECT_EQ(status, 0) << output;
     std::filesystem::remove_all(home);
     // Its index entry: our processor's class ID, name, vendor, category,
     // version, and the buses (no audio in, stereo out, one event input).
