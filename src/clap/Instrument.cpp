@@ -438,8 +438,7 @@ bool Instrument::setValue(clap::Id id, double value) noexcept {
 }
 
 void Instrument::setAll(const ParameterValues& values) noexcept {
-    for (int32_t i = 0; i < kNumParams; ++i)
-        engine_->setParam(i, values[static_cast<std::size_t>(i)]);
+    engine_->setValues(values);
     changed_.fetch_or(kAllParametersMask, std::memory_order_acq_rel);
     builder_->request();
 }
@@ -539,10 +538,7 @@ void Instrument::valuesChangedOnMainThread() {
 bool Instrument::saveState(const clap::OutStream* stream) const {
     if (stream == nullptr || stream->write == nullptr || !onMainThread())
         return false;
-    ParameterValues values{};
-    for (int32_t i = 0; i < kNumParams; ++i)
-        values[static_cast<std::size_t>(i)] = engine_->param(i);
-    const StateBytes bytes = encodeState(values);
+    const StateBytes bytes = encodeState(engine_->values());
     std::size_t done = 0;
     while (done < bytes.size()) {
         const int64_t wrote = stream->write(stream, bytes.data() + done, bytes.size() - done);

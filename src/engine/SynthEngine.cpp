@@ -144,6 +144,18 @@ void SynthEngine::parameterChanged(int32_t index) {
     updateVoices(index);
 }
 
+ParameterValues SynthEngine::values() const {
+    ParameterValues all{};
+    for (int32_t i = 0; i < kNumParams; ++i)
+        all[static_cast<std::size_t>(i)] = param(i);
+    return all;
+}
+
+void SynthEngine::setValues(const ParameterValues& all) {
+    for (int32_t i = 0; i < kNumParams; ++i)
+        setParam(i, all[static_cast<std::size_t>(i)]);
+}
+
 void SynthEngine::updateVoices(int32_t index) {
     for (auto& v : voices_)
         v->parameterChanged(index);

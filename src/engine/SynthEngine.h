@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/State.h"
 #include "engine/EngineBase.h"
 #include "core/Parameters.h"
 #include "engine/Voice.h"
@@ -31,6 +32,10 @@ public:
     // Any thread, real-time safe: the voices follow a changed parameter
     // (index as for parameterChanged); no table is built.
     void updateVoices(int32_t index);
+    // Any thread: every value at once, as the state holds them. setValues
+    // stores them only; the caller tells the voices and the table builder.
+    ParameterValues values() const;
+    void setValues(const ParameterValues& values);
     // Never the audio thread: builds a table from the current parameters for
     // the audio thread to adopt at its next block. False without memory.
     bool regenerate() noexcept { return wavetable_->generate(); }

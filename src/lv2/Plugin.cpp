@@ -105,8 +105,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
         self->block = std::min(announced > 0 ? announced : kDefaultBlock, kMaxScratch);
         self->engine.reserveBlock(self->block);
         (void)noteFrequencyTable();
-        for (int32_t i = 0; i < kNumParams; ++i)
-            self->values[static_cast<std::size_t>(i)] = self->engine.param(i);
+        self->values = self->engine.values();
         self->tables = TableRule(self->values);
         return self.release();
     } catch (...) {

@@ -4,18 +4,7 @@
 
 namespace veltrosa {
 
-namespace {
-
-ParameterValues valuesOf(const SynthEngine& engine) {
-    ParameterValues values{};
-    for (int32_t i = 0; i < kNumParams; ++i)
-        values[static_cast<std::size_t>(i)] = engine.param(i);
-    return values;
-}
-
-}  // namespace
-
-TableBuilder::TableBuilder(SynthEngine& engine) : engine_(engine), rule_(valuesOf(engine)) {}
+TableBuilder::TableBuilder(SynthEngine& engine) : engine_(engine), rule_(engine.values()) {}
 
 TableBuilder::~TableBuilder() { stop(); }
 
@@ -76,7 +65,7 @@ void TableBuilder::run() {
 
 void TableBuilder::buildIfDue() {
     // Read before building, so that a change made during the build asks again.
-    const ParameterValues values = valuesOf(engine_);
+    const ParameterValues values = engine_.values();
     const double rate = rate_.exchange(0.0, std::memory_order_acq_rel);
     if (rate > 0.0 && rate != engine_.getSampleRate()) {
         engine_.setSampleRate(rate);  // builds from the current values

@@ -54,11 +54,8 @@ std::optional<ParameterValues> startingSound(const Options& options) {
 bool saveSound(const Options& options, const SynthEngine& engine) {
     if (!options.saveOnQuit)
         return true;
-    ParameterValues values{};
-    for (int32_t i = 0; i < kNumParams; ++i)
-        values[static_cast<std::size_t>(i)] = engine.param(i);
     try {
-        writeStateFile(options.statePath, values);
+        writeStateFile(options.statePath, engine.values());
         return true;
     } catch (const FileError& e) {
         say(e.what());
@@ -102,8 +99,7 @@ int run(int argc, char** argv) {
     SynthEngine engine;
     const double startingRate = engine.getSampleRate();
     if (sound)
-        for (int32_t i = 0; i < kNumParams; ++i)
-            engine.setParam(i, (*sound)[static_cast<std::size_t>(i)]);
+        engine.setValues(*sound);
     installSignalHandlers();
     TableBuilder builder(engine);
     JackInstrument jack(engine, builder);

@@ -105,8 +105,7 @@ int32_t Instrument::setChunk(void* data, int32_t byteSize, bool) {
         decodeState(std::span(static_cast<const unsigned char*>(data), static_cast<std::size_t>(byteSize)));
     if (!values)
         return 0;
-    for (int32_t i = 0; i < kNumParams; ++i)
-        engine_->setParam(i, (*values)[static_cast<std::size_t>(i)]);
+    engine_->setValues(*values);
     engine_->parameterChanged(kAllParametersChanged);
     if (Editor* view = instrumentEditor())
         view->refreshControls();

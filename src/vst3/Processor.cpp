@@ -121,8 +121,7 @@ vst3::Result Processor::setState(vst3::Stream* state) {
     // Every value lies in 0..1 in a state of ours; any other bytes are not one.
     if (!values || !std::all_of(values->begin(), values->end(), [](float v) { return v >= 0.0f && v <= 1.0f; }))
         return vst3::kInvalidArgument;
-    for (int32_t i = 0; i < kNumParams; ++i)
-        engine_->setParam(i, (*values)[static_cast<std::size_t>(i)]);
+    engine_->setValues(*values);
     changed_.fetch_or(kAllParametersMask, std::memory_order_acq_rel);
     builder_->request();
     if (!active_)
@@ -131,10 +130,7 @@ vst3::Result Processor::setState(vst3::Stream* state) {
 }
 
 vst3::Result Processor::getState(vst3::Stream* state) {
-    ParameterValues values{};
-    for (int32_t i = 0; i < kNumParams; ++i)
-        values[static_cast<std::size_t>(i)] = engine_->param(i);
-    StateBytes bytes = encodeState(values);
+    StateBytes bytes = encodeState(engine_->values());
     return writeAll(state, bytes.data(), static_cast<int32_t>(bytes.size())) ? vst3::kOk : vst3::kInternalError;
 }
 
