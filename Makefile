@@ -21,6 +21,10 @@ BIN_DIR     ?= $(call user_or_prefix,.local/bin,bin)
 DESKTOP_DIR ?= $(call user_or_prefix,.local/share/applications,share/applications)
 PRESET_DIR  ?= $(call user_or_prefix,.local/share/veltrosa/presets,share/veltrosa/presets)
 ICON_DIR    ?= $(call user_or_prefix,.local/share/icons/hicolor/scalable/apps,share/icons/hicolor/scalable/apps)
+# VST 3 hosts look for presets under <vendor>/<plug-in> in their preset
+# folders; the vendor is the one every edition reports.
+VENDOR      := $(shell sed -n 's/.*kVendor = "\(.*\)";.*/\1/p' src/core/Identity.h)
+VST3_PRESET_DIR ?= $(call user_or_prefix,.vst3/presets/$(VENDOR)/Veltrosa,share/vst3/presets/$(VENDOR)/Veltrosa)
 CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
@@ -125,8 +129,11 @@ install: all
 	sed 's|@BIN_DIR@|$(abspath $(BIN_DIR))|' src/standalone/veltrosa.desktop.in > $(DESKTOP_DIR)/veltrosa.desktop
 	install -D -m 644 src/standalone/veltrosa.svg $(ICON_DIR)/veltrosa.svg
 	cp $(BUILD)/presets/*.fxp $(BUILD)/presets/*.fxb $(PRESET_DIR)/
+	mkdir -p "$(VST3_PRESET_DIR)"
+	cp $(BUILD)/presets/vst3/*.vstpreset "$(VST3_PRESET_DIR)/"
 	@echo "installed $(VST_DIR)/Veltrosa.so, $(VST3_DIR)/Veltrosa.vst3, $(CLAP_DIR)/Veltrosa.clap, $(LV2_DIR)/veltrosa.lv2, $(BIN_DIR)/veltrosa"
-	@echo "  with its menu entry in $(DESKTOP_DIR) (icon in $(ICON_DIR)), and the factory presets in $(PRESET_DIR)"
+	@echo "  with its menu entry in $(DESKTOP_DIR) (icon in $(ICON_DIR)), the factory presets in $(PRESET_DIR)"
+	@echo "  and, for VST 3 hosts, in $(VST3_PRESET_DIR)"
 
 # The Debian package, $(BUILD)/veltrosa_<version>_amd64.deb, holding every
 # Linux edition the build has (scripts/make-deb).

@@ -9,8 +9,10 @@ namespace veltrosa::vst3edge {
 
 inline constexpr uint32_t kVelt = 0x56656C74;  // "Velt"
 inline constexpr uint32_t kRosa = 0x726F7361;  // "rosa"
+// The processor's ID as words, also the text preset files name it by.
+inline constexpr uint32_t kProcessorWords[4] = {static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x50726F63};  // "Proc"
 inline constexpr vst3::Guid kProcessorId =
-    vst3::makeUid(static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x50726F63);  // "Proc"
+    vst3::makeUid(kProcessorWords[0], kProcessorWords[1], kProcessorWords[2], kProcessorWords[3]);
 inline constexpr vst3::Guid kControllerId =
     vst3::makeUid(static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x4374726C);  // "Ctrl"
 

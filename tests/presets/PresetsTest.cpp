@@ -1,6 +1,7 @@
-// The factory bank and its files: the VST 2 preset layouts byte for byte, a
-// preset reaching the built plug-in as hosts hand it over, and the bank's
-// sounds measured on the plug-in's own output.
+// The factory bank and its files: the VST 2 preset layouts byte for byte, the
+// VST 3 preset files the build wrote, a preset reaching the built plug-in as
+// hosts hand it over, and the bank's sounds measured on the plug-in's own
+// output.
 #include <kissfft/kiss_fftr.h>
 
 #include <algorithm>
@@ -8,6 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 #include <span>
 #include <string>
@@ -95,6 +99,53 @@ TEST(PresetFiles, MatchThePublishedLayoutAndReadBack) {
     EXPECT_EQ(file.kind, FxKind::ChunkBank);
     ASSERT_EQ(file.programs.size(), 1u);
     EXPECT_EQ(file.programs[0].chunk, a);
+}
+
+std::vector<unsigned char> fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Each .vstpreset the build wrote, read by the published layout: a 48-byte
+// header ('VST3', version 1, the class ID as 32 hex digits, the list's
+// 64-bit offset), the chunks, then 'List', a count and per chunk its ID and
+// 64-bit offset and size, every number little-endian. Its one chunk, the
+// component state, is the chunk of the preset's .fxp.
+TEST(PresetFiles, VstPresetsFollowThePublishedLayoutAndHoldTheFxpChunk) {
+    const auto le = [](const std::vector<unsigned char>& b, std::size_t at, std::size_t n) {
+        uint64_t v = 0;
+        for (std::size_t i = n; i-- > 0;)
+            v = v << 8 | b.at(at + i);
+        return v;
+    };
+    const auto text = [](const std::vector<unsigned char>& b, std::size_t at, std::size_t n) {
+        return std::string(b.begin() + static_cast<std::ptrdiff_t>(at),
+                           b.begin() + static_cast<std::ptrdiff_t>(at + n));
+    };
+    const std::filesystem::path dir = VELTROSA_PRESET_DIR;
+    for (const Preset& preset : factoryBank()) {
+        SCOPED_TRACE(preset.name);
+        const auto file = fileBytes(dir / "vst3" / (fileName(preset) + ".vstpreset"));
+        ASSERT_EQ(file.size(), 48u + 192u + 8u + 20u);
+        EXPECT_EQ(text(file, 0, 4), "VST3");
+        EXPECT_EQ(le(file, 4, 4), 1u);
+        // The processor's words "Toot" "Velt" "rosa" "Proc", by hand.
+        EXPECT_EQ(text(file, 8, 32), "546F6F7456656C74726F736150726F63");
+        const uint64_t list = le(file, 40, 8);
+        ASSERT_EQ(list, 240u);
+        EXPECT_EQ(text(file, list, 4), "List");
+        EXPECT_EQ(le(file, list + 4, 4), 1u);
+        EXPECT_EQ(text(file, list + 8, 4), "Comp");
+        const uint64_t offset = le(file, list + 12, 8), size = le(file, list + 20, 8);
+        ASSERT_EQ(offset, 48u);
+        ASSERT_EQ(size, 192u);
+
+        FxFile fxp;
+        std::string error;
+        ASSERT_TRUE(readFx(fileBytes(dir / (fileName(preset) + ".fxp")), fxp, error)) << error;
+        ASSERT_EQ(fxp.programs.size(), 1u);
+        EXPECT_EQ(std::vector<unsigned char>(file.begin() + 48, file.begin() + 48 + 192), fxp.programs[0].chunk);
+    }
 }
 
 // A preset in the text format with every key; `skip` leaves one key out.

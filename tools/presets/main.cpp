@@ -15,6 +15,7 @@
 
 #include "presets/Bank.h"
 #include "presets/FxFile.h"
+#include "vst3/Ids.h"
 
 namespace fs = std::filesystem;
 using veltrosa::presets::Preset;
@@ -74,6 +75,43 @@ void writeList(const std::vector<Preset>& bank, const fs::path& dir) {
     writeFile(dir / "presets.tsv", text.str());
 }
 
+// One VST 3 preset file per preset, in vst3/. The published layout, numbers
+// little-endian: 'VST3', format version 1, the processor's class ID as 32
+// hex digits, the chunk list's offset (64-bit); the chunks' data; then 'List',
+// the number of chunks and each one's ID, 64-bit offset and 64-bit size.
+// The class ID text is the ID's four words, which is how hosts print it on
+// Windows (where the bytes are COM's GUID) and elsewhere alike. One chunk,
+// 'Comp', the component state: the controller keeps no state of its own.
+std::string vstPreset(const Preset& preset) {
+    const auto le = [](std::string& to, uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            to += static_cast<char>(value >> (8 * i) & 0xFF);
+    };
+    constexpr uint64_t kHeaderSize = 48;
+    const auto state = veltrosa::presets::chunkOf(preset);
+    std::string file = "VST3";
+    le(file, 1, 4);
+    for (uint32_t word : veltrosa::vst3edge::kProcessorWords) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(word));
+        file += hex;
+    }
+    le(file, kHeaderSize + state.size(), 8);
+    file.append(state.begin(), state.end());
+    file += "List";
+    le(file, 1, 4);
+    file += "Comp";
+    le(file, kHeaderSize, 8);
+    le(file, state.size(), 8);
+    return file;
+}
+
+void writeVstPresets(const std::vector<Preset>& bank, const fs::path& dir) {
+    fs::create_directories(dir / "vst3");
+    for (const Preset& preset : bank)
+        writeFile(dir / "vst3" / (fileName(preset) + ".vstpreset"), vstPreset(preset));
+}
+
 struct Format {
     const char* name;
     const char* writes;
@@ -83,6 +121,7 @@ struct Format {
 const Format kFormats[] = {
     {"fxp", "NAME.fxp, one VST 2 program file per preset", writeFxps},
     {"fxb", "veltrosa-factory.fxb, the VST 2 bank of all presets", writeFxb},
+    {"vst3", "vst3/NAME.vstpreset, one VST 3 preset file per preset", writeVstPresets},
     {"list", "presets.tsv: file name, name and description of each", writeList},
 };
 
