@@ -125,7 +125,7 @@ TEST(PresetFiles, VstPresetsFollowThePublishedLayoutAndHoldTheFxpChunk) {
     const std::filesystem::path dir = VELTROSA_PRESET_DIR;
     for (const Preset& preset : factoryBank()) {
         SCOPED_TRACE(preset.name);
-        const auto file = fileBytes(dir / "vst3" / (fileName(preset) + ".vstpreset"));
+        const auto file = fileBytes(dir / "vst3" / (preset.name + ".vstpreset"));
         ASSERT_EQ(file.size(), 48u + 192u + 8u + 20u);
         EXPECT_EQ(text(file, 0, 4), "VST3");
         EXPECT_EQ(le(file, 4, 4), 1u);

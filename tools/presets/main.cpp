@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "presets/Bank.h"
@@ -106,10 +107,20 @@ std::string vstPreset(const Preset& preset) {
     return file;
 }
 
+// VST 3 hosts list a preset under its file's name, so the file is named as
+// users know the preset, less what no Windows file name may hold.
+std::string vstPresetName(const Preset& preset) {
+    std::string name = preset.name;
+    for (char& c : name)
+        if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos)
+            c = '-';
+    return name + ".vstpreset";
+}
+
 void writeVstPresets(const std::vector<Preset>& bank, const fs::path& dir) {
     fs::create_directories(dir / "vst3");
     for (const Preset& preset : bank)
-        writeFile(dir / "vst3" / (fileName(preset) + ".vstpreset"), vstPreset(preset));
+        writeFile(dir / "vst3" / vstPresetName(preset), vstPreset(preset));
 }
 
 struct Format {
@@ -121,7 +132,7 @@ struct Format {
 const Format kFormats[] = {
     {"fxp", "NAME.fxp, one VST 2 program file per preset", writeFxps},
     {"fxb", "veltrosa-factory.fxb, the VST 2 bank of all presets", writeFxb},
-    {"vst3", "vst3/NAME.vstpreset, one VST 3 preset file per preset", writeVstPresets},
+    {"vst3", "vst3/Preset Name.vstpreset, one VST 3 preset file per preset", writeVstPresets},
     {"list", "presets.tsv: file name, name and description of each", writeList},
 };
 
