@@ -80,6 +80,12 @@ inline constexpr Guid kIidComponentHandler = makeUid(0x93A0BEA3, 0x0BD045DB, 0x8
 inline constexpr Guid kIidEventList = makeUid(0x3A2C4214, 0x346349FE, 0xB2C4F397, 0xB9695A44);
 inline constexpr Guid kIidParamValueQueue = makeUid(0x01263A18, 0xED074F6F, 0x98C9D356, 0x4686F9BA);
 inline constexpr Guid kIidParameterChanges = makeUid(0xA4779663, 0x0BB64A56, 0xB44384A8, 0x466FEB9D);
+inline constexpr Guid kIidPlugView = makeUid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
+inline constexpr Guid kIidPlugFrame = makeUid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
+inline constexpr Guid kIidContentScaleSupport = makeUid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
+inline constexpr Guid kIidEventHandler = makeUid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+inline constexpr Guid kIidTimerHandler = makeUid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
+inline constexpr Guid kIidRunLoop = makeUid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
 
 // The interface version string a class reports (the interfaces implemented
 // here are all in that release).
@@ -377,7 +383,94 @@ public:
 };
 inline constexpr int32_t kParamValuesChanged = 1 << 2;
 
-class PlugView;
+struct ViewRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+// What attached's parent is: an X11 window id (the host's window, XEmbed),
+// or a Windows HWND.
+inline constexpr const char* kPlatformX11 = "X11EmbedWindowID";
+inline constexpr const char* kPlatformHwnd = "HWND";
+
+class PlugFrame;
+
+class PlugView : public Unknown {
+public:
+protected:
+    ~PlugView() = default;
+
+public:
+    virtual Result VST3CALL isPlatformTypeSupported(const char* type) = 0;
+    virtual Result VST3CALL attached(void* parent, const char* type) = 0;
+    virtual Result VST3CALL removed() = 0;
+    virtual Result VST3CALL onWheel(float distance) = 0;
+    virtual Result VST3CALL onKeyDown(Char16 key, int16_t keyCode, int16_t modifiers) = 0;
+    virtual Result VST3CALL onKeyUp(Char16 key, int16_t keyCode, int16_t modifiers) = 0;
+    virtual Result VST3CALL getSize(ViewRect* size) = 0;
+    virtual Result VST3CALL onSize(ViewRect* newSize) = 0;
+    virtual Result VST3CALL onFocus(uint8_t state) = 0;
+    virtual Result VST3CALL setFrame(PlugFrame* frame) = 0;
+    virtual Result VST3CALL canResize() = 0;
+    virtual Result VST3CALL checkSizeConstraint(ViewRect* rect) = 0;
+};
+
+// The host's side of a view; on Linux it also answers RunLoop.
+class PlugFrame : public Unknown {
+public:
+protected:
+    ~PlugFrame() = default;
+
+public:
+    // The host then calls the view's onSize.
+    virtual Result VST3CALL resizeView(PlugView* view, ViewRect* newSize) = 0;
+};
+
+class ContentScaleSupport : public Unknown {
+public:
+protected:
+    ~ContentScaleSupport() = default;
+
+public:
+    virtual Result VST3CALL setContentScaleFactor(float factor) = 0;
+};
+
+// Linux, where there is no common event loop: the host watches descriptors
+// and runs timers for the plug-in, on its user-interface thread.
+class EventHandler : public Unknown {
+public:
+protected:
+    ~EventHandler() = default;
+
+public:
+    virtual void VST3CALL onFDIsSet(int fd) = 0;
+};
+
+class TimerHandler : public Unknown {
+public:
+protected:
+    ~TimerHandler() = default;
+
+public:
+    virtual void VST3CALL onTimer() = 0;
+};
+
+class RunLoop : public Unknown {
+public:
+protected:
+    ~RunLoop() = default;
+
+public:
+    virtual Result VST3CALL registerEventHandler(EventHandler* handler, int fd) = 0;
+    virtual Result VST3CALL unregisterEventHandler(EventHandler* handler) = 0;
+    virtual Result VST3CALL registerTimer(TimerHandler* handler, uint64_t milliseconds) = 0;
+    virtual Result VST3CALL unregisterTimer(TimerHandler* handler) = 0;
+};
+
+// The name createView is asked for the plug-in's own editor.
+inline constexpr const char* kViewEditor = "editor";
 
 class EditController : public PluginBase {
 public:

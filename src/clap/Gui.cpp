@@ -1,6 +1,5 @@
 #include "clap/Gui.h"
 
-#include <bit>
 #include <cmath>
 
 #include "clap/HostExtension.h"
@@ -19,9 +18,7 @@ Gui::Gui(Instrument& instrument, const clap::Host* host)
     : instrument_(instrument), host_(host), editor_(std::make_unique<Editor>(this)) {
     fdSupport_ = hostExtension<clap::HostPosixFdSupport>(host, clap::kExtPosixFdSupport);
     timerSupport_ = hostExtension<clap::HostTimerSupport>(host, clap::kExtTimerSupport);
-    for (int32_t i = 0; i < kNumParams; ++i)
-        shown_[static_cast<std::size_t>(i)] = std::bit_cast<uint32_t>(instrument_.engine().param(i));
-    editor_->refreshControls();
+    showAll(*editor_);
 }
 
 Gui::~Gui() {
@@ -104,19 +101,8 @@ void Gui::onFd(int fd) {
 void Gui::onTimer(clap::Id id) {
     if (!parented_ || id != timer_)
         return;
-    showChangedValues();
+    showChanged(*editor_);
     pump();
-}
-
-void Gui::showChangedValues() {
-    for (int32_t i = 0; i < kNumParams; ++i) {
-        const float value = instrument_.engine().param(i);
-        uint32_t& shown = shown_[static_cast<std::size_t>(i)];
-        if (std::bit_cast<uint32_t>(value) != shown) {
-            shown = std::bit_cast<uint32_t>(value);
-            editor_->parameterChanged(i, value);
-        }
-    }
 }
 
 float Gui::parameterValue(int32_t index) {
@@ -127,11 +113,7 @@ void Gui::setParameterFromUi(int32_t index, float value, bool) {
     if (index < 0 || index >= kNumParams)
         return;
     if (instrument_.editorChanged(index, value))
-        shown_[static_cast<std::size_t>(index)] = std::bit_cast<uint32_t>(instrument_.engine().param(index));
-}
-
-std::string Gui::parameterName(int32_t index) {
-    return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
+        takeAsShown(index);
 }
 
 void Gui::beginGesture(int32_t index) { instrument_.editorGesture(index, true); }

@@ -6,20 +6,18 @@
 // Threads: the host's main thread only.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 
 #include "abi/clap.h"
-#include "core/Parameters.h"
-#include "editor/ParameterHost.h"
 #include "ui/Editor.h"
+#include "ui/PolledParameters.h"
 
 namespace veltrosa::clapedge {
 
 class Instrument;
 
-class Gui final : public ParameterHost {
+class Gui final : public PolledParameters {
 public:
     Gui(Instrument& instrument, const clap::Host* host);
     ~Gui() override;
@@ -39,11 +37,8 @@ public:
 private:
     float parameterValue(int32_t index) override;
     void setParameterFromUi(int32_t index, float value, bool record) override;
-    std::string parameterName(int32_t index) override;
     void beginGesture(int32_t index) override;
     void endGesture(int32_t index) override;
-    // Values the host or a preset changed since the editor last showed them.
-    void showChangedValues();
     void pump();
 
     Instrument& instrument_;
@@ -51,7 +46,6 @@ private:
     const clap::HostPosixFdSupport* fdSupport_ = nullptr;
     const clap::HostTimerSupport* timerSupport_ = nullptr;
     std::unique_ptr<Editor> editor_;
-    std::array<uint32_t, kNumParams> shown_{};  // value bits the editor shows
     double scale_ = 1.0;
     int fd_ = -1;
     clap::Id timer_ = clap::kInvalidId;

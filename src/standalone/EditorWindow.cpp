@@ -1,16 +1,14 @@
 #include "standalone/EditorWindow.h"
 
 #include <X11/Xatom.h>
-#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 
 #include "editor/platform/raster/CairoSurface.h"
+#include "editor/platform/x11/X11Window.h"
 
 namespace veltrosa {
 
@@ -34,24 +32,6 @@ std::string StandaloneParameters::parameterName(int32_t index) {
 }
 
 namespace {
-
-// The desktop's font resolution as the X server's resources publish it
-// (Xft.dpi), 96 dpi drawing at 1; 1 where it is not set.
-double displayScale(Display* display) {
-    const char* resources = XResourceManagerString(display);
-    if (resources == nullptr)
-        return 1.0;
-    XrmInitialize();
-    XrmDatabase database = XrmGetStringDatabase(resources);
-    double scale = 1.0;
-    char* type = nullptr;
-    XrmValue value{};
-    if (database != nullptr && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr != nullptr)
-        scale = std::atof(value.addr) / 96.0;
-    if (database != nullptr)
-        XrmDestroyDatabase(database);
-    return std::isfinite(scale) && scale >= 0.5 && scale <= 4.0 ? scale : 1.0;
-}
 
 // Xlib's default reports a lost connection in several lines and exits; the
 // program says it in one and quits as usual, saving what it should.
@@ -78,7 +58,7 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
         close();
         return false;
     }
-    editor_->setScale(scale > 0.0 ? scale : displayScale(display_));
+    editor_->setScale(scale > 0.0 ? scale : x11::displayScale(display_));
     Rect size{};
     editor_->getRect(size);
     const auto width = static_cast<unsigned>(size.width()), height = static_cast<unsigned>(size.height());

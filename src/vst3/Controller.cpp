@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/State.h"
 #include "vst3/Ids.h"
 #include "vst3/Text.h"
+#include "vst3/View.h"
 
 namespace veltrosa::vst3edge {
 
@@ -17,8 +19,7 @@ Controller::Controller() {
 }
 
 Controller::~Controller() {
-    if (handler_ != nullptr)
-        handler_->release();
+    terminate();
 }
 
 vst3::Result Controller::queryInterface(const char* iid, void** object) {
@@ -33,18 +34,21 @@ vst3::Result Controller::queryInterface(const char* iid, void** object) {
     return vst3::kOk;
 }
 
-uint32_t Controller::addRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-uint32_t Controller::release() {
-    const uint32_t left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0)
-        delete this;
-    return left;
+vst3::Result Controller::initialize(vst3::Unknown* context) {
+    if (context_ != nullptr)
+        return vst3::kFalse;
+    if (context != nullptr)
+        context->addRef();
+    context_ = context;
+    return vst3::kOk;
 }
 
-vst3::Result Controller::initialize(vst3::Unknown*) { return vst3::kOk; }
-
-vst3::Result Controller::terminate() { return setComponentHandler(nullptr); }
+vst3::Result Controller::terminate() {
+    if (context_ != nullptr)
+        context_->release();
+    context_ = nullptr;
+    return setComponentHandler(nullptr);
+}
 
 vst3::Result Controller::setComponentState(vst3::Stream* state) {
     std::array<unsigned char, kStateBytes + 1> buffer{};
@@ -124,6 +128,31 @@ vst3::Result Controller::setParamNormalized(vst3::ParamId id, double value) {
         return vst3::kInvalidArgument;
     values_[id] = static_cast<double>(static_cast<float>(std::clamp(value, 0.0, 1.0)));
     return vst3::kOk;
+}
+
+vst3::PlugView* Controller::createView(const char* name) {
+    if (name == nullptr || std::strcmp(name, vst3::kViewEditor) != 0)
+        return nullptr;
+    try {
+        return new View(*this);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void Controller::beginEdit(vst3::ParamId id) {
+    if (handler_ != nullptr && id < static_cast<vst3::ParamId>(kNumParams))
+        handler_->beginEdit(id);
+}
+
+void Controller::performEdit(vst3::ParamId id, double value) {
+    if (setParamNormalized(id, value) == vst3::kOk && handler_ != nullptr)
+        handler_->performEdit(id, values_[id]);
+}
+
+void Controller::endEdit(vst3::ParamId id) {
+    if (handler_ != nullptr && id < static_cast<vst3::ParamId>(kNumParams))
+        handler_->endEdit(id);
 }
 
 vst3::Result Controller::setComponentHandler(vst3::ComponentHandler* handler) {

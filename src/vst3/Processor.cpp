@@ -37,15 +37,6 @@ vst3::Result Processor::queryInterface(const char* iid, void** object) {
     return vst3::kOk;
 }
 
-uint32_t Processor::addRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-uint32_t Processor::release() {
-    const uint32_t left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 vst3::Result Processor::initialize(vst3::Unknown*) {
     if (initialized_)
         return vst3::kFalse;

@@ -12,6 +12,7 @@
 #include "abi/vst3.h"
 #include "engine/SynthEngine.h"
 #include "rebuild/TableBuilder.h"
+#include "vst3/References.h"
 
 namespace veltrosa::vst3edge {
 
@@ -23,8 +24,8 @@ public:
     Processor& operator=(const Processor&) = delete;
 
     vst3::Result VST3CALL queryInterface(const char* iid, void** object) override;
-    uint32_t VST3CALL addRef() override;
-    uint32_t VST3CALL release() override;
+    uint32_t VST3CALL addRef() override { return references_.add(); }
+    uint32_t VST3CALL release() override { return references_.release(this); }
 
     vst3::Result VST3CALL initialize(vst3::Unknown* context) override;
     vst3::Result VST3CALL terminate() override;
@@ -56,7 +57,8 @@ private:
     void playParameterChanges(vst3::ParameterChanges* changes) noexcept;
     void playEvent(const vst3::Event& event, int32_t offset) noexcept;
 
-    std::atomic<uint32_t> references_{1};
+    friend class References;
+    References references_;
     std::unique_ptr<SynthEngine> engine_;
     std::unique_ptr<TableBuilder> builder_;
     std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet

@@ -1,6 +1,7 @@
 #include "Vst3Host.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cstring>
@@ -180,6 +181,102 @@ vst3::ParamValueQueue* ParamChanges::addParameterData(const vst3::ParamId& id, i
 void ParamChanges::add(vst3::ParamId id, int32_t offset, double value) {
     int32_t index = 0;
     addParameterData(id, index)->addPoint(offset, value, index);
+}
+
+vst3::Result ComponentHandler::queryInterface(const char* iid, void** object) {
+    return answer(this, iid, vst3::kIidComponentHandler, object);
+}
+
+vst3::Result ComponentHandler::beginEdit(vst3::ParamId id) {
+    edits_.push_back({Step::Begin, id, 0.0});
+    return vst3::kOk;
+}
+
+vst3::Result ComponentHandler::performEdit(vst3::ParamId id, double value) {
+    edits_.push_back({Step::Perform, id, value});
+    return vst3::kOk;
+}
+
+vst3::Result ComponentHandler::endEdit(vst3::ParamId id) {
+    edits_.push_back({Step::End, id, 0.0});
+    return vst3::kOk;
+}
+
+Frame::~Frame() {
+    for (auto& [handler, fd] : fds_)
+        handler->release();
+    for (vst3::TimerHandler* handler : timers_)
+        handler->release();
+}
+
+vst3::Result Frame::queryInterface(const char* iid, void** object) {
+    if (object == nullptr)
+        return vst3::kInvalidArgument;
+    *object = nullptr;
+    if (same(iid, vst3::kIidUnknown) || same(iid, vst3::kIidPlugFrame))
+        *object = static_cast<vst3::PlugFrame*>(this);
+    else if (same(iid, vst3::kIidRunLoop))
+        *object = static_cast<vst3::RunLoop*>(this);
+    return *object != nullptr ? vst3::kOk : vst3::kNoInterface;
+}
+
+vst3::Result Frame::resizeView(vst3::PlugView* view, vst3::ViewRect* newSize) {
+    if (view == nullptr || newSize == nullptr)
+        return vst3::kInvalidArgument;
+    resizes_.push_back(*newSize);
+    return view->onSize(newSize);
+}
+
+vst3::Result Frame::registerEventHandler(vst3::EventHandler* handler, int fd) {
+    if (handler == nullptr || fd < 0)
+        return vst3::kInvalidArgument;
+    handler->addRef();
+    fds_.emplace_back(handler, fd);
+    return vst3::kOk;
+}
+
+vst3::Result Frame::unregisterEventHandler(vst3::EventHandler* handler) {
+    const auto mine = [handler](const auto& entry) { return entry.first == handler; };
+    const auto n = std::count_if(fds_.begin(), fds_.end(), mine);
+    std::erase_if(fds_, mine);
+    for (auto i = n; i > 0; --i)
+        handler->release();
+    return n > 0 ? vst3::kOk : vst3::kInvalidArgument;
+}
+
+vst3::Result Frame::registerTimer(vst3::TimerHandler* handler, uint64_t milliseconds) {
+    if (handler == nullptr || milliseconds == 0)
+        return vst3::kInvalidArgument;
+    handler->addRef();
+    timers_.push_back(handler);
+    return vst3::kOk;
+}
+
+vst3::Result Frame::unregisterTimer(vst3::TimerHandler* handler) {
+    const auto n = std::erase(timers_, handler);
+    for (auto i = n; i > 0; --i)
+        handler->release();
+    return n > 0 ? vst3::kOk : vst3::kInvalidArgument;
+}
+
+// Any handler may unregister any other (and itself) inside its call: each
+// is run only while still registered, and held during its call.
+void Frame::pump() {
+    for (const auto& entry : std::vector(fds_)) {
+        pollfd watched{entry.second, POLLIN, 0};
+        if (std::find(fds_.begin(), fds_.end(), entry) == fds_.end() || poll(&watched, 1, 0) <= 0)
+            continue;
+        entry.first->addRef();
+        entry.first->onFDIsSet(entry.second);
+        entry.first->release();
+    }
+    for (vst3::TimerHandler* handler : std::vector(timers_)) {
+        if (std::find(timers_.begin(), timers_.end(), handler) == timers_.end())
+            continue;
+        handler->addRef();
+        handler->onTimer();
+        handler->release();
+    }
 }
 
 std::unique_ptr<Instance> Instance::create(const Module& module, std::string& error) {

@@ -1,8 +1,9 @@
 // A small VST 3 host for tests: loads a bundle's module as Linux hosts do
 // (ModuleEntry before the factory, ModuleExit before unloading), creates the
 // first audio module class with its controller, and runs the processor on
-// the calling thread. Events, parameter changes and streams are the host's
-// own simple objects.
+// the calling thread. Events, parameter changes, streams, the component
+// handler and a view's frame with its run loop are the host's own simple
+// objects.
 #pragma once
 
 #include <cstdint>
@@ -98,6 +99,57 @@ public:
 
 private:
     std::vector<std::unique_ptr<ParamQueue>> queues_;
+};
+
+// The host's handler of the controller's edits: records them in order.
+class ComponentHandler final : public vst3::ComponentHandler {
+public:
+    enum class Step { Begin, Perform, End };
+    struct Edit {
+        Step step;
+        vst3::ParamId id;
+        double value;
+    };
+    vst3::Result VST3CALL queryInterface(const char* iid, void** object) override;
+    uint32_t VST3CALL addRef() override { return 1; }
+    uint32_t VST3CALL release() override { return 1; }
+    vst3::Result VST3CALL beginEdit(vst3::ParamId id) override;
+    vst3::Result VST3CALL performEdit(vst3::ParamId id, double value) override;
+    vst3::Result VST3CALL endEdit(vst3::ParamId id) override;
+    vst3::Result VST3CALL restartComponent(int32_t) override { return vst3::kOk; }
+    const std::vector<Edit>& edits() const { return edits_; }
+    void clear() { edits_.clear(); }
+
+private:
+    std::vector<Edit> edits_;
+};
+
+// The frame of the host's window around a view, and the run loop Linux hosts
+// offer through it: handlers are held (with a reference) until unregistered,
+// and run when the test turns the loop.
+class Frame final : public vst3::PlugFrame, public vst3::RunLoop {
+public:
+    ~Frame();
+    vst3::Result VST3CALL queryInterface(const char* iid, void** object) override;
+    uint32_t VST3CALL addRef() override { return 1; }
+    uint32_t VST3CALL release() override { return 1; }
+    // Recorded, then answered with onSize as hosts do.
+    vst3::Result VST3CALL resizeView(vst3::PlugView* view, vst3::ViewRect* newSize) override;
+    vst3::Result VST3CALL registerEventHandler(vst3::EventHandler* handler, int fd) override;
+    vst3::Result VST3CALL unregisterEventHandler(vst3::EventHandler* handler) override;
+    vst3::Result VST3CALL registerTimer(vst3::TimerHandler* handler, uint64_t milliseconds) override;
+    vst3::Result VST3CALL unregisterTimer(vst3::TimerHandler* handler) override;
+
+    // One turn of the loop: the handlers of readable descriptors, then every timer.
+    void pump();
+    std::size_t eventHandlers() const { return fds_.size(); }
+    std::size_t timers() const { return timers_.size(); }
+    const std::vector<vst3::ViewRect>& resizes() const { return resizes_; }
+
+private:
+    std::vector<std::pair<vst3::EventHandler*, int>> fds_;
+    std::vector<vst3::TimerHandler*> timers_;
+    std::vector<vst3::ViewRect> resizes_;
 };
 
 class Instance {

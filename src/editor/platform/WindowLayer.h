@@ -111,5 +111,8 @@ private:
 // Provided once per platform at link time. May answer null (no window system
 // available); the editor then opens without a window.
 std::unique_ptr<WindowLayer> createWindowLayer();
+// Provided beside it: the scale the desktop asks of new windows, for edges
+// whose host names none; 1 where the platform publishes none.
+double desktopScale();
 
 }  // namespace veltrosa

@@ -6,4 +6,6 @@ namespace veltrosa {
 
 std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<RasterWindowLayer>(); }
 
+double desktopScale() { return 1.0; }
+
 }  // namespace veltrosa

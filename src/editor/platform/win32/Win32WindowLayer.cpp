@@ -22,6 +22,9 @@ int32_t highSigned(uintptr_t value) { return static_cast<int16_t>(static_cast<ui
 
 }  // namespace
 
+// Hosts on Windows pass their monitor's scale themselves.
+double desktopScale() { return 1.0; }
+
 Win32WindowLayer::~Win32WindowLayer() { destroy(); }
 
 bool Win32WindowLayer::create(void* parent, int32_t width, int32_t height, WindowMessageSink& sink) {

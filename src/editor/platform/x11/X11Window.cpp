@@ -1,9 +1,12 @@
 #include "editor/platform/x11/X11Window.h"
 
+#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 #include <cairo-xlib.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 namespace veltrosa::x11 {
 
@@ -17,6 +20,22 @@ constexpr long kEventMask =
     ExposureMask | PointerMotionMask | ButtonPressMask | ButtonReleaseMask | LeaveWindowMask | StructureNotifyMask;
 
 }  // namespace
+
+double displayScale(Display* display) {
+    const char* resources = XResourceManagerString(display);
+    if (resources == nullptr)
+        return 1.0;
+    XrmInitialize();
+    XrmDatabase database = XrmGetStringDatabase(resources);
+    double scale = 1.0;
+    char* type = nullptr;
+    XrmValue value{};
+    if (database != nullptr && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr != nullptr)
+        scale = std::atof(value.addr) / 96.0;
+    if (database != nullptr)
+        XrmDestroyDatabase(database);
+    return std::isfinite(scale) && scale >= 0.5 && scale <= 4.0 ? scale : 1.0;
+}
 
 // Errors are delivered on the thread that reads the reply, which is the
 // thread inside the trap.

@@ -47,6 +47,10 @@ private:
     bool closed_ = false;
 };
 
+// The desktop's font resolution as the X server's resources publish it
+// (Xft.dpi), 96 dpi drawing at 1; 1 where it is not set.
+double displayScale(Display* display);
+
 // Pointer input in client coordinates of the editor window. During a drag
 // (the implicit grab of a pressed button) they may lie outside it.
 struct PointerEvent {

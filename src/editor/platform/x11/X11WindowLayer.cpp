@@ -8,6 +8,15 @@ namespace veltrosa {
 
 std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<X11WindowLayer>(); }
 
+double desktopScale() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return 1.0;
+    const double scale = x11::displayScale(display);
+    XCloseDisplay(display);
+    return scale;
+}
+
 bool X11WindowLayer::create(void* parent, int32_t width, int32_t height, WindowMessageSink& target) {
     destroy();
     const int32_t w = toPixels(width), h = toPixels(height);
