@@ -75,6 +75,23 @@ TEST_F(Vst3EditorTest, RegistersWithTheRunLoopWhileAttachedAndAsksToBeResizedFor
     ASSERT_TRUE(attach());
     EXPECT_EQ(frame.eventHandlers(), 1u);
     EXPECT_EQ(frame.timers(), 1u);
+    // The child announces itself as an XEmbed client: version 0, mapped.
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    ASSERT_NE(XQueryTree(host->display(), host->window(), &root, &parent, &children, &count), 0);
+    ASSERT_EQ(count, 1u);
+    const Atom embedInfo = XInternAtom(host->display(), "_XEMBED_INFO", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(host->display(), children[0], embedInfo, 0, 2, False, embedInfo, &type, &format,
+                                 &items, &after, &data), Success);
+    XFree(children);
+    ASSERT_EQ(items, 2u);
+    EXPECT_EQ(reinterpret_cast<long*>(data)[0], 0);
+    EXPECT_EQ(reinterpret_cast<long*>(data)[1], 1);
+    XFree(data);
 
     EXPECT_EQ(scaling->setContentScaleFactor(2.0f), vst3::kOk);
     ASSERT_EQ(frame.resizes().size(), 1u);

@@ -122,6 +122,11 @@ bool X11Window::create(unsigned long parent, int width, int height) {
                                     static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
                                     CWEventMask | CWBackPixmap, &attributes);
             if (!trap.failedAfterSync()) {
+                // An XEmbed client (protocol version 0), mapped by its embedder.
+                const long embedInfo[2] = {0, 1};
+                XChangeProperty(display_, window_, XInternAtom(display_, "_XEMBED_INFO", False),
+                                XInternAtom(display_, "_XEMBED_INFO", False), 32, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(embedInfo), 2);
                 visual_ = parentAttributes.visual;
                 depth_ = parentAttributes.depth;
                 width_ = width;
