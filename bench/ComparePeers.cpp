@@ -1,7 +1,8 @@
 // Renders the same held eight-note chord for 20 s at 44.1 kHz in 512-frame
 // blocks through several VST 2 instruments and prints the CPU time of their
 // render calls per frame, and each one's ratio to the first; a .clap file
-// (the CLAP edition) is timed the same way through its process call. Then the same
+// (the CLAP edition) and a .vst3 bundle (the VST 3 edition) are timed the
+// same way through their process calls. Then the same
 // chord on Veltrosa's engine alone, once on each render path this processor
 // has, against the same instruments. LV2 peers (padthv1) would join here
 // through an LV2 host, which the tools do not have yet.
@@ -18,6 +19,7 @@
 #include "BenchSupport.h"
 #include "ClapHost.h"
 #include "Host.h"
+#include "Vst3Host.h"
 #include "engine/SynthEngine.h"
 #include "vst2/Instrument.h"
 
@@ -27,6 +29,23 @@ using bench::kChord;
 using bench::Result;
 constexpr float kRate = bench::kChordRate;
 constexpr int32_t kBlock = bench::kChordBlock;
+
+// The chord's blocks through a hosted instance's process call (CLAP, VST 3).
+template <class Instance, class Events>
+void timeChord(Result& result, double seconds, Instance& instance, Events& chord, Events& none) {
+    const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
+    double cpu = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        const double t0 = bench::threadSeconds();
+        instance.process(kBlock, b == 0 ? &chord : &none);
+        cpu += bench::threadSeconds() - t0;
+        for (const auto* channel : {&instance.left(), &instance.right()})
+            for (int i = 0; i < kBlock; ++i)
+                result.peak = std::max(result.peak, std::fabs((*channel)[static_cast<std::size_t>(i)]));
+    }
+    result.ok = true;
+    result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
+}
 
 // A CLAP plug-in (Veltrosa.clap): the same chord through its process call.
 Result measureClap(const std::string& path, double seconds) {
@@ -45,24 +64,40 @@ Result measureClap(const std::string& path, double seconds) {
     claphost::EventList none;
     chord.get();
     none.get();
-    const auto blocks = static_cast<int>(seconds * static_cast<double>(kRate) / kBlock);
-    double cpu = 0.0;
-    for (int b = 0; b < blocks; ++b) {
-        const double t0 = bench::threadSeconds();
-        instance->process(kBlock, b == 0 ? &chord : &none);
-        cpu += bench::threadSeconds() - t0;
-        for (const auto* channel : {&instance->left(), &instance->right()})
-            for (int i = 0; i < kBlock; ++i)
-                result.peak = std::max(result.peak, std::fabs((*channel)[static_cast<std::size_t>(i)]));
-    }
-    result.ok = true;
-    result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * kBlock);
+    timeChord(result, seconds, *instance, chord, none);
     return result;
 }
 
+// A VST 3 bundle (Veltrosa.vst3): the same chord through its process call.
+Result measureVst3(const std::string& bundle, double seconds) {
+    Result result;
+    const double loading = bench::wallSeconds();
+    auto module = vst3host::Module::open(vst3host::moduleInBundle(bundle), result.error);
+    auto instance = module ? vst3host::Instance::create(*module, result.error) : nullptr;
+    if (!instance || !instance->start(static_cast<double>(kRate), kBlock)) {
+        result.error = result.error.empty() ? "activation failed" : result.error;
+        return result;
+    }
+    result.instantiateMs = (bench::wallSeconds() - loading) * 1e3;
+    vst3host::EventList chord;
+    for (int key : kChord)
+        chord.noteOn(0, static_cast<int16_t>(key), 100 / 127.0f);
+    vst3host::EventList none;
+    timeChord(result, seconds, *instance, chord, none);
+    instance->stop();
+    return result;
+}
+
+bool endsWith(const std::string& text, const char* tail) {
+    const std::size_t n = std::strlen(tail);
+    return text.size() > n && text.compare(text.size() - n, n, tail) == 0;
+}
+
 Result measure(const std::string& path, double seconds) {
-    if (path.size() > 5 && path.compare(path.size() - 5, 5, ".clap") == 0)
+    if (endsWith(path, ".clap"))
         return measureClap(path, seconds);
+    if (endsWith(path, ".vst3"))
+        return measureVst3(path, seconds);
     Result result;
     const double loading = bench::wallSeconds();
     auto plugin = vsthost::Plugin::load(path, result.error);

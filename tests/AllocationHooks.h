@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstddef>
+
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VELTROSA_ALLOC_HOOKS 0
@@ -62,6 +67,24 @@ void free(void* p) noexcept {
     if (tlsLog.counting && p != nullptr)
         ++tlsLog.frees;
     __libc_free(p);
+}
+// Pages asked of the system directly count as allocations too (the C
+// library's own requests do not come through here).
+__attribute__((visibility("default")))
+void* mmap(void* address, std::size_t bytes, int protection, int flags, int fd, off_t offset) noexcept {
+    if (tlsLog.failFrom != 0 && bytes >= tlsLog.failFrom) {
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
+    if (tlsLog.counting)
+        ++tlsLog.allocations;
+    return reinterpret_cast<void*>(syscall(SYS_mmap, address, bytes, protection, flags, fd, offset));
+}
+__attribute__((visibility("default")))
+int munmap(void* address, std::size_t bytes) noexcept {
+    if (tlsLog.counting)
+        ++tlsLog.frees;
+    return static_cast<int>(syscall(SYS_munmap, address, bytes));
 }
 }
 #endif

@@ -72,15 +72,15 @@ TableRead detectTableRead() {
 // The voices' two scratch buffers and the lanes' (laneScratch_), for blocks
 // of up to capacity frames.
 struct SynthEngine::ScratchSet {
-    std::unique_ptr<float[]> left, right, lanes;
+    PageBuffer left, right, lanes;
     int32_t capacity = 0;
 
     // All three or none.
     bool allocate(int32_t n) noexcept {
         const auto frames = static_cast<std::size_t>(n);
-        left.reset(new (std::nothrow) float[frames]);
-        right.reset(new (std::nothrow) float[frames]);
-        lanes.reset(new (std::nothrow) float[frames * kLaneBuffers]);
+        left = PageBuffer(frames);
+        right = PageBuffer(frames);
+        lanes = PageBuffer(frames * kLaneBuffers);
         capacity = left && right && lanes ? n : 0;
         return capacity == n;
     }
@@ -90,10 +90,10 @@ SynthEngine::SynthEngine() : EngineBase(kNumParams) {
     std::fill_n(params.get(), numParams, 0.01f);
     for (int32_t i = 0; i < numParams; ++i)
         setParam(i, defaultParam(i));
-    scratchLeft_.reset(new float[1]);
-    scratchRight_.reset(new float[1]);
-    laneScratch_.reset(new float[kLaneBuffers]);
-    scratchCapacity_ = 1;
+    ScratchSet first;
+    if (!first.allocate(1))
+        throw std::bad_alloc();
+    swapScratch(first);
     wavetable_ = std::make_unique<Wavetable>(params.get());
     wavetable_->generate();
     wavetable_->adopt();
@@ -224,9 +224,9 @@ void SynthEngine::silenceAll() {
 }
 
 void SynthEngine::swapScratch(ScratchSet& set) noexcept {
-    std::swap(scratchLeft_, set.left);
-    std::swap(scratchRight_, set.right);
-    std::swap(laneScratch_, set.lanes);
+    scratchLeft_.swap(set.left);
+    scratchRight_.swap(set.right);
+    laneScratch_.swap(set.lanes);
     std::swap(scratchCapacity_, set.capacity);
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/State.h"
 #include "engine/EngineBase.h"
+#include "engine/PageBuffer.h"
 #include "core/Parameters.h"
 #include "engine/Voice.h"
 #include "engine/Wavetable.h"
@@ -103,12 +104,12 @@ private:
     std::array<std::unique_ptr<Voice>, kNumVoices> voices_;
     std::unique_ptr<Wavetable> wavetable_;
     int32_t noteCounter_ = 1;
-    std::unique_ptr<float[]> scratchLeft_;
-    std::unique_ptr<float[]> scratchRight_;
+    PageBuffer scratchLeft_;
+    PageBuffer scratchRight_;
     int32_t scratchCapacity_ = 0;
     // Lane paths: each voice's contribution, then two buffers for a voice
     // rendered on its own; (2 * kNumVoices + 2) * scratchCapacity_ floats.
-    std::unique_ptr<float[]> laneScratch_;
+    PageBuffer laneScratch_;
     // Buffers reserved on the parameter thread, on their way to the audio
     // thread; and those it replaced, on their way back to be freed there.
     std::atomic<ScratchSet*> reservedScratch_{nullptr};
