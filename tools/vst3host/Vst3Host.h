@@ -1,8 +1,8 @@
-// A small VST 3 host for tests: loads a bundle's module as Linux hosts do
-// (ModuleEntry before the factory, ModuleExit before unloading), creates the
-// first audio module class with its controller, and runs the processor on
-// the calling thread. Events, parameter changes and streams are the host's
-// own simple objects.
+// A small VST 3 host for tests: loads a bundle's module as the system's hosts
+// do (ModuleEntry or InitDll before the factory, ModuleExit or ExitDll before
+// unloading), creates the first audio module class with its controller, and
+// runs the processor on the calling thread. Events, parameter changes and
+// streams are the host's own simple objects.
 #pragma once
 
 #include <cstdint>
