@@ -144,7 +144,8 @@ package-deps:
 	@scripts/install-deps package
 
 # The Windows archive, $(BUILD)/Veltrosa-<version>-windows.zip: both DLLs, the
-# presets (written by the Linux build), a read-me and the licences.
+# CLAP file and the VST 3 bundle, the presets (written by the Linux build), a
+# read-me and the licences.
 windows-dist: package-deps all windows
 	scripts/make-windows-dist $(BUILD) build-win32 build-win64
 
@@ -168,11 +169,19 @@ presets-docs: presets-preview
 
 # Windows DLLs, cross-built with MinGW-w64: build-win32/Veltrosa.dll (for
 # 32-bit hosts) and build-win64/Veltrosa.dll, each with its Wine test program,
-# and the CLAP edition build-win64/Veltrosa.clap.
+# the CLAP edition build-win64/Veltrosa.clap and the VST 3 bundle
+# build-win64/Veltrosa.vst3/ (module Contents/x86_64-win/Veltrosa.vst3). The
+# bundle's moduleinfo.json is the one the Linux build writes, as the cross
+# build cannot run its own programs.
+VST3_MODULEINFO = $(abspath $(BUILD))/Veltrosa.vst3/Contents/Resources/moduleinfo.json
 windows: windows-deps
+	@scripts/install-deps build
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target veltrosa_vst3_moduleinfo
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(WINDOWS_CMAKE_FLAGS)
 	cmake --build build-win32 -j $(JOBS)
-	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(WINDOWS_CMAKE_FLAGS)
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	  -DVELTROSA_VST3_MODULEINFO=$(VST3_MODULEINFO) $(WINDOWS_CMAKE_FLAGS)
 	cmake --build build-win64 -j $(JOBS)
 
 windows-deps:

@@ -15,8 +15,8 @@ VELTROSA_VST3_EXPORT vst3::PluginFactory* VST3CALL GetPluginFactory() { return v
 // Nothing is set up at load or torn down at unload: every instance owns
 // what it uses.
 #if defined(_WIN32)
-VELTROSA_VST3_EXPORT bool InitDll() { return true; }
-VELTROSA_VST3_EXPORT bool ExitDll() { return true; }
+VELTROSA_VST3_EXPORT bool VST3CALL InitDll() { return true; }
+VELTROSA_VST3_EXPORT bool VST3CALL ExitDll() { return true; }
 #else
 VELTROSA_VST3_EXPORT bool ModuleEntry(void*) { return true; }
 VELTROSA_VST3_EXPORT bool ModuleExit() { return true; }

@@ -14,10 +14,7 @@
 
 namespace {
 
-std::string clapPath() {
-    const std::string dll = windows_support::pluginPath();
-    return dll.substr(0, dll.size() - 3) + "clap";
-}
+std::string clapPath() { return windows_support::besideProgram("Veltrosa.clap"); }
 
 const void* CLAPCALL noExtension(const clap::Host*, const char*) { return nullptr; }
 void CLAPCALL noRequest(const clap::Host*) {}

@@ -123,12 +123,10 @@ Snapshot take(const std::string& pluginPath, std::string& error) {
         if (!plugin)
             return snap;
         plugin->start(kPhraseRate, kPhraseBlock);
-        const vsthost::MidiMessage phrase[] = {
-            vsthost::noteOn(0, 60, 100),
-            vsthost::noteOn(1000, 67, 64),
-            vsthost::noteOff(22050, 60),
-            vsthost::noteOff(33075, 67),
-        };
+        std::vector<vsthost::MidiMessage> phrase;
+        for (const PhraseNote& n : kPhrase)
+            phrase.push_back(n.velocity > 0 ? vsthost::noteOn(n.frame, n.key, n.velocity)
+                                            : vsthost::noteOff(n.frame, n.key));
         auto [left, right] = plugin->render(kPhraseFrames, kPhraseBlock, phrase);
         snap.left = std::move(left);
         snap.right = std::move(right);

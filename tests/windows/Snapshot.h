@@ -50,6 +50,12 @@ inline constexpr const char* kCanDoQueries[] = {
 inline constexpr float kPhraseRate = 44100.0f;
 inline constexpr int32_t kPhraseBlock = 512;
 inline constexpr int32_t kPhraseFrames = 66150;
+struct PhraseNote {
+    int32_t frame;
+    int key;
+    int velocity;  // 0: the key's release
+};
+inline constexpr PhraseNote kPhrase[] = {{0, 60, 100}, {1000, 67, 64}, {22050, 60, 0}, {33075, 67, 0}};
 
 // Loads the plug-in afresh (so its process-wide state starts from scratch)
 // and reads everything; the render comes first, from a just-loaded library.

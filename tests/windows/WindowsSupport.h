@@ -13,14 +13,16 @@
 
 namespace windows_support {
 
-// The DLL sits next to the test program, as a host's plug-in folder would
-// hold it.
-inline std::string pluginPath() {
+// The plug-ins sit next to the test program, as a host's plug-in folder
+// would hold them.
+inline std::string besideProgram(const char* name) {
     char path[MAX_PATH] = {};
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string exe(path, n);
-    return exe.substr(0, exe.find_last_of("\\/") + 1) + "Veltrosa.dll";
+    return exe.substr(0, exe.find_last_of("\\/") + 1) + name;
 }
+
+inline std::string pluginPath() { return besideProgram("Veltrosa.dll"); }
 
 inline std::unique_ptr<vsthost::Plugin> loadPlugin() {
     std::string error;

@@ -1,7 +1,11 @@
 #include "Vst3Host.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <poll.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +13,45 @@
 namespace vst3host {
 
 namespace {
+
+// The loader's three calls on each system. Windows hosts call InitDll and
+// ExitDll when the module has them; Linux hosts require ModuleEntry and
+// ModuleExit, and hand ModuleEntry the library's handle.
+#if defined(_WIN32)
+void* openLibrary(const std::string& path, std::string& error) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr)
+        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return module;
+}
+void* symbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void closeLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+bool enter(void* handle) {
+    using Init = bool(VST3CALL*)();
+    auto init = reinterpret_cast<Init>(symbol(handle, "InitDll"));
+    return init == nullptr || init();
+}
+constexpr const char* kExit = "ExitDll";
+#else
+void* openLibrary(const std::string& path, std::string& error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* reason = dlerror();
+        error = reason != nullptr ? reason : "cannot load " + path;
+    }
+    return handle;
+}
+void* symbol(void* handle, const char* name) { return dlsym(handle, name); }
+void closeLibrary(void* handle) { dlclose(handle); }
+bool enter(void* handle) {
+    using Entry = bool (*)(void*);
+    auto entry = reinterpret_cast<Entry>(symbol(handle, "ModuleEntry"));
+    return entry != nullptr && entry(handle);
+}
+constexpr const char* kExit = "ModuleExit";
+#endif
 
 bool same(const char* iid, const vst3::Guid& id) { return iid != nullptr && std::memcmp(iid, id.bytes, 16) == 0; }
 
@@ -22,21 +65,23 @@ vst3::Result answer(T* self, const char* iid, const vst3::Guid& own, void** obje
 
 }  // namespace
 
-std::string moduleInBundle(const std::string& bundle) { return bundle + "/Contents/x86_64-linux/Veltrosa.so"; }
+std::string moduleInBundle(const std::string& bundle) {
+#if defined(_WIN32)
+    return bundle + "\\Contents\\x86_64-win\\Veltrosa.vst3";
+#else
+    return bundle + "/Contents/x86_64-linux/Veltrosa.so";
+#endif
+}
 
 std::unique_ptr<Module> Module::open(const std::string& path, std::string& error) {
     std::unique_ptr<Module> module(new Module);
-    module->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module->handle_ == nullptr) {
-        error = dlerror();
+    module->handle_ = openLibrary(path, error);
+    if (module->handle_ == nullptr)
         return nullptr;
-    }
-    using Entry = bool (*)(void*);
-    using GetFactory = vst3::PluginFactory* (*)();
-    auto entry = reinterpret_cast<Entry>(dlsym(module->handle_, "ModuleEntry"));
-    auto get = reinterpret_cast<GetFactory>(dlsym(module->handle_, "GetPluginFactory"));
-    if (entry == nullptr || get == nullptr || !entry(module->handle_)) {
-        error = "no ModuleEntry or GetPluginFactory, or ModuleEntry failed";
+    using GetFactory = vst3::PluginFactory*(VST3CALL*)();
+    auto get = reinterpret_cast<GetFactory>(symbol(module->handle_, "GetPluginFactory"));
+    if (get == nullptr || !enter(module->handle_)) {
+        error = "no GetPluginFactory, or the module's entry call failed";
         return nullptr;
     }
     module->factory_ = get();
@@ -52,10 +97,10 @@ Module::~Module() {
         return;
     if (factory_ != nullptr)
         factory_->release();
-    using Exit = bool (*)();
-    if (auto exit = reinterpret_cast<Exit>(dlsym(handle_, "ModuleExit")))
+    using Exit = bool(VST3CALL*)();
+    if (auto exit = reinterpret_cast<Exit>(symbol(handle_, kExit)))
         exit();
-    dlclose(handle_);
+    closeLibrary(handle_);
 }
 
 vst3::Result MemoryStream::queryInterface(const char* iid, void** object) {
@@ -202,6 +247,7 @@ vst3::Result ComponentHandler::endEdit(vst3::ParamId id) {
     return vst3::kOk;
 }
 
+#if !defined(_WIN32)
 Frame::~Frame() {
     for (auto& [handler, fd] : fds_)
         handler->release();
@@ -278,6 +324,7 @@ void Frame::pump() {
         handler->release();
     }
 }
+#endif
 
 std::unique_ptr<Instance> Instance::create(const Module& module, std::string& error) {
     vst3::PluginFactory* factory = module.factory();

@@ -1,9 +1,9 @@
-// A small VST 3 host for tests: loads a bundle's module as Linux hosts do
-// (ModuleEntry before the factory, ModuleExit before unloading), creates the
-// first audio module class with its controller, and runs the processor on
-// the calling thread. Events, parameter changes, streams, the component
-// handler and a view's frame with its run loop are the host's own simple
-// objects.
+// A small VST 3 host for tests: loads a bundle's module as the system's hosts
+// do (ModuleEntry or InitDll before the factory, ModuleExit or ExitDll before
+// unloading), creates the first audio module class with its controller, and
+// runs the processor on the calling thread. Events, parameter changes,
+// streams, the component handler and a view's frame with its run loop (on
+// Linux) are the host's own simple objects.
 #pragma once
 
 #include <cstdint>
@@ -124,6 +124,7 @@ private:
     std::vector<Edit> edits_;
 };
 
+#if !defined(_WIN32)
 // The frame of the host's window around a view, and the run loop Linux hosts
 // offer through it: handlers are held (with a reference) until unregistered,
 // and run when the test turns the loop.
@@ -151,6 +152,7 @@ private:
     std::vector<vst3::TimerHandler*> timers_;
     std::vector<vst3::ViewRect> resizes_;
 };
+#endif
 
 class Instance {
 public:
