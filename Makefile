@@ -9,6 +9,7 @@ BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 LV2_FUZZ_SECONDS ?= 30
 CLAP_FUZZ_SECONDS ?= 30
+VST3_FUZZ_SECONDS ?= 30
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 # Installation: per user by default; PREFIX=/usr/local (say) puts everything
 # under one prefix instead; each folder can also be set on its own.
@@ -29,7 +30,7 @@ CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz fuzz-lv2 fuzz-clap presets-preview presets-docs deb package-deps windows-dist
+.PHONY: fuzz-build test-fuzz fuzz-lv2 fuzz-clap fuzz-vst3 presets-preview presets-docs deb package-deps windows-dist
 
 all: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -75,7 +76,7 @@ fuzz-build:
 	@scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTROSA_FUZZ=ON \
 	  -DVELTROSA_SANITIZE=address,undefined -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz veltrosa_clap_fuzz
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz veltrosa_clap_fuzz veltrosa_vst3_fuzz
 
 # The LV2 edge's fuzzer, the same way: `make fuzz-lv2 LV2_FUZZ_SECONDS=600`
 # (replay: $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz <file>).
@@ -93,9 +94,17 @@ fuzz-clap: fuzz-build
 	  -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/clap- \
 	  $(BUILD_FUZZ)/clap-corpus
 
+# The VST 3 edge's fuzzer, the same way: `make fuzz-vst3 VST3_FUZZ_SECONDS=600`
+# (replay: $(BUILD_FUZZ)/fuzz/veltrosa_vst3_fuzz <file>).
+fuzz-vst3: fuzz-build
+	mkdir -p $(BUILD_FUZZ)/vst3-corpus
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_vst3_fuzz -max_total_time=$(VST3_FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/vst3- \
+	  $(BUILD_FUZZ)/vst3-corpus
+
 # The bounded fuzz runs of every `make test`.
 test-fuzz: FUZZ_SECONDS = 75
-test-fuzz: fuzz fuzz-lv2 fuzz-clap
+test-fuzz: fuzz fuzz-lv2 fuzz-clap fuzz-vst3
 
 # `make test` also runs a bounded fuzz run.
 test: test-fuzz

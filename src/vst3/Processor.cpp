@@ -240,12 +240,13 @@ vst3::Result Processor::process(vst3::ProcessData& data) {
     const int32_t events = in != nullptr ? in->getEventCount() : 0;
     const int32_t frames = data.numSamples;
     if (left == nullptr || right == nullptr || frames <= 0) {
-        // Nowhere to render (or a host flushing parameters): the notes still
-        // play, from the next block on.
+        // Nowhere to render, or a channel missing (or a host flushing
+        // parameters): the notes still play, from the next block on. Frames
+        // are refused, as nothing of them is written.
         for (int32_t k = 0; k < events; ++k)
             if (vst3::Event event{}; in->getEvent(k, event) == vst3::kOk)
                 playEvent(event, 0);
-        return left == nullptr && frames > 0 ? vst3::kInvalidArgument : vst3::kOk;
+        return frames > 0 ? vst3::kInvalidArgument : vst3::kOk;
     }
     // A bounce waits for a table being built, so that two give the same samples.
     if (offline_)
