@@ -75,6 +75,8 @@ inline constexpr Guid kIidPluginFactory2 = makeUid(0x0007B650, 0xF24B4C0B, 0xA46
 inline constexpr Guid kIidStream = makeUid(0xC3BF6EA2, 0x30994752, 0x9B6BF990, 0x1EE33E9B);
 inline constexpr Guid kIidComponent = makeUid(0xE831FF31, 0xF2D54301, 0x928EBBEE, 0x25697802);
 inline constexpr Guid kIidAudioProcessor = makeUid(0x42043F99, 0xB7DA453C, 0xA569E79D, 0x9AAEC33D);
+inline constexpr Guid kIidProcessContextRequirements =
+    makeUid(0x2A654303, 0xEF764E3D, 0x95B5FE83, 0x730EF6D0);
 inline constexpr Guid kIidEditController = makeUid(0xDCD7BBE3, 0x7742448D, 0xA874AACC, 0x979C759E);
 inline constexpr Guid kIidComponentHandler = makeUid(0x93A0BEA3, 0x0BD045DB, 0x8E890B0C, 0xC1E46AC6);
 inline constexpr Guid kIidEventList = makeUid(0x3A2C4214, 0x346349FE, 0xB2C4F397, 0xB9695A44);
@@ -347,6 +349,16 @@ public:
     virtual Result VST3CALL setProcessing(uint8_t state) = 0;
     virtual Result VST3CALL process(ProcessData& data) = 0;
     virtual uint32_t VST3CALL getTailSamples() = 0;
+};
+
+// Which parts of ProcessContext the processor reads (a mask of flags; 0:
+// none), asked once before processing starts.
+class ProcessContextRequirements : public Unknown {
+public:
+    virtual uint32_t VST3CALL getProcessContextRequirements() = 0;
+
+protected:
+    ~ProcessContextRequirements() = default;
 };
 
 inline constexpr int32_t kRootUnit = 0;

@@ -31,6 +31,8 @@ vst3::Result Processor::queryInterface(const char* iid, void** object) {
         *object = static_cast<vst3::Component*>(this);
     else if (sameId(iid, vst3::kIidAudioProcessor))
         *object = static_cast<vst3::AudioProcessor*>(this);
+    else if (sameId(iid, vst3::kIidProcessContextRequirements))
+        *object = static_cast<vst3::ProcessContextRequirements*>(this);
     else
         return vst3::kNoInterface;
     addRef();

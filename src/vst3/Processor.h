@@ -16,7 +16,9 @@
 
 namespace veltrosa::vst3edge {
 
-class Processor final : public vst3::Component, public vst3::AudioProcessor {
+class Processor final : public vst3::Component,
+                        public vst3::AudioProcessor,
+                        public vst3::ProcessContextRequirements {
 public:
     Processor();
     ~Processor();
@@ -50,6 +52,8 @@ public:
     vst3::Result VST3CALL setProcessing(uint8_t state) override;
     vst3::Result VST3CALL process(vst3::ProcessData& data) override;
     uint32_t VST3CALL getTailSamples() override;
+    // Nothing of the host's transport or tempo: the instrument plays notes only.
+    uint32_t VST3CALL getProcessContextRequirements() override { return 0; }
 
 private:
     void setValue(int32_t index, double value) noexcept;
