@@ -85,7 +85,9 @@ private:
     vst3::RunLoop* runLoop_ = nullptr;
     int fd_ = -1;
     bool timer_ = false;
+#if defined(_WIN32)
     uintptr_t timerWindow_ = 0;  // Windows: the window whose timer polls
+#endif
 };
 
 }  // namespace veltrosa::vst3edge
