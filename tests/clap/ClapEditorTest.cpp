@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kResBoxX = 95, kResBoxY = 290;  // the number box of parameter 40
-constexpr uint32_t kBackground = 0x82B4AA;
 
 class ClapEditorTest : public x11test::X11Test {
 protected:
@@ -23,8 +21,7 @@ protected:
         X11Test::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        XMoveWindow(host->display(), host->window(), 60, 60);
-        XSync(host->display(), False);
+        placeAwayFromCorner();
         std::string error;
         library = claphost::Library::open(VELTROSA_CLAP_PATH, error);
         ASSERT_TRUE(library) << error;

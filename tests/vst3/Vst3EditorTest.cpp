@@ -13,9 +13,7 @@ namespace {
 
 using Step = vst3host::ComponentHandler::Step;
 
-constexpr int kResBoxX = 95, kResBoxY = 290;  // the number box of parameter 40
 constexpr int kUpdateX = 265, kUpdateY = 90;  // the Update button
-constexpr uint32_t kBackground = 0x82B4AA;
 
 class Vst3EditorTest : public x11test::X11Test {
 protected:
@@ -23,8 +21,7 @@ protected:
         X11Test::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        XMoveWindow(host->display(), host->window(), 60, 60);
-        XSync(host->display(), False);
+        placeAwayFromCorner();
         std::string error;
         module = vst3host::Module::open(vst3host::moduleInBundle(VELTROSA_VST3_BUNDLE), error);
         ASSERT_TRUE(module) << error;

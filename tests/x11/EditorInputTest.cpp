@@ -19,13 +19,11 @@ using testing_support::startedPlugin;
 using x11test::pumpFor;
 using x11test::pumpUntil;
 
-constexpr uint32_t kBackground = 0x82B4AA;  // the editor's (130, 180, 170)
 constexpr uint32_t kDark = 0x000000;
 constexpr uint32_t kLight = 0xFAFAFA;
 
 // Centre of harmonic bar k, of the number box at (x, y), and of "Update".
 int barX(int k) { return 10 + 9 * k + 4; }
-constexpr int kResBoxX = 95, kResBoxY = 290;  // parameter 40
 constexpr int kUpdateX = 265, kUpdateY = 90;  // parameter 33
 
 int countAutomations(const vsthost::Plugin& plugin, int32_t index) {
@@ -41,10 +39,7 @@ protected:
         X11Test::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        // Away from the screen's corner, so that drags can leave the editor
-        // upwards and to the left.
-        XMoveWindow(host->display(), host->window(), 60, 60);
-        XSync(host->display(), False);
+        placeAwayFromCorner();
         plugin = startedPlugin();
         ASSERT_TRUE(plugin);
         editor = std::make_unique<x11host::EditorSession>(*plugin, *host);

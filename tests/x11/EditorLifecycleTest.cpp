@@ -22,7 +22,6 @@ using testing_support::startedPlugin;
 using x11test::pumpFor;
 using x11test::pumpUntil;
 
-constexpr uint32_t kBackground = 0x82B4AA;
 constexpr uint32_t kHostBackground = 0x202020;
 
 // A host's own error handler, which must neither fire for the editor's

@@ -123,6 +123,10 @@ inline int openFileDescriptors() {
 // (failing it under CI).
 class X11Test : public ::testing::Test {
 protected:
+    // Landmarks of the editor at scale 1, the same in every edition.
+    static constexpr uint32_t kBackground = 0x82B4AA;    // the editor's (130, 180, 170)
+    static constexpr int kResBoxX = 95, kResBoxY = 290;  // the number box of parameter 40
+
     void SetUp() override {
         if (const char* display = std::getenv("DISPLAY"); display == nullptr || *display == '\0')
             SKIP_UNLESS_CI("no X display");
@@ -134,6 +138,13 @@ protected:
         pointer = std::make_unique<Pointer>(*host);
         // Start from a known place outside the editor's area.
         pointer->moveTo(400, 400);
+    }
+
+    // Away from the screen's corner, so that drags can leave the editor
+    // upwards and to the left.
+    void placeAwayFromCorner() {
+        XMoveWindow(host->display(), host->window(), 60, 60);
+        XSync(host->display(), False);
     }
 
     std::unique_ptr<x11host::HostWindow> host;
