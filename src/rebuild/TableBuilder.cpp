@@ -2,6 +2,10 @@
 
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace veltrosa {
 
 TableBuilder::TableBuilder(SynthEngine& engine) : engine_(engine), rule_(engine.values()) {}
@@ -12,6 +16,10 @@ bool TableBuilder::start() {
     if (thread_.joinable())
         return true;
     quit_.store(false, std::memory_order_relaxed);
+#ifdef _WIN32
+    if (wake_ == nullptr && (wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr)) == nullptr)
+        return false;
+#endif
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -23,14 +31,39 @@ bool TableBuilder::start() {
 void TableBuilder::stop() {
     quit_.store(true, std::memory_order_release);
     pending_.store(1, std::memory_order_release);
-    pending_.notify_one();
+    wake();
     if (thread_.joinable())
         thread_.join();
+#ifdef _WIN32
+    if (wake_ != nullptr)
+        CloseHandle(wake_);
+    wake_ = nullptr;
+#endif
 }
 
 void TableBuilder::request() noexcept {
     if (pending_.exchange(1, std::memory_order_acq_rel) == 0)
-        pending_.notify_one();
+        wake();
+}
+
+// libstdc++'s atomic wait outside Linux checks the value and then sleeps on a
+// condition variable, and a notification between the two is lost: the host
+// would hang in stop(). An event stays set until the builder takes it.
+void TableBuilder::wake() noexcept {
+#ifdef _WIN32
+    SetEvent(wake_);
+#else
+    pending_.notify_one();
+#endif
+}
+
+void TableBuilder::sleepWhileIdle() {
+#ifdef _WIN32
+    while (pending_.load(std::memory_order_acquire) == 0)
+        WaitForSingleObject(wake_, INFINITE);
+#else
+    pending_.wait(0, std::memory_order_acquire);
+#endif
 }
 
 void TableBuilder::setSampleRate(double rate) noexcept {
@@ -50,10 +83,12 @@ bool TableBuilder::settle(std::chrono::milliseconds limit) const {
 
 void TableBuilder::run() {
     for (;;) {
-        pending_.wait(0, std::memory_order_acquire);
+        sleepWhileIdle();
         // Busy before the flag drops, so that settle() never sees neither.
+        // An exchange, not a store: a store could land after stop()'s and
+        // hide it, the quit read before it having missed stop()'s too.
         busy_.store(true, std::memory_order_release);
-        pending_.store(0, std::memory_order_release);
+        pending_.exchange(0, std::memory_order_acq_rel);
         if (quit_.load(std::memory_order_acquire)) {
             busy_.store(false, std::memory_order_release);
             return;

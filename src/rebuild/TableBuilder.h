@@ -42,6 +42,8 @@ public:
 private:
     void run();
     void buildIfDue();
+    void sleepWhileIdle();
+    void wake() noexcept;
 
     SynthEngine& engine_;
     TableRule rule_;  // the builder's thread only, once started
@@ -49,6 +51,9 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> quit_{false};
     std::atomic<double> rate_{0.0};  // a sample rate to take, 0 for none
+#ifdef _WIN32
+    void* wake_ = nullptr;  // an auto-reset event: set whenever pending_ rises
+#endif
     std::thread thread_;
 };
 
