@@ -267,12 +267,23 @@ void SynthEngine::takeReservedScratch() noexcept {
     retiredScratch_.store(set, std::memory_order_release);
 }
 
+void SynthEngine::takeCarriedValues() noexcept {
+    const float* values = wavetable_->carriedValues();
+    if (values == nullptr)
+        return;
+    for (int32_t i = 0; i < numParams; ++i)
+        setParam(i, values[i]);
+    updateVoices(kAllParametersChanged);
+    valuesTaken_.fetch_add(1, std::memory_order_release);
+}
+
 void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
     const DenormalGuard denormals;
     takeReservedScratch();
     if (n > scratchCapacity_)
         growScratch(n);
-    wavetable_->adopt();
+    if (wavetable_->adopt())
+        takeCarriedValues();
     if (n <= 0)
         return;
     const float* table = wavetable_->current();

@@ -40,6 +40,12 @@ public:
     // Never the audio thread: builds a table from the current parameters for
     // the audio thread to adopt at its next block. False without memory.
     bool regenerate() noexcept { return wavetable_->generate(); }
+    // Never the audio thread: builds a table from values instead; the audio
+    // thread takes it and every one of the values in the same block, and the
+    // voices sounding follow at once. False without memory.
+    bool regenerate(const ParameterValues& values) noexcept { return wavetable_->generate(values.data()); }
+    // Any thread: how many tables built from given values were taken so far.
+    uint32_t valuesTaken() const noexcept { return valuesTaken_.load(std::memory_order_acquire); }
 
     // Parameter thread: makes scratch buffers for blocks of up to n frames
     // (at most kMaxReservedBlock), which the audio thread takes at its next
@@ -97,6 +103,7 @@ private:
     bool growScratch(int32_t n) noexcept;
     void swapScratch(ScratchSet& set) noexcept;
     void takeReservedScratch() noexcept;
+    void takeCarriedValues() noexcept;
     void renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
     void renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
 
@@ -115,6 +122,7 @@ private:
     std::atomic<ScratchSet*> reservedScratch_{nullptr};
     std::atomic<ScratchSet*> retiredScratch_{nullptr};
     std::atomic<int32_t> reservedCapacity_{1};  // the largest reserved or grown
+    std::atomic<uint32_t> valuesTaken_{0};
     VoiceLanes lanes_{};
     RenderPath renderPath_ = bestRenderPath();
     TableRead tableRead_ = bestTableRead();

@@ -15,6 +15,11 @@ namespace {
 
 constexpr int32_t kN = Wavetable::kLength;
 constexpr int32_t kH = Wavetable::kBins;
+// Each buffer: the table with its guard, a flag (1 when values follow), then
+// the values it was generated with.
+constexpr int32_t kFlag = kN + 1;
+constexpr int32_t kCarried = kN + 2;
+constexpr int32_t kStored = kCarried + kNumParams;
 constexpr float kBinPerHarmonic = 0.0078004533f;        // 344 / 44100: centre of harmonic 1 as a fraction of kH bins
 constexpr float kHalfRateReciprocal = 0.000011337868f;  // 1 / (2 * 44100)
 constexpr float kProfileCutoff = 14.71280603f;          // x^2 beyond which a profile counts as 0
@@ -145,6 +150,7 @@ float angle(uint32_t state) {
     return static_cast<float>(static_cast<double>(static_cast<int32_t>(state)) / 4294967291.0 * 6.2831855);
 }
 uint32_t current() { return phaseSeed.load(std::memory_order_relaxed); }
+void restart() { phaseSeed.store(kInitialState, std::memory_order_relaxed); }
 }  // namespace phase
 
 Wavetable::Wavetable(float* params) : params_(params) {}
@@ -160,9 +166,9 @@ void Wavetable::freeRetired() noexcept {
         std::free(slot.exchange(nullptr, std::memory_order_acquire));
 }
 
-bool Wavetable::generate() noexcept {
+bool Wavetable::generate(const float* values) noexcept {
     freeRetired();
-    Buffer<float> table = allocate<float>(kN + 1);
+    Buffer<float> table = allocate<float>(kStored);
     Buffer<float> amp = allocate<float>(kH);
     Buffer<kiss_fft_cpx> bins = allocate<kiss_fft_cpx>(kH + 1);
     if (!table || !amp || !bins)
@@ -171,8 +177,11 @@ bool Wavetable::generate() noexcept {
     if (cfg == nullptr)
         return false;
 
+    table[kFlag] = values != nullptr ? 1.0f : 0.0f;
+    if (values != nullptr)
+        std::copy_n(values, kNumParams, table.get() + kCarried);
     std::fill_n(amp.get(), kH, 0.0f);
-    addHarmonicProfiles(params_, amp.get());
+    addHarmonicProfiles(values != nullptr ? table.get() + kCarried : params_, amp.get());
     buildSpectrum(amp.get(), bins.get());
     amp.reset();
     kiss_fftri(cfg, bins.get(), table.get());  // unscaled
@@ -187,12 +196,17 @@ bool Wavetable::generate() noexcept {
 
 bool Wavetable::publish(const float* samples) noexcept {
     freeRetired();
-    Buffer<float> table = allocate<float>(kN + 1);
+    Buffer<float> table = allocate<float>(kStored);
     if (!table)
         return false;
     std::copy_n(samples, kN + 1, table.get());
+    table[kFlag] = 0.0f;
     std::free(next_.exchange(table.release(), std::memory_order_acq_rel));
     return true;
+}
+
+const float* Wavetable::carriedValues() const noexcept {
+    return current_ != nullptr && current_[kFlag] != 0.0f ? current_ + kCarried : nullptr;
 }
 
 bool Wavetable::adopt() noexcept {

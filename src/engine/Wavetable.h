@@ -5,6 +5,10 @@
 // parameter); adopt() and current() on the audio thread. A finished table
 // crosses over through one atomic pointer; the audio thread never allocates,
 // never frees and never waits.
+//
+// A table may also be built from values other than the engine's: they then
+// travel in the table's own buffer, so the audio thread takes both in the
+// same block and no block plays one sound's table with another's values.
 #pragma once
 
 #include <array>
@@ -24,6 +28,9 @@ constexpr uint32_t next(uint32_t s) { return (s % 2u) * 1588635695u - (s / 2u) *
 float angle(uint32_t state);
 // Current process-wide state (any thread; for diagnostics and tests).
 uint32_t current();
+// Back to kInitialState, as in a new process: for tests that compare tables
+// with another process's.
+void restart();
 }  // namespace phase
 
 class Wavetable {
@@ -38,11 +45,12 @@ public:
     Wavetable(const Wavetable&) = delete;
     Wavetable& operator=(const Wavetable&) = delete;
 
-    // Parameter thread. Builds a table from the current parameters and
-    // publishes it as the waiting one, replacing (and freeing) one that still
-    // waits. Returns false, with nothing published and the phase generator
-    // untouched, when memory cannot be had: the previous table stays in use.
-    bool generate() noexcept;
+    // Parameter thread. Builds a table from the current parameters, or from
+    // values (kNumParams of them) that go with it, and publishes it as the
+    // waiting one, replacing (and freeing) one that still waits. Returns
+    // false, with nothing published and the phase generator untouched, when
+    // memory cannot be had: the previous table stays in use.
+    bool generate(const float* values = nullptr) noexcept;
     // Parameter thread: publishes a copy of samples (kLength + 1 floats) as
     // the waiting table, as generate does with its own. Lets two engines play
     // the very same table. False, with nothing published, without memory.
@@ -55,6 +63,9 @@ public:
     // Audio thread: the table the voices read (kLength + 1 floats, the last
     // equal to the first), or null before any table was adopted.
     const float* current() const noexcept { return current_; }
+    // Audio thread: the values the current table was generated with, if it
+    // was given some; null otherwise.
+    const float* carriedValues() const noexcept;
 
     // Any thread: a finished table waits for adoption.
     bool pending() const noexcept { return next_.load(std::memory_order_acquire) != nullptr; }

@@ -71,9 +71,15 @@ void TableBuilder::setSampleRate(double rate) noexcept {
     request();
 }
 
+void TableBuilder::switchTo(const ParameterValues* values) noexcept {
+    switch_.store(values, std::memory_order_release);
+    request();
+}
+
 bool TableBuilder::settle(std::chrono::milliseconds limit) const {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (pending_.load(std::memory_order_acquire) != 0 || busy_.load(std::memory_order_acquire)) {
+    while ((pending_.load(std::memory_order_acquire) != 0 || busy_.load(std::memory_order_acquire)) &&
+           !handing_.load(std::memory_order_acquire)) {
         if (!thread_.joinable() || std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -99,15 +105,39 @@ void TableBuilder::run() {
 }
 
 void TableBuilder::buildIfDue() {
+    // A table built now, from the values a switch replaces, would take the
+    // switch's place before the audio thread took it.
+    // Meanwhile settle() lets the audio thread on, to take it.
+    if (switchWaits_) {
+        handing_.store(true, std::memory_order_release);
+        while (engine_.wavetable().pending() && !quit_.load(std::memory_order_acquire))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        handing_.store(false, std::memory_order_release);
+        switchWaits_ = false;
+    }
     // Read before building, so that a change made during the build asks again.
     const ParameterValues values = engine_.values();
+    const ParameterValues* target = switch_.exchange(nullptr, std::memory_order_acq_rel);
     const double rate = rate_.exchange(0.0, std::memory_order_acq_rel);
-    if (rate > 0.0 && rate != engine_.getSampleRate()) {
+    const bool newRate = rate > 0.0 && rate != engine_.getSampleRate();
+    if (newRate) {
         engine_.setSampleRate(rate);  // builds from the current values
         rule_.begin(values);
         rule_.finished();
+    }
+    if (target != nullptr) {
+        if (engine_.regenerate(*target)) {
+            rule_.begin(*target);
+            rule_.finished();
+            switchWaits_ = true;
+        } else {  // without memory it waits for the next request
+            const ParameterValues* none = nullptr;
+            switch_.compare_exchange_strong(none, target, std::memory_order_acq_rel);
+        }
         return;
     }
+    if (newRate)
+        return;
     if (!rule_.due(values))
         return;
     rule_.begin(values);

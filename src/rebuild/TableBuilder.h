@@ -35,6 +35,11 @@ public:
     void request() noexcept;
     // Any thread: the engine takes this rate, and its table, on the builder.
     void setSampleRate(double rate) noexcept;
+    // Any thread, the audio thread included: the engine switches to every
+    // one of *values together with a table built from them, in one block
+    // (SynthEngine::regenerate(values)). values must outlive the builder; a
+    // later switch replaces one not yet begun.
+    void switchTo(const ParameterValues* values) noexcept;
     // Offline rendering only (it blocks): waits until everything asked so far
     // is built, at most limit. False if the limit ran out.
     bool settle(std::chrono::milliseconds limit) const;
@@ -51,6 +56,9 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> quit_{false};
     std::atomic<double> rate_{0.0};  // a sample rate to take, 0 for none
+    std::atomic<const ParameterValues*> switch_{nullptr};  // values to switch to, null for none
+    std::atomic<bool> handing_{false};                     // waiting for the audio thread to take a switch
+    bool switchWaits_ = false;                             // the builder's thread only
 #ifdef _WIN32
     void* wake_ = nullptr;  // an auto-reset event: set whenever pending_ rises
 #endif

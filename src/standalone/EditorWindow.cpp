@@ -2,9 +2,9 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <cstdint>
-#include <cstring>
 #include <exception>
 
 #include "editor/platform/raster/CairoSurface.h"
@@ -27,6 +27,12 @@ void StandaloneParameters::setParameterFromUi(int32_t index, float value, bool) 
         editor_->parameterChanged(index, value);
 }
 
+void StandaloneParameters::showAll() {
+    if (editor_ != nullptr)
+        for (int32_t i = 0; i < kNumParams; ++i)
+            editor_->parameterChanged(i, engine_.param(i));
+}
+
 std::string StandaloneParameters::parameterName(int32_t index) {
     return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
 }
@@ -37,11 +43,28 @@ namespace {
 // program says it in one and quits as usual, saving what it should.
 int quietIoError(Display*) { return 0; }
 
+// For the window managers that read only WM_NAME: each character beyond
+// ASCII (the dash, a file name's letters) becomes one ASCII stand-in.
+std::string asciiTitle(const std::string& utf8) {
+    std::string ascii;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80)
+            ascii += static_cast<char>(c);
+        else if (utf8.compare(i, 3, "\u2014") == 0)
+            ascii += '-';
+        else if ((c & 0xC0) != 0x80)
+            ascii += '?';
+    }
+    return ascii;
+}
+
 }  // namespace
 
 void EditorWindow::connectionLost(Display*, void* self) { static_cast<EditorWindow*>(self)->lost_ = true; }
 
-bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::string& error) {
+bool EditorWindow::open(StandaloneParameters& parameters, double scale, const std::string& title,
+                        std::string& error) {
     close();
     display_ = XOpenDisplay(nullptr);
     if (display_ == nullptr) {
@@ -65,11 +88,8 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
     const int screen = DefaultScreen(display_);
     window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
                                   BlackPixel(display_, screen), BlackPixel(display_, screen));
-    XStoreName(display_, window_, "Veltrosa");
-    const char* title = "Veltrosa";
-    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False),
-                    XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
+    title_.clear();
+    setTitle(title);
     XClassHint classHint{const_cast<char*>("veltrosa"), const_cast<char*>("Veltrosa")};
     XSetClassHint(display_, window_, &classHint);
     if (XSizeHints* hints = XAllocSizeHints()) {
@@ -81,7 +101,14 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
     }
     deleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display_, window_, &deleteWindow_, 1);
-    XSelectInput(display_, window_, StructureNotifyMask);
+    if (XWMHints* wmHints = XAllocWMHints()) {
+        wmHints->flags = InputHint;
+        wmHints->input = True;  // the keys are ours
+        XSetWMHints(display_, window_, wmHints);
+        XFree(wmHints);
+    }
+    // The editor's window selects no keys, so they come up to this one.
+    XSelectInput(display_, window_, StructureNotifyMask | KeyPressMask);
     XMapWindow(display_, window_);
     XSync(display_, False);
 
@@ -92,6 +119,15 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, std::str
         error = "cannot open the editor in its window";
         close();
         return false;
+    }
+    // Keys stop at the focus window, and the editor takes the focus when
+    // clicked: its window's keys come to this connection as well.
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display_, window_, &root, &parent, &children, &count) != 0) {
+        for (unsigned i = 0; i < count; ++i)
+            XSelectInput(display_, children[i], KeyPressMask);
+        XFree(children);
     }
     parameters.setEditor(editor_.get());
     return true;
@@ -107,12 +143,37 @@ bool EditorWindow::idle() {
         XNextEvent(display_, &event);
         if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow_)
             open = false;
+        if (event.type == KeyPress)
+            keyPressed(event.xkey);
         if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
             window_ = 0;  // gone already: nothing to destroy on close
             open = false;
         }
     }
     return open && !lost_;
+}
+
+void EditorWindow::setTitle(const std::string& title) {
+    if (display_ == nullptr || window_ == 0 || lost_ || title == title_)
+        return;
+    title_ = title;
+    XStoreName(display_, window_, asciiTitle(title).c_str());
+    XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False),
+                    XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+    XFlush(display_);
+}
+
+void EditorWindow::keyPressed(XKeyEvent& event) {
+    if (!keyHandler_)
+        return;
+    const KeySym key = XLookupKeysym(&event, 0);
+    if (key == XK_Page_Up)
+        keyHandler_(WindowKey::PreviousSound);
+    else if (key == XK_Page_Down)
+        keyHandler_(WindowKey::NextSound);
+    else if (key == XK_s && (event.state & ControlMask) != 0)
+        keyHandler_(WindowKey::Save);
 }
 
 void EditorWindow::close() {

@@ -1,6 +1,8 @@
-// The editor in a top-level window of its own, titled "Veltrosa", of fixed
-// size: the same editor as in the plug-ins, embedded through the same X11
-// window layer. Closing the window quits the program.
+// The editor in a top-level window of its own, of fixed size, titled with
+// the sound's name: the same editor as in the plug-ins, embedded through the
+// same X11 window layer. Closing the window quits the program. The window's
+// own keys (the editor takes none, as plug-in hosts give it none) step
+// through the presets and save.
 //
 // Threads: the main thread only; parameter values reach the audio thread
 // through the engine's atomics and the table builder.
@@ -8,6 +10,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +31,8 @@ public:
     float parameterValue(int32_t index) override;
     void setParameterFromUi(int32_t index, float value, bool record) override;
     std::string parameterName(int32_t index) override;
+    // The editor shows every value anew (the sound was switched).
+    void showAll();
 
 private:
     SynthEngine& engine_;
@@ -35,8 +40,12 @@ private:
     ControlWindow* editor_ = nullptr;
 };
 
+enum class WindowKey { PreviousSound, NextSound, Save };
+
 class EditorWindow {
 public:
+    using KeyHandler = std::function<void(WindowKey)>;
+
     EditorWindow() = default;
     ~EditorWindow() { close(); }
     EditorWindow(const EditorWindow&) = delete;
@@ -44,7 +53,10 @@ public:
 
     // False with the reason in one line when there is no display or the
     // editor cannot be built. scale <= 0: from the X server's Xft.dpi.
-    bool open(StandaloneParameters& parameters, double scale, std::string& error);
+    bool open(StandaloneParameters& parameters, double scale, const std::string& title, std::string& error);
+    // title: UTF-8; window managers without it get an ASCII version.
+    void setTitle(const std::string& title);
+    void onKey(KeyHandler handler) { keyHandler_ = std::move(handler); }
     // One turn of the user-interface loop: the editor's events, then ours.
     // False once the user closed the window or the display went away.
     bool idle();
@@ -53,6 +65,7 @@ public:
 
 private:
     static void connectionLost(Display* display, void* self);
+    void keyPressed(XKeyEvent& event);
 
     Display* display_ = nullptr;
     Window window_ = 0;
@@ -60,6 +73,8 @@ private:
     bool lost_ = false;  // the X server went away: the connection is dead
     std::unique_ptr<Editor> editor_;
     StandaloneParameters* parameters_ = nullptr;
+    std::string title_;
+    KeyHandler keyHandler_;
 };
 
 }  // namespace veltrosa

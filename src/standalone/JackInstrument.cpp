@@ -131,7 +131,7 @@ void JackInstrument::play(jack_nframes_t frames) noexcept {
         builder_.settle(kSettleLimit);
     ShortMessage message;
     while (alsa_.pop(message))
-        playMidi(engine_, message.status, message.data1, message.data2, 0);
+        take(message.status, message.data1, message.data2, 0);
     const uint32_t count = midi != nullptr ? jack_midi_get_event_count(midi) : 0;
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
@@ -140,10 +140,20 @@ void JackInstrument::play(jack_nframes_t frames) noexcept {
         const uint8_t status = event.buffer[0];
         if (status < 0x80 || status >= 0xF0)
             continue;  // system messages play nothing
-        playMidi(engine_, status, event.size > 1 ? event.buffer[1] : 0, event.size > 2 ? event.buffer[2] : 0,
-                 static_cast<int32_t>(event.time));
+        take(status, event.size > 1 ? event.buffer[1] : 0, event.size > 2 ? event.buffer[2] : 0,
+             static_cast<int32_t>(event.time));
     }
     engine_.render(left, right, static_cast<int32_t>(frames));
+}
+
+void JackInstrument::take(uint8_t status, uint8_t data1, uint8_t data2, int32_t offset) noexcept {
+    if ((status & 0xF0) != 0xC0) {
+        playMidi(engine_, status, data1, data2, offset);
+        return;
+    }
+    // The only writer: the count goes up by one, above the 7-bit number.
+    const uint32_t count = (programChanges_.load(std::memory_order_relaxed) >> 7) + 1;
+    programChanges_.store(count << 7 | (data1 & 0x7Fu), std::memory_order_release);
 }
 
 int JackInstrument::sampleRateChanged(jack_nframes_t rate, void* self) noexcept {

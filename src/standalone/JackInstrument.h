@@ -1,6 +1,7 @@
 // The engine as a JACK client: one MIDI input port, two audio outputs. Every
 // JACK MIDI event plays at its frame; messages from the ALSA queue play at
-// the start of the next cycle. Sample-rate changes go to the table builder;
+// the start of the next cycle. Program Changes are only passed on, for the
+// main thread to choose the sound. Sample-rate changes go to the table builder;
 // block sizes are prepared on the notification thread before the first cycle
 // of that size.
 //
@@ -49,6 +50,10 @@ public:
     std::string clientName() const;
     bool serverGone() const { return serverGone_.load(std::memory_order_acquire); }
     AlsaQueue& alsaQueue() { return alsa_; }
+    // Any thread: the latest Program Change from either input, its number in
+    // the low 7 bits above a count of them all (0 before the first), so that
+    // the same program twice reads as two choices.
+    uint32_t programChanges() const { return programChanges_.load(std::memory_order_acquire); }
 
 private:
     static int process(jack_nframes_t frames, void* self) noexcept;
@@ -57,6 +62,7 @@ private:
     static void freewheelChanged(int starting, void* self) noexcept;
     static void shutdown(jack_status_t code, const char* reason, void* self) noexcept;
     void play(jack_nframes_t frames) noexcept;
+    void take(uint8_t status, uint8_t data1, uint8_t data2, int32_t offset) noexcept;
     bool connect(const char* source, const char* destination, std::vector<std::string>& warnings);
 
     SynthEngine& engine_;
@@ -68,6 +74,7 @@ private:
     AlsaQueue alsa_;
     std::atomic<bool> serverGone_{false};
     std::atomic<bool> freewheeling_{false};
+    std::atomic<uint32_t> programChanges_{0};
     static constexpr std::chrono::milliseconds kSettleLimit{2000};
 };
 

@@ -13,6 +13,7 @@ namespace {
 enum LongOnly {
     kNoGui = 256,
     kAlsaMidi,
+    kNoProgramChange,
     kScale,
     kState,
     kSaveOnQuit,
@@ -53,6 +54,7 @@ Options parseOptions(int argc, char** argv) {
         {"version", no_argument, nullptr, kVersion},
         {"no-gui", no_argument, nullptr, kNoGui},
         {"alsa-midi", no_argument, nullptr, kAlsaMidi},
+        {"no-program-change", no_argument, nullptr, kNoProgramChange},
         {"scale", required_argument, nullptr, kScale},
         {"state", required_argument, nullptr, kState},
         {"save-on-quit", no_argument, nullptr, kSaveOnQuit},
@@ -84,6 +86,9 @@ Options parseOptions(int argc, char** argv) {
             break;
         case kAlsaMidi:
             options.alsaMidi = true;
+            break;
+        case kNoProgramChange:
+            options.programChange = false;
             break;
         case kScale:
             options.scale = parseScale(optarg);
@@ -134,7 +139,7 @@ Options parseOptions(int argc, char** argv) {
 const char* helpText() {
     return R"(Usage: veltrosa [OPTION]...
 Plays Veltrosa as a JACK client: MIDI in from JACK (and ALSA), stereo out,
-with its editor in a window of its own.
+with its editor in a window of its own, titled with the sound's name.
 
       --no-gui               run without the editor (Ctrl-C quits)
       --scale=F              draw the editor F times larger (0.5 to 4; default
@@ -148,10 +153,13 @@ with its editor in a window of its own.
                              playback ports, and the first physical MIDI port
                              to the input
       --alsa-midi            also open an ALSA sequencer input port
+      --no-program-change    ignore MIDI Program Change messages
       --state=FILE           load the sound from FILE at start (the 192-byte
                              state file veltrosa-render reads and writes)
-      --save-on-quit         save the sound back to the --state FILE on quit
-                             (a missing FILE is created)
+      --save-on-quit         save the sound back to the --state FILE on quit,
+                             as it is then: a preset chosen while playing
+                             replaces what FILE held (a missing FILE is
+                             created)
       --preset=NAME          start from the factory preset NAME (with --state
                              and --save-on-quit, the sound is saved there)
       --list-presets         list the factory presets and exit
@@ -159,6 +167,16 @@ with its editor in a window of its own.
       --version              show the version and exit
 
 Ports: NAME:midi_in, NAME:out_left, NAME:out_right.
+
+Playing live:
+  Program Change N (any channel, JACK or ALSA MIDI) plays factory preset N+1
+  in --list-presets order; numbers past the last preset change nothing.
+  Notes already sounding take the new sound at once.
+  In the window, Page Down and Page Up play the next and the previous preset
+  (round from the last to the first and back), and Ctrl+S saves the sound to
+  the --state FILE. The title reads "Veltrosa - NAME": the preset's name, the
+  state file's name, or Init, with a trailing * once the sound differs from
+  the preset or from the state last loaded or saved.
 
 Exit status:
   0  quit by the user (window closed, Ctrl-C, SIGTERM) or the display gone

@@ -19,6 +19,7 @@ struct Options {
     std::string clientName = "veltrosa";
     bool gui = true;
     bool alsaMidi = false;
+    bool programChange = true;  // MIDI Program Change chooses a factory preset
     double scale = 0.0;  // 0: from the display's resolution
     std::string statePath;
     bool saveOnQuit = false;

@@ -7,11 +7,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "standalone/AlsaMidiInput.h"
 #include "standalone/EditorWindow.h"
 #include "standalone/JackInstrument.h"
+#include "standalone/LiveSound.h"
 #include "standalone/Options.h"
 #include "rebuild/TableBuilder.h"
 #include "files/Files.h"
@@ -51,16 +53,28 @@ std::optional<ParameterValues> startingSound(const Options& options) {
     return readStateFile(options.statePath);
 }
 
-bool saveSound(const Options& options, const SynthEngine& engine) {
-    if (!options.saveOnQuit)
-        return true;
+bool saveSound(const std::string& path, const ParameterValues& values) {
     try {
-        writeStateFile(options.statePath, engine.values());
+        writeStateFile(path, values);
         return true;
     } catch (const FileError& e) {
         say(e.what());
         return false;
     }
+}
+
+// The starting sound's name and place in the bank (-1 if none): the preset's,
+// the state file's stem, or a preset's the defaults equal ("Init" if none).
+std::pair<std::string, int> startingName(const Options& options, const ParameterValues& values) {
+    const auto& bank = presets::factoryBank();
+    if (!options.preset.empty()) {
+        const presets::Preset* preset = presets::findPreset(bank, options.preset);
+        return {preset->name, static_cast<int>(preset - bank.data())};
+    }
+    if (!options.statePath.empty())
+        return {std::filesystem::path(options.statePath).stem().string(), -1};
+    const int preset = presetWithValues(bank, values);
+    return {preset >= 0 ? bank[static_cast<std::size_t>(preset)].name : "Init", preset};
 }
 
 int run(int argc, char** argv) {
@@ -138,19 +152,38 @@ int run(int argc, char** argv) {
     for (const auto& warning : warnings)
         say(warning);
 
+    const auto [name, preset] = startingName(options, engine.values());
+    LiveSound live(engine, builder, presets::factoryBank(), name, preset);
     StandaloneParameters parameters(engine, builder);
     EditorWindow window;
     bool windowOpen = false;
     if (options.gui) {
-        windowOpen = window.open(parameters, options.scale, error);
+        windowOpen = window.open(parameters, options.scale, live.title(), error);
         if (!windowOpen)
             say(error + ": playing without the editor (--no-gui to say so; Ctrl-C quits)");
     }
+    window.onKey([&](WindowKey key) {
+        if (key != WindowKey::Save)
+            live.step(key == WindowKey::NextSound ? 1 : -1);
+        else if (options.statePath.empty())
+            say("no --state FILE to save the sound to");
+        else if (const ParameterValues values = engine.values(); saveSound(options.statePath, values))
+            live.saved(values);
+    });
+    uint32_t programChanges = jack.programChanges();
     // About 60 turns a second: the editor's pace, and soon enough to notice
     // a signal or the server's departure.
     while (quitRequested == 0 && !jack.serverGone()) {
         if (windowOpen && !window.idle())
             break;
+        if (const uint32_t latest = jack.programChanges(); options.programChange && latest != programChanges) {
+            programChanges = latest;
+            live.choose(latest & 0x7Fu);
+        }
+        if (live.follow())
+            parameters.showAll();
+        if (windowOpen)
+            window.setTitle(live.title());
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
     const bool serverGone = jack.serverGone();
@@ -162,7 +195,7 @@ int run(int argc, char** argv) {
     alsa.close();
     jack.close();
     builder.stop();
-    const bool saved = saveSound(options, engine);
+    const bool saved = !options.saveOnQuit || saveSound(options.statePath, engine.values());
     if (serverGone)
         return kExitServerGone;
     return saved ? kExitOk : kExitFailure;

@@ -123,9 +123,10 @@ TEST(Allocation, WithoutMemoryForATableThePreviousOneStays) {
     SynthEngine engine;
     const auto before = copyTable(engine.table());
     const uint32_t phaseBefore = phase::current();
-    // The first request refused, then only the spectrum (just above the table's size).
-    const std::size_t tableBytes = (Wavetable::kLength + 1) * sizeof(float);
-    for (std::size_t bytes : {std::size_t{1000}, std::size_t{100000}, tableBytes + 1}) {
+    // The first request refused, then only the table (just above the
+    // spectrum's size: the table's buffer also holds the values it may carry).
+    const std::size_t spectrumBytes = (Wavetable::kBins + 1) * 2 * sizeof(float);
+    for (std::size_t bytes : {std::size_t{1000}, std::size_t{100000}, spectrumBytes + 1}) {
         {
             const FailingFrom failing(bytes);
             EXPECT_FALSE(engine.wavetable().generate());

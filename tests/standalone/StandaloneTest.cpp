@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <jack/jack.h>
 
 #include <bit>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -92,6 +94,21 @@ private:
     std::string path_;
 };
 
+bool until(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    for (auto end = std::chrono::steady_clock::now() + limit; !done(); std::this_thread::sleep_for(1ms))
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+    return true;
+}
+
+// Bit for bit: the index of the first sample that differs, or the length.
+std::ptrdiff_t firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    return std::mismatch(a.begin(), a.end(), b.begin(),
+                         [](float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); })
+               .first -
+           a.begin();
+}
+
 std::unique_ptr<Child> startVeltrosa(const std::vector<std::string>& args, const std::string& log,
                                      const std::map<std::string, std::string>& env = {}) {
     std::vector<std::string> command{std::string(VELTROSA_APP_PATH)};
@@ -152,15 +169,19 @@ protected:
 };
 
 // The engine's render of the same sound and messages at the same frames, in
-// the same cycles. Both processes play the second table they generated (the
-// first at start from the defaults, the second from the sound for 48 kHz),
-// and the phase generator starts from the same state in every process, so
-// the tables are the same.
+// the same cycles. The phase generator starts from the same state in every
+// process, so both play the same table when both generated as many before
+// it from that state: by default one (at start from the defaults; the
+// sound's is the second, for 48 kHz).
 std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector<float>& sound,
                                                                const std::vector<jackprobe::Recorder::Cycle>& cycles,
                                                                const std::vector<jackprobe::TimedMessage>& messages,
-                                                               const std::vector<uint32_t>& placed) {
+                                                               const std::vector<uint32_t>& placed,
+                                                               int tablesBefore = 1) {
+    veltrosa::phase::restart();
     veltrosa::SynthEngine engine;
+    for (int i = 1; i < tablesBefore; ++i)
+        engine.regenerate();
     for (int i = 0; i < veltrosa::kNumParams; ++i)
         engine.setParam(i, sound[static_cast<std::size_t>(i)]);
     engine.setSampleRate(kRate);
@@ -209,12 +230,6 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
         keyboard.startAt(start);
         recorder.startAt(start);
 
-        const auto until = [](const std::function<bool()>& done) {
-            for (auto end = std::chrono::steady_clock::now() + 20s; !done(); std::this_thread::sleep_for(1ms))
-                if (std::chrono::steady_clock::now() > end)
-                    return false;
-            return true;
-        };
         ASSERT_TRUE(until([&] { return recorder.recorded() >= 24000; }));
         ASSERT_EQ(jack_set_buffer_size(recorder.client(), 2 * kPeriod), 0);
         ASSERT_TRUE(until([&] { return recorder.full(); }));
@@ -228,13 +243,6 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
         }
         const auto [left, right] = engineRender(sound, recorder.cycles(), messages, keyboard.placed());
         ASSERT_EQ(left.size(), recorder.left().size());
-        const auto firstDifference = [](const std::vector<float>& a, const std::vector<float>& b) {
-            return std::mismatch(
-                       a.begin(), a.end(), b.begin(),
-                       [](float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); })
-                       .first -
-                   a.begin();
-        };
         EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
         EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
 
@@ -302,19 +310,81 @@ TEST_F(StandaloneTest, StartsFromAFactoryPresetAndSavesIt) {
     EXPECT_EQ(readBytes(state), std::vector<unsigned char>(chunk.begin(), chunk.end()));
 }
 
-// The top-level window the program made, by its title.
-Window findWindow(Display* display, const char* title) {
-    Window root = 0, parent = 0, *children = nullptr, found = 0;
-    unsigned count = 0;
-    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-    for (unsigned i = 0; i < count && found == 0; ++i) {
-        char* name = nullptr;
-        if (XFetchName(display, children[i], &name) && name != nullptr && std::string(name) == title)
-            found = children[i];
-        XFree(name);
-    }
-    XFree(children);
+// The top-level window the program made, by its class, once it is there.
+Window findWindow(Display* display) {
+    Window found = 0;
+    until(
+        [&] {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+            for (unsigned i = 0; i < count && found == 0; ++i) {
+                XClassHint hint{};
+                if (XGetClassHint(display, children[i], &hint) != 0 && std::string(hint.res_class) == "Veltrosa")
+                    found = children[i];
+                XFree(hint.res_name);
+                XFree(hint.res_class);
+            }
+            XFree(children);
+            return found != 0;
+        },
+        10s);
     return found;
+}
+
+// The title as window managers show it (UTF-8), and as the older ones do.
+std::pair<std::string, std::string> titles(Display* display, Window window) {
+    std::string utf8, ascii;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
+                           XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &after,
+                           &data) == Success &&
+        data != nullptr)
+        utf8.assign(reinterpret_cast<const char*>(data), count);
+    XFree(data);
+    char* name = nullptr;
+    if (XFetchName(display, window, &name) != 0 && name != nullptr)
+        ascii = name;
+    XFree(name);
+    return {utf8, ascii};
+}
+
+bool titleBecomes(Display* display, Window window, const std::string& title) {
+    return until([&] { return titles(display, window).first == title; }, 10s);
+}
+
+// Where a bar of the editor is, in root coordinates: x, y in client units.
+std::pair<int, int> onScreen(Display* display, Window window, double scale, int x, int y) {
+    int rootX = 0, rootY = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), static_cast<int>(x * scale),
+                          static_cast<int>(y * scale), &rootX, &rootY, &child);
+    return {rootX, rootY};
+}
+
+// Harmonic 6's bar, a quarter of the way down its 60 units: 0.75.
+void clickHarmonic6(Display* display, Window window, double scale) {
+    const auto [x, y] = onScreen(display, window, scale, 10 + 9 * 5 + 4, 10 + 15);
+    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
+    XTestFakeButtonEvent(display, Button1, True, CurrentTime);
+    XTestFakeButtonEvent(display, Button1, False, CurrentTime);
+    XSync(display, False);
+}
+
+// Keys as pressed on the keyboard, the modifier first.
+void pressKey(Display* display, KeySym key, KeySym modifier = NoSymbol) {
+    const KeyCode code = XKeysymToKeycode(display, key);
+    const KeyCode held = modifier != NoSymbol ? XKeysymToKeycode(display, modifier) : 0;
+    if (held != 0)
+        XTestFakeKeyEvent(display, held, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    if (held != 0)
+        XTestFakeKeyEvent(display, held, False, CurrentTime);
+    XSync(display, False);
 }
 
 uint32_t pixelAt(Display* display, Window window, int x, int y) {
@@ -337,17 +407,49 @@ void setDisplayResolution(Display* x, const char* resources) {
     XSync(x, False);
 }
 
-TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale) {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0')
-        SKIP_UNLESS_CI("no X display");
-    Display* x = XOpenDisplay(nullptr);
-    ASSERT_NE(x, nullptr);
-    int event = 0, error = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(x, &event, &error, &major, &minor)) {
-        XCloseDisplay(x);
-        SKIP_UNLESS_CI("no XTEST");
+// The editor drew its background.
+bool painted(Display* display, Window window) {
+    constexpr uint32_t kBackground = 0x82B4AA;
+    return until([&] { return pixelAt(display, window, 2, 2) == kBackground; }, 5s);
+}
+
+// As a window manager closes it.
+void closeWindow(Display* display, Window window) {
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, window, False, NoEventMask, &close);
+    XSync(display, False);
+}
+
+// The program's window in a real X server, driven with XTEST.
+class StandaloneWindowTest : public StandaloneTest {
+protected:
+    void SetUp() override {
+        StandaloneTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0')
+            SKIP_UNLESS_CI("no X display");
+        x = XOpenDisplay(nullptr);
+        ASSERT_NE(x, nullptr);
+        int event = 0, error = 0, major = 0, minor = 0;
+        if (!XTestQueryExtension(x, &event, &error, &major, &minor))
+            SKIP_UNLESS_CI("no XTEST");
     }
+    void TearDown() override {
+        if (x != nullptr)
+            XCloseDisplay(x);
+    }
+
+    Display* x = nullptr;
+};
+
+TEST_F(StandaloneWindowTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale) {
     struct Case {
         const char* resources;  // the root window's, or none
         std::vector<std::string> args;
@@ -364,42 +466,18 @@ TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale)
         std::vector<std::string> args{"--state", state, "--save-on-quit"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         auto veltrosa = startVeltrosa(args, dir / "log");
-        Window window = 0;
-        for (auto end = std::chrono::steady_clock::now() + 10s; window == 0 && std::chrono::steady_clock::now() < end;
-             std::this_thread::sleep_for(10ms))
-            window = findWindow(x, "Veltrosa");
+        const Window window = findWindow(x);
         ASSERT_NE(window, 0u) << readText(dir / "log");
         XWindowAttributes attributes{};
         XGetWindowAttributes(x, window, &attributes);
         EXPECT_EQ(attributes.width, c.width);
         EXPECT_EQ(attributes.height, c.height);
-        constexpr uint32_t kBackground = 0x82B4AA;
-        for (auto end = std::chrono::steady_clock::now() + 5s;
-             pixelAt(x, window, 2, 2) != kBackground && std::chrono::steady_clock::now() < end;)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(pixelAt(x, window, 2, 2), kBackground);
+        ASSERT_TRUE(painted(x, window));
 
-        // Harmonic 6's bar, a quarter of the way down its 60 units: 0.75.
-        const double scale = c.width / 305.0;
-        int rootX = 0, rootY = 0;
-        Window child = 0;
-        XTranslateCoordinates(x, window, DefaultRootWindow(x), static_cast<int>((10 + 9 * 5 + 4) * scale),
-                              static_cast<int>((10 + 15) * scale), &rootX, &rootY, &child);
-        XTestFakeMotionEvent(x, DefaultScreen(x), rootX, rootY, CurrentTime);
-        XTestFakeButtonEvent(x, Button1, True, CurrentTime);
-        XTestFakeButtonEvent(x, Button1, False, CurrentTime);
-        XSync(x, False);
+        clickHarmonic6(x, window, c.width / 305.0);
         std::this_thread::sleep_for(300ms);
 
-        // Closed as a window manager closes it.
-        XEvent close{};
-        close.xclient.type = ClientMessage;
-        close.xclient.window = window;
-        close.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-        close.xclient.format = 32;
-        close.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-        XSendEvent(x, window, False, NoEventMask, &close);
-        XSync(x, False);
+        closeWindow(x, window);
         EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
         const auto saved = readBytes(state);
         ASSERT_EQ(saved.size(), 192u);
@@ -407,7 +485,106 @@ TEST_F(StandaloneTest, EditorWindowHasItsSizeAndAClickChangesTheSoundAtAnyScale)
         EXPECT_EQ(stateValue(saved, 4), veltrosa::defaultParam(4));
     }
     setDisplayResolution(x, nullptr);
-    XCloseDisplay(x);
+}
+
+// A Program Change (on any channel), then a note once the program took it
+// in: the note sounds as the engine plays the chosen preset, or as before
+// when nothing was to change.
+TEST_F(StandaloneWindowTest, ProgramChangePlaysThatPresetFromTheNextNoteAndNothingElseDoes) {
+    const auto& bank = veltrosa::presets::factoryBank();
+    const std::size_t chosen = 4;
+    const std::vector<float> preset(bank[chosen].values.begin(), bank[chosen].values.end());
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t program;
+        bool switches;  // with the window, whose title says when
+    } cases[] = {
+        {{}, chosen, true},
+        {{"--no-gui"}, bank.size(), false},  // one past the last preset
+        {{"--no-gui", "--no-program-change"}, chosen, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.size());
+        // As in the test above, a run with a late cycle is played again.
+        for (int attempt = 1;; ++attempt) {
+            std::vector<std::string> args{"--client-name", "synth"};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            auto veltrosa = startVeltrosa(args, dir / "log");
+            jackprobe::Sender programmer("programmer", {{0, {0xC9, static_cast<uint8_t>(c.program), 0}}});
+            ASSERT_TRUE(jackprobe::connectWhenRunning(programmer.client(), programmer.portName(), "synth:midi_in", 10s))
+                << readText(dir / "log");
+            programmer.startAt(jack_frame_time(programmer.client()) + kRate / 4);
+            ASSERT_TRUE(until([&] { return programmer.sent() == 1; }));
+            if (c.switches) {
+                const Window window = findWindow(x);
+                ASSERT_TRUE(titleBecomes(x, window, "Veltrosa \u2014 " + bank[chosen].name))
+                    << titles(x, window).first;
+            } else {
+                std::this_thread::sleep_for(500ms);  // time for a table, were one asked for
+            }
+
+            const std::vector<jackprobe::TimedMessage> messages = {{100, {0x90, 60, 100}}, {12000, {0x80, 60, 0}}};
+            jackprobe::Recorder recorder("recorder", 24000);
+            jackprobe::Sender keyboard("keyboard", messages);
+            ASSERT_EQ(jack_connect(keyboard.client(), keyboard.portName().c_str(), "synth:midi_in"), 0);
+            ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
+            ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
+            const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
+            keyboard.startAt(start);
+            recorder.startAt(start);
+            ASSERT_TRUE(until([&] { return recorder.full(); }));
+            recorder.close();
+            veltrosa->signal(SIGINT);
+            EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+            if (recorder.xruns() > 0 && attempt < 3)
+                continue;
+            // The preset's table is the third the program built, after the
+            // defaults' two.
+            const auto [left, right] = engineRender(c.switches ? preset : defaults(), recorder.cycles(), messages,
+                                                    keyboard.placed(), c.switches ? 2 : 1);
+            EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
+            EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
+            break;
+        }
+    }
+}
+
+// Page Down and Page Up choose the next and the previous preset, round the
+// bank's ends; Ctrl+S writes the sound to the state file and the title's mark
+// goes.
+TEST_F(StandaloneWindowTest, PageKeysChooseThePresetsAndCtrlSSavesTheSound) {
+    const auto& bank = veltrosa::presets::factoryBank();
+    const std::string state = dir / "mine.state";
+    writeBytes(state, stateBytes(defaults()));
+    auto veltrosa = startVeltrosa({"--state", state, "--scale", "1"}, dir / "log");
+    const Window window = findWindow(x);
+    ASSERT_NE(window, 0u) << readText(dir / "log");
+    ASSERT_TRUE(painted(x, window));
+    ASSERT_TRUE(titleBecomes(x, window, "Veltrosa \u2014 mine"));
+    EXPECT_EQ(titles(x, window).second, "Veltrosa - mine");
+    XSetInputFocus(x, window, RevertToPointerRoot, CurrentTime);
+
+    const std::string first = "Veltrosa \u2014 " + bank.front().name;
+    pressKey(x, XK_Page_Down);
+    ASSERT_TRUE(titleBecomes(x, window, first)) << titles(x, window).first;
+    clickHarmonic6(x, window, 1.0);
+    ASSERT_TRUE(titleBecomes(x, window, first + " *")) << titles(x, window).first;
+    pressKey(x, XK_s, XK_Control_L);  // the click gave the editor's window the focus
+    ASSERT_TRUE(titleBecomes(x, window, first)) << titles(x, window).first;
+    const auto saved = readBytes(state);
+    ASSERT_EQ(saved.size(), 192u);
+    for (int i = 0; i < veltrosa::kNumParams; ++i) {
+        if (i != 5) {
+            EXPECT_EQ(stateValue(saved, i), bank.front().values[static_cast<std::size_t>(i)]) << i;
+        }
+    }
+    EXPECT_NEAR(stateValue(saved, 5), 0.75f, 1.0f / 60.0f);
+
+    pressKey(x, XK_Page_Up);
+    EXPECT_TRUE(titleBecomes(x, window, "Veltrosa \u2014 " + bank.back().name)) << titles(x, window).first;
+    closeWindow(x, window);
+    EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+    EXPECT_EQ(readBytes(state), saved);  // saved only when asked
 }
 
 }  // namespace

@@ -233,7 +233,10 @@ int Sender::process(jack_nframes_t frames, void* arg) {
         if (at >= static_cast<int64_t>(frames))
             break;
         const auto offset = static_cast<jack_nframes_t>(std::max<int64_t>(at, 0));
-        if (jack_midi_event_write(buffer, offset, self.messages_[i].bytes.data(), 3) != 0)
+        // Program Change and Channel Pressure have one data byte.
+        const auto& bytes = self.messages_[i].bytes;
+        const std::size_t size = (bytes[0] & 0xE0) == 0xC0 ? 2 : 3;
+        if (jack_midi_event_write(buffer, offset, bytes.data(), size) != 0)
             break;  // the rest in the next cycle
         self.placed_[i] = now + offset - origin;
         self.sent_.store(i + 1);
