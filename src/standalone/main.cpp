@@ -170,7 +170,9 @@ int run(int argc, char** argv) {
         else if (const ParameterValues values = engine.values(); saveSound(options.statePath, values))
             live.saved(values);
     });
-    uint32_t programChanges = jack.programChanges();
+    // From 0, not from what came by now: a Program Change sent while the
+    // window opened counts as well.
+    uint32_t programChanges = 0;
     // About 60 turns a second: the editor's pace, and soon enough to notice
     // a signal or the server's departure.
     while (quitRequested == 0 && !jack.serverGone()) {

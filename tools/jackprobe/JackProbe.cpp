@@ -14,6 +14,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -115,10 +116,16 @@ void Child::signal(int number) {
 
 std::unique_ptr<PrivateServer> PrivateServer::start(int rate, int period, std::string& error) {
     constexpr int kNames = 16;
-    auto server = std::unique_ptr<PrivateServer>(new PrivateServer);
-    for (int n = 0; n < kNames && server->lock_ < 0; ++n) {
-        const std::string name = "veltrosa-probe-" + std::to_string(n);
-        const std::string lockPath = "/tmp/" + name + ".lock";
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    // A name whose server stopped at start (what a killed one left behind
+    // can do that for a while) stays locked here, so that the next is tried.
+    std::vector<std::unique_ptr<PrivateServer>> spoilt;
+    error = "no free server name (veltrosa-probe-0.." + std::to_string(kNames - 1) + " all in use)";
+    for (int n = 0; n < kNames; ++n) {
+        auto server = std::unique_ptr<PrivateServer>(new PrivateServer);
+        server->name_ = "veltrosa-probe-" + std::to_string(n);
+        const std::string lockPath = "/tmp/" + server->name_ + ".lock";
         const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0)
             continue;
@@ -127,33 +134,30 @@ std::unique_ptr<PrivateServer> PrivateServer::start(int rate, int period, std::s
             continue;
         }
         server->lock_ = fd;
-        server->name_ = name;
-    }
-    if (server->lock_ < 0) {
-        error = "no free server name (veltrosa-probe-0.." + std::to_string(kNames - 1) + " all in use)";
-        return nullptr;
-    }
-    ::setenv("JACK_DEFAULT_SERVER", server->name_.c_str(), 1);
-    server->jackd_ = Child::start({"/usr/bin/jackd", "--no-realtime", "-n", server->name_, "-d", "dummy", "-r",
-                                   std::to_string(rate), "-p", std::to_string(period)},
-                                  {}, "", error);
-    if (!server->jackd_)
-        return nullptr;
-    jack_set_error_function(quiet);
-    jack_set_info_function(quiet);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < end) {
-        if (server->jackd_->wait(std::chrono::milliseconds(20))) {
-            error = "jackd -n " + server->name_ + " stopped at start (JACK's table of servers may be full)";
+        ::setenv("JACK_DEFAULT_SERVER", server->name_.c_str(), 1);
+        server->jackd_ = Child::start({"/usr/bin/jackd", "--no-realtime", "-n", server->name_, "-d", "dummy", "-r",
+                                       std::to_string(rate), "-p", std::to_string(period)},
+                                      {}, "", error);
+        if (!server->jackd_)
+            return nullptr;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            if (server->jackd_->wait(std::chrono::milliseconds(20))) {
+                error = "jackd -n " + server->name_ + " stopped at start (JACK's table of servers may be full)";
+                break;
+            }
+            jack_status_t status{};
+            if (jack_client_t* c = jack_client_open("probe-ready", JackNoStartServer, &status)) {
+                jack_client_close(c);
+                return server;
+            }
+        }
+        if (!server->jackd_->wait(std::chrono::milliseconds(0))) {
+            error = "jackd did not come up within 10 s";
             return nullptr;
         }
-        jack_status_t status{};
-        if (jack_client_t* c = jack_client_open("probe-ready", JackNoStartServer, &status)) {
-            jack_client_close(c);
-            return server;
-        }
+        spoilt.push_back(std::move(server));
     }
-    error = "jackd did not come up within 10 s";
     return nullptr;
 }
 
