@@ -13,50 +13,9 @@ using namespace windows_support;
 
 namespace {
 
-constexpr int kWidth = 305;
-constexpr int kHeight = 370;
-// Away from the screen's corner, so that screen and client coordinates differ.
-constexpr int kParentX = 40;
-constexpr int kParentY = 30;
-
 constexpr COLORREF kBackground = RGB(130, 180, 170);
 constexpr COLORREF kLight = RGB(250, 250, 250);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
-
-LPARAM point(int x, int y) {
-    return static_cast<LPARAM>(static_cast<uint16_t>(static_cast<int16_t>(x))) |
-           (static_cast<LPARAM>(static_cast<uint16_t>(static_cast<int16_t>(y))) << 16);
-}
-
-void pumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
-// The windows a host would offer: plain top-level windows, one per editor
-// open at a time. Made once and left to the end of the process: without a
-// window manager (Xvfb), Wine waits two seconds for every top-level window it
-// destroys.
-HWND hostWindow(int which) {
-    static HWND windows[2] = {};
-    if (windows[which] == nullptr) {
-        // The real pointer away from the windows, so that only the messages
-        // the tests send move it over the editor.
-        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "VeltrosaTestHost";
-        RegisterClassA(&wc);
-        windows[which] =
-            CreateWindowExA(0, "VeltrosaTestHost", "host", WS_POPUP | WS_VISIBLE, kParentX + which * 400, kParentY,
-                            kWidth, kHeight, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    }
-    return windows[which];
-}
 
 // A top-down 32-bit copy of a window's client area.
 class Picture {

@@ -1,6 +1,7 @@
 // The 64-bit Windows VST 3 bundle under Wine, loaded as a host loads it
 // (the module inside the folder, InitDll, the factory, processor and
-// controller): the Linux module's phrase to the bit, and its state chunks.
+// controller): the Linux module's phrase to the bit, its state chunks, and
+// its editor in a host's window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,6 +33,7 @@ protected:
     }
     crossplatform::Snapshot linuxSnapshot;
     std::unique_ptr<vst3host::Module> bundleModule;
+    vst3host::ComponentHandler handler;            // outlives the controller holding it
     std::unique_ptr<vst3host::Instance> instance;  // released before its module
 };
 
@@ -94,4 +96,98 @@ TEST_F(Vst3Bundle, StateIsTheLinuxModulesChunkBothWays) {
     instance.reset();
     bundleModule.reset();
     EXPECT_EQ(GetModuleHandleA("Veltrosa.vst3"), nullptr) << "the module stays loaded after its last FreeLibrary";
+}
+
+namespace {
+
+std::vector<HWND> children(HWND parent) {
+    std::vector<HWND> found;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        found.push_back(child);
+    return found;
+}
+
+COLORREF pixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    const COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour;
+}
+
+// The host's message loop, for up to two seconds or until `done`.
+template <typename Done>
+bool pumpUntil(Done done) {
+    for (int turn = 0; turn < 200; ++turn) {
+        windows_support::pumpMessages();
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+}  // namespace
+
+// The view as a Windows host drives it, with no frame: its window alone
+// polls the controller (no run loop on Windows).
+TEST_F(Vst3Bundle, TheEditorLivesInAChildOfTheHostsWindowAndPollsWithItsTimer) {
+    using Step = vst3host::ComponentHandler::Step;
+    vst3::EditController* controller = instance->controller();
+    ASSERT_EQ(controller->setComponentHandler(&handler), vst3::kOk);
+    // Removed and released as hosts do, before the module goes, even when a check fails.
+    const auto closeView = [](vst3::PlugView* v) {
+        v->removed();
+        v->release();
+    };
+    const std::unique_ptr<vst3::PlugView, decltype(closeView)> view(controller->createView("editor"), closeView);
+    ASSERT_NE(view, nullptr);
+    const HWND host = windows_support::hostWindow(0);
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(view->isPlatformTypeSupported("HWND"), vst3::kOk);
+    EXPECT_NE(view->isPlatformTypeSupported("X11EmbedWindowID"), vst3::kOk);
+    EXPECT_NE(view->attached(host, "X11EmbedWindowID"), vst3::kOk);
+    EXPECT_TRUE(children(host).empty());
+
+    ASSERT_EQ(view->attached(host, "HWND"), vst3::kOk);
+    const std::vector<HWND> windows = children(host);
+    ASSERT_EQ(windows.size(), 1u);
+    const HWND editor = windows[0];
+    RECT client{};
+    GetClientRect(editor, &client);
+    EXPECT_EQ(client.right, 305);
+    EXPECT_EQ(client.bottom, 370);
+    vst3::ViewRect size{};
+    ASSERT_EQ(view->getSize(&size), vst3::kOk);
+    EXPECT_EQ(size.right - size.left, 305);
+    EXPECT_EQ(size.bottom - size.top, 370);
+
+    // Resonance's number box (parameter 40, 0 by default) dragged ten pixels
+    // up: one edit, ten half-hundredth steps.
+    SendMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, windows_support::point(95, 290));
+    for (int y = 289; y >= 280; --y)
+        SendMessageA(editor, WM_MOUSEMOVE, MK_LBUTTON, windows_support::point(95, y));
+    SendMessageA(editor, WM_LBUTTONUP, 0, windows_support::point(95, 280));
+    const auto& edits = handler.edits();
+    ASSERT_GE(edits.size(), 3u);
+    EXPECT_EQ(edits.front().step, Step::Begin);
+    EXPECT_EQ(edits.back().step, Step::End);
+    for (const auto& e : edits)
+        EXPECT_EQ(e.id, 40u);
+    const auto& last = edits[edits.size() - 2];
+    EXPECT_EQ(last.step, Step::Perform);
+    EXPECT_NEAR(last.value, 0.05, 1e-6);
+    EXPECT_EQ(controller->getParamNormalized(40), last.value);
+
+    // Harmonic 3's bar, 0 by default, moved to the top by the host: only the
+    // timer can show it.
+    handler.clear();
+    constexpr COLORREF kLight = RGB(250, 250, 250), kBlack = RGB(0, 0, 0);
+    EXPECT_TRUE(pumpUntil([&] { return pixel(editor, 31, 12) == kLight && pixel(editor, 31, 66) == kBlack; }));
+    ASSERT_EQ(controller->setParamNormalized(2, 1.0), vst3::kOk);
+    EXPECT_TRUE(pumpUntil([&] { return pixel(editor, 31, 12) == kBlack && pixel(editor, 31, 66) == kLight; }));
+    EXPECT_TRUE(handler.edits().empty());
+
+    EXPECT_EQ(view->removed(), vst3::kOk);
+    EXPECT_FALSE(IsWindow(editor));
+    EXPECT_TRUE(children(host).empty());
 }
