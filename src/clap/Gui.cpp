@@ -18,6 +18,9 @@ Gui::Gui(Instrument& instrument, const clap::Host* host)
     : instrument_(instrument), host_(host), editor_(std::make_unique<Editor>(this)) {
     fdSupport_ = hostExtension<clap::HostPosixFdSupport>(host, clap::kExtPosixFdSupport);
     timerSupport_ = hostExtension<clap::HostTimerSupport>(host, clap::kExtTimerSupport);
+    // On Windows a class of this module's own: the VST 2 edition's shared
+    // one would hand these windows to its DLL, which may unload first.
+    editor_->setWindowLayerFactory([] { return createWindowLayer(WindowClassScope::Module); });
     showAll(*editor_);
 }
 

@@ -82,7 +82,7 @@ private:
     void mouseWheel(int32_t screenX, int32_t screenY, int32_t delta);
 
     ParameterHost* parameters_;  // not owned
-    WindowLayerFactory layerFactory_ = createWindowLayer;
+    WindowLayerFactory layerFactory_ = [] { return createWindowLayer(); };
     double scale_ = 1.0;
     int32_t wheelRemainder_ = 0;      // sub-notch wheel travel not yet turned into a step
     Control* wheelTarget_ = nullptr;  // the control that travel was over

@@ -41,6 +41,9 @@ vst3::Result guarded(Body body) noexcept {
 
 View::View(Controller& controller) : controller_(controller), editor_(std::make_unique<Editor>(static_cast<ParameterHost*>(this))) {
     controller_.addRef();
+    // On Windows a class of this module's own: the VST 2 edition's shared
+    // one would hand these windows to its DLL, which may unload first.
+    editor_->setWindowLayerFactory([] { return createWindowLayer(WindowClassScope::Module); });
 }
 
 View::~View() {

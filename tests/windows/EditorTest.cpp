@@ -87,7 +87,7 @@ protected:
         plugin->start(44100.0f, 512);
         ASSERT_NE(host, nullptr);
         ASSERT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, host), 1);
-        editor = FindWindowExA(host, nullptr, "ControlWindow", nullptr);
+        editor = FindWindowExA(host, nullptr, "OwlGui", nullptr);
         ASSERT_NE(editor, nullptr);
         pumpMessages();
         plugin->clearCalls();
@@ -141,7 +141,7 @@ TEST_F(EditorWindow, ChildWindowOfAGlobalClassOnTheDllsHandle) {
     HMODULE dll = GetModuleHandleA("Veltrosa.dll");
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
-    ASSERT_TRUE(GetClassInfoExA(dll, "ControlWindow", &wc)) << "registered on the handle DllMain stored";
+    ASSERT_TRUE(GetClassInfoExA(dll, "OwlGui", &wc)) << "registered on the handle DllMain stored";
     EXPECT_EQ(wc.style, static_cast<UINT>(CS_GLOBALCLASS));
     EXPECT_EQ(wc.hbrBackground, nullptr);
     EXPECT_EQ(wc.hCursor, LoadCursorA(nullptr, IDC_ARROW));
@@ -167,13 +167,13 @@ TEST_F(EditorWindow, ChildWindowOfAGlobalClassOnTheDllsHandle) {
 TEST_F(EditorWindow, CloseDestroysTheWindowAndUnregistersTheClass) {
     plugin->dispatch(vst2::effEditClose);
     EXPECT_FALSE(IsWindow(editor));
-    EXPECT_EQ(FindWindowExA(host, nullptr, "ControlWindow", nullptr), nullptr);
+    EXPECT_EQ(FindWindowExA(host, nullptr, "OwlGui", nullptr), nullptr);
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
-    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "ControlWindow", &wc));
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc));
     // And opens again.
     ASSERT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, host), 1);
-    editor = FindWindowExA(host, nullptr, "ControlWindow", nullptr);
+    editor = FindWindowExA(host, nullptr, "OwlGui", nullptr);
     EXPECT_NE(editor, nullptr);
 }
 
@@ -194,7 +194,7 @@ TEST(Editor, HostDestroyingItsWindowFirst) {
                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(frame, nullptr);
     ASSERT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, frame), 1);
-    HWND editor = FindWindowExA(frame, nullptr, "ControlWindow", nullptr);
+    HWND editor = FindWindowExA(frame, nullptr, "OwlGui", nullptr);
     ASSERT_NE(editor, nullptr);
     DestroyWindow(frame);
     EXPECT_FALSE(IsWindow(editor));
@@ -202,12 +202,12 @@ TEST(Editor, HostDestroyingItsWindowFirst) {
     plugin->dispatch(vst2::effEditClose);
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
-    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "ControlWindow", &wc));
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc));
     // And it opens again in a new window.
     HWND second = CreateWindowExA(0, "STATIC", nullptr, WS_CHILD | WS_VISIBLE, 0, 0, kWidth, kHeight, hostWindow(0),
                                   nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_EQ(plugin->dispatch(vst2::effEditOpen, 0, 0, second), 1);
-    EXPECT_NE(FindWindowExA(second, nullptr, "ControlWindow", nullptr), nullptr);
+    EXPECT_NE(FindWindowExA(second, nullptr, "OwlGui", nullptr), nullptr);
     plugin->dispatch(vst2::effEditClose);
     DestroyWindow(second);
 }
@@ -222,7 +222,7 @@ TEST(Editor, ParentThatIsNoWindowOpensWithoutOne) {
     plugin->dispatch(vst2::effEditClose);
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
-    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "ControlWindow", &wc));
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc));
 }
 
 TEST_F(EditorWindow, TwoEditorsShareTheClassUntilTheLastCloses) {
@@ -230,20 +230,20 @@ TEST_F(EditorWindow, TwoEditorsShareTheClassUntilTheLastCloses) {
     ASSERT_TRUE(second);
     HWND secondHost = hostWindow(1);
     ASSERT_EQ(second->dispatch(vst2::effEditOpen, 0, 0, secondHost), 1);
-    HWND secondEditor = FindWindowExA(secondHost, nullptr, "ControlWindow", nullptr);
+    HWND secondEditor = FindWindowExA(secondHost, nullptr, "OwlGui", nullptr);
     ASSERT_NE(secondEditor, nullptr);
 
     plugin->dispatch(vst2::effEditClose);
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
-    EXPECT_TRUE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "ControlWindow", &wc)) << "still in use";
+    EXPECT_TRUE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc)) << "still in use";
     // The second editor still works: a click on its first bar.
     SendMessageA(secondEditor, WM_LBUTTONDOWN, MK_LBUTTON, point(14, 40));
     SendMessageA(secondEditor, WM_LBUTTONUP, 0, point(14, 40));
     EXPECT_FLOAT_EQ(second->getParameter(0), 0.5f);
 
     second->dispatch(vst2::effEditClose);
-    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "ControlWindow", &wc));
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("Veltrosa.dll"), "OwlGui", &wc));
 }
 
 TEST_F(EditorWindow, SliderFollowsPressDragAndReleaseOutsideTheWindow) {

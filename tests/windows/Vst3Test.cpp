@@ -191,3 +191,37 @@ TEST_F(Vst3Bundle, TheEditorLivesInAChildOfTheHostsWindowAndPollsWithItsTimer) {
     EXPECT_FALSE(IsWindow(editor));
     EXPECT_TRUE(children(host).empty());
 }
+
+// A project holding both editions with both editors open: each window is of
+// its own module's class, so the VST 2 DLL unloading first leaves the VST 3
+// editor's window procedure in code that is still loaded.
+TEST(Vst3BesideVst2, EachEditorsWindowBelongsToItsOwnModule) {
+    auto vst2 = windows_support::loadPlugin();
+    ASSERT_TRUE(vst2);
+    ASSERT_EQ(vst2->dispatch(vst2::effEditOpen, 0, 0, windows_support::hostWindow(1)), 1);
+    std::string error;
+    auto module = vst3host::Module::open(vst3host::moduleInBundle(windows_support::besideProgram("Veltrosa.vst3")), error);
+    ASSERT_TRUE(module) << error;
+    auto instance = vst3host::Instance::create(*module, error);
+    ASSERT_TRUE(instance) << error;
+    vst3::PlugView* view = instance->controller()->createView("editor");
+    ASSERT_NE(view, nullptr);
+    const HWND host = windows_support::hostWindow(0);
+    ASSERT_EQ(view->attached(host, "HWND"), vst3::kOk);
+    const HWND editor = GetWindow(host, GW_CHILD);
+    char name[32] = {};
+    GetClassNameA(editor, name, sizeof name);
+    EXPECT_STREQ(name, "VeltrosaEditor");
+    const auto owner = reinterpret_cast<HMODULE>(GetClassLongPtrA(editor, GCLP_HMODULE));
+    EXPECT_NE(owner, GetModuleHandleA("Veltrosa.dll"));
+    ASSERT_EQ(owner, GetModuleHandleA("Veltrosa.vst3"));
+
+    vst2->dispatch(vst2::effEditClose);
+    vst2.reset();
+    EXPECT_EQ(GetModuleHandleA("Veltrosa.dll"), nullptr);
+    RedrawWindow(editor, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    windows_support::pumpMessages();
+    EXPECT_TRUE(IsWindow(editor));
+    EXPECT_EQ(view->removed(), vst3::kOk);
+    view->release();
+}

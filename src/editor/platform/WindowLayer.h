@@ -108,9 +108,16 @@ private:
     double scale_ = 1.0;
 };
 
+// Whose window class a window is of, where the platform has classes
+// (Windows): one the whole process shares, registered by the first editor
+// open (the VST 2 edition's, as its hosts know it), or one private to the
+// module, so that another module's editor, or its unloading, never touches
+// this module's windows.
+enum class WindowClassScope { Process, Module };
+
 // Provided once per platform at link time. May answer null (no window system
 // available); the editor then opens without a window.
-std::unique_ptr<WindowLayer> createWindowLayer();
+std::unique_ptr<WindowLayer> createWindowLayer(WindowClassScope scope = WindowClassScope::Process);
 // Provided beside it: the scale the desktop asks of new windows, for edges
 // whose host names none; 1 where the platform publishes none.
 double desktopScale();

@@ -4,7 +4,7 @@
 
 namespace veltrosa {
 
-std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<RasterWindowLayer>(); }
+std::unique_ptr<WindowLayer> createWindowLayer(WindowClassScope) { return std::make_unique<RasterWindowLayer>(); }
 
 double desktopScale() { return 1.0; }
 

@@ -4,7 +4,8 @@ namespace veltrosa {
 
 namespace {
 
-constexpr const char* kClassName = "ControlWindow";
+constexpr const char* kProcessClassName = "OwlGui";
+constexpr const char* kModuleClassName = "VeltrosaEditor";
 
 // The module this code lives in (the plug-in's DLL, not the host's program):
 // window classes are registered in its name.
@@ -27,23 +28,27 @@ double desktopScale() { return 1.0; }
 
 Win32WindowLayer::~Win32WindowLayer() { destroy(); }
 
+Win32WindowLayer::Win32WindowLayer(WindowClassScope scope)
+    : className_(scope == WindowClassScope::Process ? kProcessClassName : kModuleClassName),
+      classStyle_(scope == WindowClassScope::Process ? CS_GLOBALCLASS : 0u) {}
+
 bool Win32WindowLayer::create(void* parent, int32_t width, int32_t height, WindowMessageSink& sink) {
     WNDCLASSA windowClass{};
-    windowClass.style = CS_GLOBALCLASS;
+    windowClass.style = classStyle_;
     windowClass.lpfnWndProc = &Win32WindowLayer::windowProcedure;
     windowClass.hInstance = instance();
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = nullptr;  // the toolkit paints every pixel itself
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = className_;
     // Refused when another editor already registered it: that class serves.
     RegisterClassA(&windowClass);
 
-    window_ = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, width, height, static_cast<HWND>(parent), nullptr,
+    window_ = CreateWindowExA(0, className_, nullptr, WS_CHILD, 0, 0, width, height, static_cast<HWND>(parent), nullptr,
                               instance(), nullptr);
     if (window_ == nullptr) {
         // Windows keeps a DLL's classes past its unloading; a class left
         // behind would send a later copy of the DLL to a stale procedure.
-        UnregisterClassA(kClassName, instance());
+        UnregisterClassA(className_, instance());
         return false;
     }
     // From here on the window procedure hands messages to the toolkit.
@@ -62,7 +67,7 @@ void Win32WindowLayer::destroy() {
     SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
     window_ = nullptr;
-    UnregisterClassA(kClassName, instance());
+    UnregisterClassA(className_, instance());
 }
 
 void Win32WindowLayer::setCapture() {
@@ -154,9 +159,9 @@ LRESULT CALLBACK Win32WindowLayer::windowProcedure(HWND window, UINT message, WP
     return 0;
 }
 
-std::unique_ptr<WindowLayer> createWindowLayer() {
+std::unique_ptr<WindowLayer> createWindowLayer(WindowClassScope scope) {
     try {
-        return std::make_unique<Win32WindowLayer>();
+        return std::make_unique<Win32WindowLayer>(scope);
     } catch (...) {
         return nullptr;
     }

@@ -1,6 +1,7 @@
-// The editor's window on Windows: a child of the host's window, of the
-// process-wide class "ControlWindow" registered on the plug-in's module handle, whose
-// window procedure turns USER messages into the toolkit's WindowMessages.
+// The editor's window on Windows: a child of the host's window, of a class
+// registered on the plug-in's module handle (the process-wide "OwlGui", or
+// one private to the module: WindowClassScope), whose window procedure
+// turns USER messages into the toolkit's WindowMessages.
 //
 // Threads: the host's user-interface thread, which owns the window and
 // receives its messages.
@@ -17,7 +18,7 @@ namespace veltrosa {
 
 class Win32WindowLayer final : public WindowLayer {
 public:
-    Win32WindowLayer() = default;
+    explicit Win32WindowLayer(WindowClassScope scope = WindowClassScope::Process);
     ~Win32WindowLayer() override;
     Win32WindowLayer(const Win32WindowLayer&) = delete;
     Win32WindowLayer& operator=(const Win32WindowLayer&) = delete;
@@ -44,6 +45,8 @@ public:
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    const char* className_;
+    UINT classStyle_;
     HWND window_ = nullptr;
     PAINTSTRUCT paint_{};
     HDC dc_ = nullptr;  // from GetDC, between getSurface and releaseSurface

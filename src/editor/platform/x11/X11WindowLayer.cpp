@@ -6,7 +6,7 @@
 
 namespace veltrosa {
 
-std::unique_ptr<WindowLayer> createWindowLayer() { return std::make_unique<X11WindowLayer>(); }
+std::unique_ptr<WindowLayer> createWindowLayer(WindowClassScope) { return std::make_unique<X11WindowLayer>(); }
 
 double desktopScale() {
     Display* display = XOpenDisplay(nullptr);
