@@ -83,17 +83,18 @@ struct Listener {
     jack_port_t* midiOut = nullptr;
     jack_port_t* in[2] = {nullptr, nullptr};
     std::atomic<bool> play{false};
-    std::atomic<bool> sent{false};
     std::atomic<float> peak{0.0f};
+    uint32_t quietCycles = 0;  // the process thread's only
 
     static int process(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<Listener*>(arg);
         void* midi = jack_port_get_buffer(self->midiOut, frames);
         jack_midi_clear_buffer(midi);
-        if (self->play.load() && !self->sent.load()) {
+        // jalv drops MIDI until its own start-up ends, which may come after
+        // its ports connect: the note again every 64 quiet cycles.
+        if (self->play.load() && self->peak.load() == 0.0f && self->quietCycles++ % 64 == 0) {
             const jack_midi_data_t note[] = {0x90, 69, 110};
-            if (jack_midi_event_write(midi, 0, note, sizeof note) == 0)
-                self->sent.store(true);
+            jack_midi_event_write(midi, 0, note, sizeof note);
         }
         float p = self->peak.load();
         for (jack_port_t* port : self->in) {
