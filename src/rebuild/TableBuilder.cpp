@@ -105,16 +105,6 @@ void TableBuilder::run() {
 }
 
 void TableBuilder::buildIfDue() {
-    // A table built now, from the values a switch replaces, would take the
-    // switch's place before the audio thread took it.
-    // Meanwhile settle() lets the audio thread on, to take it.
-    if (switchWaits_) {
-        handing_.store(true, std::memory_order_release);
-        while (engine_.wavetable().pending() && !quit_.load(std::memory_order_acquire))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        handing_.store(false, std::memory_order_release);
-        switchWaits_ = false;
-    }
     // Read before building, so that a change made during the build asks again.
     const ParameterValues values = engine_.values();
     const ParameterValues* target = switch_.exchange(nullptr, std::memory_order_acq_rel);
@@ -129,7 +119,13 @@ void TableBuilder::buildIfDue() {
         if (engine_.regenerate(*target)) {
             rule_.begin(*target);
             rule_.finished();
-            switchWaits_ = true;
+            // A table built next, from the values the switch replaces, would
+            // take its place before the audio thread took it. Meanwhile
+            // settle() lets the audio thread on, to take it.
+            handing_.store(true, std::memory_order_release);
+            while (engine_.wavetable().pending() && !quit_.load(std::memory_order_acquire))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            handing_.store(false, std::memory_order_release);
         } else {  // without memory it waits for the next request
             const ParameterValues* none = nullptr;
             switch_.compare_exchange_strong(none, target, std::memory_order_acq_rel);

@@ -58,7 +58,6 @@ private:
     std::atomic<double> rate_{0.0};  // a sample rate to take, 0 for none
     std::atomic<const ParameterValues*> switch_{nullptr};  // values to switch to, null for none
     std::atomic<bool> handing_{false};                     // waiting for the audio thread to take a switch
-    bool switchWaits_ = false;                             // the builder's thread only
 #ifdef _WIN32
     void* wake_ = nullptr;  // an auto-reset event: set whenever pending_ rises
 #endif

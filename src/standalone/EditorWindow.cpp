@@ -29,8 +29,7 @@ void StandaloneParameters::setParameterFromUi(int32_t index, float value, bool) 
 
 void StandaloneParameters::showAll() {
     if (editor_ != nullptr)
-        for (int32_t i = 0; i < kNumParams; ++i)
-            editor_->parameterChanged(i, engine_.param(i));
+        editor_->refreshControls();
 }
 
 std::string StandaloneParameters::parameterName(int32_t index) {
