@@ -29,17 +29,6 @@ void copyName(char* dest, std::size_t capacity, const char* source) {
     std::snprintf(dest, capacity, "%s", source);
 }
 
-const char* moduleOf(ParamGroup group) {
-    switch (group) {
-        case ParamGroup::Filter:
-            return "filter";
-        case ParamGroup::Amplifier:
-            return "amplifier";
-        default:
-            return "harmonics";  // the bandwidth and Update shape the harmonics' table
-    }
-}
-
 // ---- the record's entries ----
 
 bool CLAPCALL pluginInit(const clap::Plugin* p) {
@@ -410,9 +399,9 @@ bool Instrument::paramInfo(uint32_t index, clap::ParamInfo* info) const {
     const ParamInfo& p = kParams[index];
     *info = {};
     info->id = index;
-    info->flags = static_cast<int32_t>(index) == kParamUpdate ? 0u : static_cast<uint32_t>(clap::kParamIsAutomatable);
+    info->flags = isAutomatable(static_cast<int32_t>(index)) ? static_cast<uint32_t>(clap::kParamIsAutomatable) : 0u;
     copyName(info->name, sizeof info->name, p.name);
-    copyName(info->module, sizeof info->module, moduleOf(p.group));
+    copyName(info->module, sizeof info->module, groupOf(p.group).symbol);
     info->minValue = 0.0;
     info->maxValue = 1.0;
     info->defaultValue = static_cast<double>(defaultParam(static_cast<int32_t>(index)));

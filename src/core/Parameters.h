@@ -11,8 +11,11 @@
 namespace veltrosa {
 
 constexpr int32_t kNumParams = 48;
-constexpr int32_t kNumHarmonics = 32;           // indices 0..31
-constexpr int32_t kAllParametersChanged = 100;  // parameterChanged code: everything changed
+constexpr int32_t kNumHarmonics = 32;  // indices 0..31
+// Not an index: what the engine's parameterChanged takes for "every value
+// changed at once" (a chunk, a rate). 100 because the VST 2 edition's
+// dispatcher has always passed that number.
+constexpr int32_t kAllParametersChanged = 100;
 
 enum Param : int32_t {
     kParamBandwidth = 32,
@@ -33,7 +36,13 @@ enum Param : int32_t {
     kParamVolume = 47,
 };
 
-enum class ParamGroup : int32_t { Harmonics, Bandwidth, Filter, Amplifier };
+// The groups hosts show parameters in. The bandwidth and Update belong to
+// the harmonics: together they make the table.
+enum class ParamGroup : int32_t { Harmonics, Filter, Amplifier };
+
+// Level: a setting, automatable. Trigger: a button whose press is an action
+// (a new table), springing back to 0, which hosts should not record.
+enum class ParamKind : int32_t { Level, Trigger };
 
 struct ParamInfo {
     const char* shortName;  // the VST 2 name: at most 8 characters
@@ -41,6 +50,12 @@ struct ParamInfo {
     const char* symbol;     // LV2 port symbol: C identifier, unique
     uint32_t defaultBits;   // bit pattern, so a default is exactly the float a saved chunk holds
     ParamGroup group;
+    ParamKind kind = ParamKind::Level;
+};
+
+struct GroupInfo {
+    const char* symbol;  // a C identifier: CLAP module, LV2 group symbol
+    const char* name;
 };
 
 // clang-format off
@@ -77,8 +92,8 @@ constexpr std::array<ParamInfo, kNumParams> kParams = {{
     {"Harmo", "Harmonic 30", "harmonic_30", 0x00000000, ParamGroup::Harmonics},
     {"Harmo", "Harmonic 31", "harmonic_31", 0x00000000, ParamGroup::Harmonics},
     {"Harmo", "Harmonic 32", "harmonic_32", 0x00000000, ParamGroup::Harmonics},
-    {"BandW", "Bandwidth", "bandwidth", 0x3F800000, ParamGroup::Bandwidth},
-    {"Update", "Update", "update", 0x00000000, ParamGroup::Bandwidth},
+    {"BandW", "Bandwidth", "bandwidth", 0x3F800000, ParamGroup::Harmonics},
+    {"Update", "Update", "update", 0x00000000, ParamGroup::Harmonics, ParamKind::Trigger},
     {"Attack", "Filter attack", "filter_attack", 0x3EA147AE, ParamGroup::Filter},
     {"Decay", "Filter decay", "filter_decay", 0x3F0F5C29, ParamGroup::Filter},
     {"Sustain", "Filter sustain", "filter_sustain", 0x3D99999A, ParamGroup::Filter},
@@ -96,20 +111,38 @@ constexpr std::array<ParamInfo, kNumParams> kParams = {{
 }};
 // clang-format on
 
-// "Update" counts as pressed above this value.
+inline constexpr std::array<GroupInfo, 3> kGroups = {{
+    {"harmonics", "Harmonics"},
+    {"filter", "Filter"},
+    {"amplifier", "Amplifier"},
+}};
+
+// Every value is a raw 0..1 float, in every edition, without a unit.
+inline constexpr double kMinValue = 0.0;
+inline constexpr double kMaxValue = 1.0;
+inline constexpr const char* kValueUnit = "";
+
+constexpr bool isParam(int32_t index) { return index >= 0 && index < kNumParams; }
+
+constexpr const ParamInfo& paramInfo(int32_t index) { return kParams[static_cast<std::size_t>(index)]; }
+
+constexpr const GroupInfo& groupOf(ParamGroup group) { return kGroups[static_cast<std::size_t>(group)]; }
+
+// A trigger counts as pressed above this value.
 inline constexpr float kUpdateThreshold = 0.9f;
 
-// A wavetable is built from its groups' values: the harmonics and the
-// bandwidth, not the Update button that asks for one.
+constexpr bool isTrigger(int32_t index) { return isParam(index) && paramInfo(index).kind == ParamKind::Trigger; }
+
+constexpr bool isAutomatable(int32_t index) { return isParam(index) && !isTrigger(index); }
+
+// A wavetable is built from the harmonics' group: the harmonics and the
+// bandwidth, not the trigger that asks for one.
 constexpr bool feedsTable(int32_t index) {
-    if (index < 0 || index >= kNumParams || index == kParamUpdate)
-        return false;
-    const ParamGroup group = kParams[static_cast<std::size_t>(index)].group;
-    return group == ParamGroup::Harmonics || group == ParamGroup::Bandwidth;
+    return isParam(index) && !isTrigger(index) && paramInfo(index).group == ParamGroup::Harmonics;
 }
 
 // A change of this parameter may call for a new table.
-constexpr bool asksForTable(int32_t index) { return feedsTable(index) || index == kParamUpdate; }
+constexpr bool asksForTable(int32_t index) { return feedsTable(index) || isTrigger(index); }
 
 inline constexpr auto kTableSources = [] {
     constexpr int32_t count = [] {

@@ -1,8 +1,8 @@
 #include "editor/Widgets.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "core/ValueText.h"
 #include "editor/ControlWindow.h"
 
 namespace veltrosa {
@@ -117,11 +117,7 @@ void ValueBox::onWheel(int32_t direction) {
         parameters->endGesture(paramIndex);
 }
 
-std::string ValueBox::text() {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%i", static_cast<int>(value * 100.0f));
-    return buffer;
-}
+std::string ValueBox::text() { return std::to_string(shownNumber(value)); }
 
 void ValueBox::draw(Surface& surface, Colour fg, Colour) {
     surface.frameRect(rect(), fg);

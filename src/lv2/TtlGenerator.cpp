@@ -38,25 +38,6 @@ constexpr const char* kPrefixes =
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
     "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
-struct Group {
-    const char* symbol;
-    const char* name;
-};
-
-// The wavetable's inputs (harmonics, bandwidth, Update) form one group.
-Group groupOf(ParamGroup group) {
-    switch (group) {
-    case ParamGroup::Filter:
-        return {"filter", "Filter"};
-    case ParamGroup::Amplifier:
-        return {"amplifier", "Amplifier"};
-    case ParamGroup::Harmonics:
-    case ParamGroup::Bandwidth:
-        break;
-    }
-    return {"harmonics", "Harmonics"};
-}
-
 std::string uri(const std::string& text) { return "<" + text + ">"; }
 
 std::string groupUri(ParamGroup group) { return uri(std::string(kPluginUri) + "#" + groupOf(group).symbol); }
@@ -107,7 +88,7 @@ std::string controlPort(int32_t index) {
         << number(defaultParam(index)) << " ;\n        lv2:minimum 0.0 ;\n        lv2:maximum 1.0 ;\n";
     // A new spectrum costs a wavetable generation: no lane of continuous
     // automation. Update is an action, reset by hosts that know triggers.
-    if (index == kParamUpdate)
+    if (isTrigger(index))
         out << "        lv2:portProperty pprops:trigger, pprops:notAutomatic ;\n";
     else if (feedsTable(index))
         out << "        lv2:portProperty pprops:expensive ;\n";
@@ -172,7 +153,7 @@ std::string presetFile(const std::vector<Preset>& bank) {
         out << "    lv2:port ";
         bool first = true;
         for (int32_t i = 0; i < kNumParams; ++i) {
-            if (i == kParamUpdate)
+            if (isTrigger(i))
                 continue;  // an action, not a setting
             out << (first ? "" : ", ") << "[\n        lv2:symbol "
                 << quoted(kParams[static_cast<std::size_t>(i)].symbol) << " ;\n        pset:value "

@@ -112,7 +112,7 @@ int32_t Instrument::setChunk(void* data, int32_t byteSize, bool) {
     return byteSize;
 }
 
-bool Instrument::canParameterBeAutomated(int32_t index) { return index != kParamUpdate; }
+bool Instrument::canParameterBeAutomated(int32_t index) { return !isTrigger(index); }
 
 bool Instrument::getEffectName(char* name) {
     copyText(name, kEffectName, kEffectNameLength);

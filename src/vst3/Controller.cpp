@@ -78,10 +78,10 @@ vst3::Result Controller::getParameterInfo(int32_t index, vst3::ParameterInfo& in
     writeText(info.shortTitle, p.shortName);
     writeText(info.units, "Ynk");  // the VST 2 edition's label
     // "Update" is a two-step trigger a host should not record.
-    info.stepCount = index == kParamUpdate ? 1 : 0;
+    info.stepCount = isTrigger(index) ? 1 : 0;
     info.defaultNormalizedValue = static_cast<double>(defaultParam(index));
     info.unitId = vst3::kRootUnit;  // no unit tree offered yet
-    info.flags = index == kParamUpdate ? 0 : vst3::kCanAutomate;
+    info.flags = isAutomatable(index) ? vst3::kCanAutomate : 0;
     return vst3::kOk;
 }
 
