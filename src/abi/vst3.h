@@ -225,6 +225,8 @@ inline constexpr SpeakerArrangement kStereo = 0x3;  // left and right
 
 enum SampleSize : int32_t { kSample32 = 0, kSample64 = 1 };
 enum ProcessMode : int32_t { kRealtime = 0, kPrefetch = 1, kOffline = 2 };
+// getTailSamples: the sound never ends of itself.
+inline constexpr uint32_t kInfiniteTail = 0xFFFFFFFFu;
 
 struct ProcessSetup {
     int32_t processMode;

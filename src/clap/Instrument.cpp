@@ -12,9 +12,7 @@
 #include <new>
 
 #include "core/Identity.h"
-#include "engine/DenormalGuard.h"
-#include "engine/Midi.h"
-#include "rebuild/ChangedValues.h"
+#include "core/ValueText.h"
 #include "presets/Bank.h"
 
 namespace veltrosa::clapedge {
@@ -89,28 +87,17 @@ bool CLAPCALL paramsValue(const clap::Plugin* p, clap::Id id, double* value) {
     return i != nullptr && i->paramValue(id, value);
 }
 
-// The VST 2 edition displays no text of its own for a value (the host shows
-// the raw 0..1 number); this one writes that number, three decimals.
 bool CLAPCALL paramsValueToText(const clap::Plugin*, clap::Id id, double value, char* text, uint32_t capacity) {
-    if (id >= static_cast<clap::Id>(kNumParams) || text == nullptr || capacity == 0 || !std::isfinite(value))
-        return false;
-    std::snprintf(text, capacity, "%.3f", value);
-    return true;
+    return id < static_cast<clap::Id>(kNumParams) && formatValue(static_cast<int32_t>(id), value, text, capacity);
 }
 
 bool CLAPCALL paramsTextToValue(const clap::Plugin*, clap::Id id, const char* text, double* value) {
     if (id >= static_cast<clap::Id>(kNumParams) || text == nullptr || value == nullptr)
         return false;
-    char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
-    if (end == text)
-        return false;
-    while (*end == ' ')
-        ++end;
-    if (*end != '\0' || !(parsed >= 0.0 && parsed <= 1.0))
-        return false;
-    *value = parsed;
-    return true;
+    const auto parsed = parseValue(static_cast<int32_t>(id), text);
+    if (parsed)
+        *value = *parsed;
+    return parsed.has_value();
 }
 
 void CLAPCALL paramsFlush(const clap::Plugin* p, const clap::InputEvents* in, const clap::OutputEvents* out) {
@@ -298,8 +285,7 @@ const clap::PluginTimerSupport kTimerExtension{onTimer};
 
 }  // namespace
 
-Instrument::Instrument(const clap::Host* host)
-    : host_(host), engine_(std::make_unique<SynthEngine>()), builder_(std::make_unique<TableBuilder>(*engine_)) {
+Instrument::Instrument(const clap::Host* host) : host_(host) {
     plugin_.desc = descriptor();
     plugin_.pluginData = this;
     plugin_.init = pluginInit;
@@ -314,9 +300,7 @@ Instrument::Instrument(const clap::Host* host)
     plugin_.onMainThread = pluginOnMainThread;
 }
 
-// The builder's thread is joined here, so no code of the module runs on
-// once the host has destroyed the instance.
-Instrument::~Instrument() { builder_->stop(); }
+Instrument::~Instrument() = default;
 
 bool Instrument::init() {
     // The host's extensions may be asked for from init on, not before.
@@ -328,7 +312,7 @@ bool Instrument::init() {
         hostPresetLoad_ = hostExtension<clap::HostPresetLoad>(host_, clap::kExtPresetLoadCompat);
     if (threadCheck_ != nullptr && (threadCheck_->isMainThread == nullptr || threadCheck_->isAudioThread == nullptr))
         threadCheck_ = nullptr;
-    return builder_->start();
+    return shell_.start();
 }
 
 bool Instrument::onMainThread() const { return threadCheck_ == nullptr || threadCheck_->isMainThread(host_); }
@@ -336,33 +320,27 @@ bool Instrument::onMainThread() const { return threadCheck_ == nullptr || thread
 bool Instrument::onAudioThread() const { return threadCheck_ == nullptr || threadCheck_->isAudioThread(host_); }
 
 bool Instrument::activate(double rate, uint32_t, uint32_t maxFrames) {
-    if (!onMainThread() || active_.load(std::memory_order_acquire) || !(rate >= 1.0 && rate <= 1.0e6) ||
-        maxFrames == 0)
+    const auto frames = static_cast<int32_t>(std::min<uint32_t>(maxFrames, SynthEngine::kMaxReservedBlock));
+    if (!onMainThread() || !shell_.prepare(rate, frames))
         return false;
-    maxFrames_ = std::min<uint32_t>(maxFrames, SynthEngine::kMaxReservedBlock);
-    engine_->reserveBlock(static_cast<int32_t>(maxFrames_));
-    // The first block plays the table of this rate, as every edition's does.
-    builder_->setSampleRate(rate);
-    builder_->settle(kSettleLimit);
-    applyChangedValues();
+    shell_.activate();
     tags_ = {};
-    active_.store(true, std::memory_order_release);
     return true;
 }
 
 void Instrument::deactivate() {
     if (onMainThread())
-        active_.store(false, std::memory_order_release);
+        shell_.deactivate();
 }
 
-bool Instrument::startProcessing() { return active_.load(std::memory_order_acquire) && onAudioThread(); }
+bool Instrument::startProcessing() { return shell_.active() && onAudioThread(); }
 
 void Instrument::stopProcessing() {}
 
 void Instrument::reset() {
-    if (!onAudioThread() && active_.load(std::memory_order_acquire))
+    if (!onAudioThread() && shell_.active())
         return;
-    engine_->silenceAll();
+    shell_.engine().silenceAll();
     tags_ = {};
 }
 
@@ -402,8 +380,8 @@ bool Instrument::paramInfo(uint32_t index, clap::ParamInfo* info) const {
     info->flags = isAutomatable(static_cast<int32_t>(index)) ? static_cast<uint32_t>(clap::kParamIsAutomatable) : 0u;
     copyName(info->name, sizeof info->name, p.name);
     copyName(info->module, sizeof info->module, groupOf(p.group).symbol);
-    info->minValue = 0.0;
-    info->maxValue = 1.0;
+    info->minValue = kMinValue;
+    info->maxValue = kMaxValue;
     info->defaultValue = static_cast<double>(defaultParam(static_cast<int32_t>(index)));
     return true;
 }
@@ -411,30 +389,8 @@ bool Instrument::paramInfo(uint32_t index, clap::ParamInfo* info) const {
 bool Instrument::paramValue(clap::Id id, double* value) const {
     if (value == nullptr || id >= static_cast<clap::Id>(kNumParams))
         return false;
-    *value = static_cast<double>(engine_->param(static_cast<int32_t>(id)));
+    *value = static_cast<double>(shell_.value(static_cast<int32_t>(id)));
     return true;
-}
-
-bool Instrument::setValue(clap::Id id, double value) noexcept {
-    if (id >= static_cast<clap::Id>(kNumParams) || std::isnan(value))
-        return false;
-    const auto index = static_cast<int32_t>(id);
-    engine_->setParam(index, static_cast<float>(std::clamp(value, 0.0, 1.0)));
-    changed_.fetch_or(uint64_t{1} << id, std::memory_order_acq_rel);
-    if (asksForTable(index))
-        builder_->request();
-    return true;
-}
-
-void Instrument::setAll(const ParameterValues& values) noexcept {
-    engine_->setValues(values);
-    changed_.fetch_or(kAllParametersMask, std::memory_order_acq_rel);
-    builder_->request();
-}
-
-// The audio thread's, or any thread's while no block is being rendered.
-void Instrument::applyChangedValues() noexcept {
-    followChangedValues(*engine_, changed_);
 }
 
 void Instrument::playParamEvents(const clap::InputEvents* in) noexcept {
@@ -447,14 +403,15 @@ void Instrument::playParamEvents(const clap::InputEvents* in) noexcept {
             event->size < sizeof(clap::EventParamValue))
             continue;
         const auto* change = reinterpret_cast<const clap::EventParamValue*>(event);
-        setValue(change->paramId, change->value);
+        if (change->paramId < static_cast<clap::Id>(kNumParams))
+            shell_.setValue(static_cast<int32_t>(change->paramId), change->value);
     }
 }
 
 void Instrument::flush(const clap::InputEvents* in, const clap::OutputEvents* out) noexcept {
     // Never called while a block renders, so the voices may follow here.
     playParamEvents(in);
-    applyChangedValues();
+    shell_.followValues();
     sendEditorChanges(out);
 }
 
@@ -470,7 +427,7 @@ bool Instrument::createGui(const char* api, bool floating) {
 }
 
 bool Instrument::editorChanged(int32_t index, float value) {
-    if (!setValue(static_cast<clap::Id>(index), static_cast<double>(value)))
+    if (!shell_.setValue(index, static_cast<double>(value)))
         return false;
     editorValues_.fetch_or(uint64_t{1} << index, std::memory_order_acq_rel);
     if (hostParams_ != nullptr && hostParams_->requestFlush != nullptr)
@@ -502,7 +459,7 @@ void Instrument::sendEditorChanges(const clap::OutputEvents* out) noexcept {
                 event.paramId = index;
                 event.noteId = -1;
                 event.portIndex = event.channel = event.key = -1;
-                event.value = static_cast<double>(engine_->param(static_cast<int32_t>(index)));
+                event.value = static_cast<double>(shell_.value(static_cast<int32_t>(index)));
                 out->tryPush(out, &event.header);
             } else {
                 clap::EventParamGesture event{{sizeof event, 0, clap::kCoreEventSpace, type, 0}, index};
@@ -516,8 +473,7 @@ void Instrument::sendEditorChanges(const clap::OutputEvents* out) noexcept {
 }
 
 void Instrument::valuesChangedOnMainThread() {
-    if (!active_.load(std::memory_order_acquire))
-        applyChangedValues();
+    shell_.followValuesIfIdle();
     if (hostParams_ != nullptr && hostParams_->rescan != nullptr)
         hostParams_->rescan(host_, clap::kParamRescanValues);
 }
@@ -527,7 +483,7 @@ void Instrument::valuesChangedOnMainThread() {
 bool Instrument::saveState(const clap::OutStream* stream) const {
     if (stream == nullptr || stream->write == nullptr || !onMainThread())
         return false;
-    const StateBytes bytes = encodeState(engine_->values());
+    const StateBytes bytes = shell_.saveState();
     std::size_t done = 0;
     while (done < bytes.size()) {
         const int64_t wrote = stream->write(stream, bytes.data() + done, bytes.size() - done);
@@ -552,11 +508,8 @@ bool Instrument::loadState(const clap::InStream* stream) {
             break;
         done += static_cast<std::size_t>(got);
     }
-    const auto values = decodeState(std::span(buffer.data(), done));
-    // Every value lies in 0..1 in a state of ours; any other bytes are not one.
-    if (!values || !std::all_of(values->begin(), values->end(), [](float v) { return v >= 0.0f && v <= 1.0f; }))
+    if (!shell_.loadState(std::span(buffer.data(), done)))
         return false;
-    setAll(*values);
     valuesChangedOnMainThread();
     return true;
 }
@@ -577,7 +530,7 @@ bool Instrument::loadPreset(uint32_t kind, const char* location, const char* key
             hostPresetLoad_->onError(host_, kind, location, key, 0, "no such factory preset");
         return false;
     }
-    setAll(preset->values);
+    shell_.switchTo(preset->values);
     valuesChangedOnMainThread();
     if (hostPresetLoad_ != nullptr && hostPresetLoad_->loaded != nullptr)
         hostPresetLoad_->loaded(host_, kind, location, key);
@@ -598,26 +551,21 @@ void Instrument::endNote(const VoiceTag& tag, uint32_t time, const clap::OutputE
     out->tryPush(out, &end.header);
 }
 
-void Instrument::tagNewVoice(const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept {
-    // The voice that took the note is the one of the newest age; none if
-    // the note was dropped or has no frequency.
-    for (int32_t v = 0; v < SynthEngine::kNumVoices; ++v) {
-        const Voice& voice = engine_->voice(v);
-        if (voice.active() && voice.age() == engine_->noteCounter() && voice.note() == tag.key - 12) {
-            VoiceTag& slot = tags_[static_cast<std::size_t>(v)];
-            if (slot.live)
-                endNote(slot, time, out);
-            slot = tag;
-            return;
-        }
+void Instrument::tagVoice(int32_t voice, const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept {
+    if (voice == shell::Instrument::kNoVoice) {
+        endNote(tag, time, out);  // dropped, or a key without a frequency: it never sounds
+        return;
     }
-    endNote(tag, time, out);
+    VoiceTag& slot = tags_[static_cast<std::size_t>(voice)];
+    if (slot.live)
+        endNote(slot, time, out);
+    slot = tag;
 }
 
 void Instrument::endSilentVoices(uint32_t time, const clap::OutputEvents* out) noexcept {
     for (int32_t v = 0; v < SynthEngine::kNumVoices; ++v) {
         VoiceTag& slot = tags_[static_cast<std::size_t>(v)];
-        if (slot.live && !engine_->voice(v).active()) {
+        if (slot.live && !shell_.engine().voice(v).active()) {
             endNote(slot, time, out);
             slot.live = false;
         }
@@ -629,14 +577,12 @@ void Instrument::playNoteEvent(const clap::EventHeader* event, int32_t offset, u
     if (event->type == clap::kEventMidi && event->size >= sizeof(clap::EventMidi)) {
         const auto* midi = reinterpret_cast<const clap::EventMidi*>(event);
         const uint8_t status = midi->data[0];
-        if (status < 0x80 || status >= 0xF0)
-            return;  // system messages play nothing
-        const int32_t counter = engine_->noteCounter();
-        playMidi(*engine_, status, midi->data[1] & 0x7F, midi->data[2] & 0x7F, offset);
-        if (engine_->noteCounter() != counter)
-            tagNewVoice({true, -1, static_cast<int16_t>(midi->portIndex), static_cast<int16_t>(status & 0x0F),
-                         static_cast<int16_t>(midi->data[1] & 0x7F)},
-                        time, out);
+        const int32_t voice = shell_.playMidi(status, midi->data[1], midi->data[2], offset);
+        if (voice != shell::Instrument::kNoVoice)
+            tagVoice(voice,
+                     {true, -1, static_cast<int16_t>(midi->portIndex), static_cast<int16_t>(status & 0x0F),
+                      static_cast<int16_t>(midi->data[1] & 0x7F)},
+                     time, out);
         return;
     }
     if (event->size < sizeof(clap::EventNote))
@@ -649,34 +595,23 @@ void Instrument::playNoteEvent(const clap::EventHeader* event, int32_t offset, u
                (note->key < 0 || slot.key == note->key);
     };
     switch (event->type) {
-        case clap::kEventNoteOn: {
-            if (note->key < 0 || note->key > 127)
-                return;
-            // Zero is a valid velocity here, never a note-off.
-            const double v = note->velocity;
-            const long velocity = v > 0.0 ? std::lround(std::min(v, 1.0) * 127.0) : 1;
-            const int32_t counter = engine_->noteCounter();
-            playMidi(*engine_, 0x90, static_cast<uint8_t>(note->key),
-                     static_cast<uint8_t>(std::clamp<long>(velocity, 1, 127)), offset);
-            if (engine_->noteCounter() != counter)
-                tagNewVoice(tag, time, out);
-            else
-                endNote(tag, time, out);  // a key without a frequency never sounds
+        case clap::kEventNoteOn:
+            if (note->key >= 0 && note->key <= 127)
+                tagVoice(shell_.noteOn(note->key, note->velocity, offset), tag, time, out);
             break;
-        }
         case clap::kEventNoteOff:
             if (note->key >= 0 && note->key <= 127) {
-                playMidi(*engine_, 0x80, static_cast<uint8_t>(note->key), 0, offset);
+                shell_.noteOff(note->key, offset);
             } else {
                 for (const VoiceTag& slot : tags_)
                     if (matches(slot))
-                        playMidi(*engine_, 0x80, static_cast<uint8_t>(slot.key & 0x7F), 0, offset);
+                        shell_.noteOff(slot.key & 0x7F, offset);
             }
             break;
         case clap::kEventNoteChoke:
             for (int32_t v = 0; v < SynthEngine::kNumVoices; ++v)
                 if (matches(tags_[static_cast<std::size_t>(v)]))
-                    engine_->silenceVoice(v);
+                    shell_.engine().silenceVoice(v);
             break;
         default:
             break;  // expressions are not played
@@ -684,11 +619,9 @@ void Instrument::playNoteEvent(const clap::EventHeader* event, int32_t offset, u
 }
 
 int32_t Instrument::process(const clap::Process* process) noexcept {
-    if (process == nullptr || !active_.load(std::memory_order_acquire) || !onAudioThread())
+    if (process == nullptr || !shell_.active() || !onAudioThread())
         return clap::kProcessError;
-    const DenormalGuard denormals;
     playParamEvents(process->inEvents);
-    applyChangedValues();
     sendEditorChanges(process->outEvents);
     const clap::AudioBuffer* output = process->audioOutputsCount >= 1 ? process->audioOutputs : nullptr;
     float* left = nullptr;
@@ -699,42 +632,18 @@ int32_t Instrument::process(const clap::Process* process) noexcept {
     }
     const clap::InputEvents* in = process->inEvents;
     const clap::OutputEvents* out = process->outEvents;
-    const uint32_t events = in != nullptr && in->size != nullptr && in->get != nullptr ? in->size(in) : 0;
-    const auto isNote = [](const clap::EventHeader* event) {
-        return event != nullptr && event->spaceId == clap::kCoreEventSpace && event->type != clap::kEventParamValue;
-    };
-    if (left == nullptr || right == nullptr) {
-        // Nowhere to render: the notes still play, from the next block on.
-        for (uint32_t k = 0; k < events; ++k)
-            if (const clap::EventHeader* event = in->get(in, k); isNote(event))
-                playNoteEvent(event, 0, 0, out);
-        return clap::kProcessError;
-    }
-    // A bounce waits for a table being built, so that two give the same samples.
-    if (offline_.load(std::memory_order_acquire))
-        builder_->settle(kSettleLimit);
-
-    const uint32_t frames = process->framesCount;
-    // More frames than activated for render in pieces of the reserved size,
-    // so that nothing grows here. An event plays in the piece of its time;
-    // one past the block plays in its last frame.
-    uint32_t start = 0;
-    do {
-        const uint32_t n = std::min(frames - start, maxFrames_);
-        const bool last = start + n >= frames;
-        for (uint32_t k = 0; k < events; ++k) {
+    const uint32_t count = in != nullptr && in->size != nullptr && in->get != nullptr ? in->size(in) : 0;
+    const auto notes = [&](const auto& place) {
+        for (uint32_t k = 0; k < count; ++k) {
             const clap::EventHeader* event = in->get(in, k);
-            if (!isNote(event))
+            if (event == nullptr || event->spaceId != clap::kCoreEventSpace || event->type == clap::kEventParamValue)
                 continue;
-            const uint32_t time = frames == 0 ? 0 : std::min(event->time, frames - 1);
-            if (time >= start && (time < start + n || last))
-                playNoteEvent(event, static_cast<int32_t>(time - start), time, out);
+            if (const auto at = place(event->time))
+                playNoteEvent(event, at->offset, at->frame, out);
         }
-        engine_->render(left + start, right + start, static_cast<int32_t>(n));
-        start += n;
-        endSilentVoices(start == 0 ? 0 : start - 1, out);
-    } while (start < frames);
-    return clap::kProcessContinue;
+    };
+    shell_.render(left, right, process->framesCount, notes, [&](uint32_t last) { endSilentVoices(last, out); });
+    return left != nullptr && right != nullptr ? clap::kProcessContinue : clap::kProcessError;
 }
 
 }  // namespace veltrosa::clapedge

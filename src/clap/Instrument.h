@@ -3,21 +3,16 @@
 //
 // Threads as the format assigns them: init, activate, state, presets and
 // parameter information on the main thread; process (and flush while
-// active) on the audio thread. Values set on the main thread reach the
-// voices through a mask the audio thread drains at its next block; tables
-// are built on one TableBuilder thread, never on the audio thread.
+// active) on the audio thread. The rules are the shell's.
 #pragma once
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 
 #include "abi/clap.h"
-#include "core/State.h"
-#include "engine/SynthEngine.h"
-#include "rebuild/TableBuilder.h"
+#include "shell/Instrument.h"
 
 namespace veltrosa::clapedge {
 
@@ -51,7 +46,7 @@ public:
     bool saveState(const clap::OutStream* stream) const;
     bool loadState(const clap::InStream* stream);
     bool loadPreset(uint32_t kind, const char* location, const char* key);
-    void setRenderMode(int32_t mode) { offline_.store(mode == clap::kRenderOffline, std::memory_order_release); }
+    void setRenderMode(int32_t mode) { shell_.setOffline(mode == clap::kRenderOffline); }
 
     // The editor (main thread): a value the user chose, which the host learns
     // at its next flush or block; false if refused. Gestures likewise.
@@ -61,7 +56,7 @@ public:
     bool createGui(const char* api, bool floating);
     void destroyGui() { gui_.reset(); }
 
-    SynthEngine& engine() { return *engine_; }
+    SynthEngine& engine() { return shell_.engine(); }
 
 private:
     // Whoever played a voice's note, to end it as it began.
@@ -75,15 +70,11 @@ private:
 
     bool onMainThread() const;
     bool onAudioThread() const;
-    // Any thread: one value, checked; the voices follow at the next block.
-    bool setValue(clap::Id id, double value) noexcept;
-    void setAll(const ParameterValues& values) noexcept;
-    void applyChangedValues() noexcept;
     void valuesChangedOnMainThread();
     void playParamEvents(const clap::InputEvents* in) noexcept;
     void playNoteEvent(const clap::EventHeader* event, int32_t offset, uint32_t time,
                        const clap::OutputEvents* out) noexcept;
-    void tagNewVoice(const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept;
+    void tagVoice(int32_t voice, const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept;
     void endNote(const VoiceTag& tag, uint32_t time, const clap::OutputEvents* out) noexcept;
     void endSilentVoices(uint32_t time, const clap::OutputEvents* out) noexcept;
     // Tells the host of the editor's gestures and values (audio thread, or
@@ -96,19 +87,13 @@ private:
     const clap::HostParams* hostParams_ = nullptr;
     const clap::HostPresetLoad* hostPresetLoad_ = nullptr;
     const clap::HostState* hostState_ = nullptr;
-    std::unique_ptr<SynthEngine> engine_;
-    std::unique_ptr<TableBuilder> builder_;
-    std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet
-    std::atomic<bool> active_{false};
-    std::atomic<bool> offline_{false};
-    uint32_t maxFrames_ = 0;
+    shell::Instrument shell_;
     std::array<VoiceTag, SynthEngine::kNumVoices> tags_{};  // audio thread
     // The editor's news for the host, one bit per parameter each.
     std::atomic<uint64_t> editorValues_{0};
     std::atomic<uint64_t> gesturesBegun_{0};
     std::atomic<uint64_t> gesturesEnded_{0};
     std::unique_ptr<Gui> gui_;  // main thread; destroyed before the engine
-    static constexpr std::chrono::milliseconds kSettleLimit{2000};
 };
 
 }  // namespace veltrosa::clapedge

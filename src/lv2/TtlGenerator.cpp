@@ -35,8 +35,7 @@ constexpr const char* kPrefixes =
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
-    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
-    "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 std::string uri(const std::string& text) { return "<" + text + ">"; }
 
@@ -105,10 +104,9 @@ std::string plugin() {
         << "    doap:maintainer [ foaf:name " << quoted(kVendor) << " ] ;\n"
         << "    lv2:minorVersion " << VELTROSA_VERSION_MINOR << " ;\n"
         << "    lv2:microVersion " << VELTROSA_VERSION_PATCH << " ;\n"
-        << "    lv2:requiredFeature urid:map, work:schedule ;\n"
+        << "    lv2:requiredFeature urid:map ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable, opts:options ;\n"
         << "    opts:supportedOption bufsz:maxBlockLength, bufsz:nominalBlockLength ;\n"
-        << "    lv2:extensionData work:interface ;\n"
         << "    ui:ui " << uri(kUiUri) << " ;\n"
         << "    lv2:port ";
     for (int32_t i = 0; i < kNumParams; ++i)

@@ -1,5 +1,6 @@
 #include "rebuild/TableBuilder.h"
 
+#include <optional>
 #include <system_error>
 
 #ifdef _WIN32
@@ -71,8 +72,18 @@ void TableBuilder::setSampleRate(double rate) noexcept {
     request();
 }
 
-void TableBuilder::switchTo(const ParameterValues* values) noexcept {
-    switch_.store(values, std::memory_order_release);
+void TableBuilder::press() noexcept {
+    pressed_.store(true, std::memory_order_release);
+    request();
+}
+
+void TableBuilder::switchTo(const ParameterValues& values, uint32_t tag) {
+    {
+        const std::lock_guard lock(switchLock_);
+        switchValues_ = values;
+        switchTag_ = tag;
+        switchWanted_ = true;
+    }
     request();
 }
 
@@ -107,7 +118,16 @@ void TableBuilder::run() {
 void TableBuilder::buildIfDue() {
     // Read before building, so that a change made during the build asks again.
     const ParameterValues values = engine_.values();
-    const ParameterValues* target = switch_.exchange(nullptr, std::memory_order_acq_rel);
+    std::optional<ParameterValues> target;
+    uint32_t tag = 0;
+    {
+        const std::lock_guard lock(switchLock_);
+        if (switchWanted_) {
+            target = switchValues_;
+            tag = switchTag_;
+            switchWanted_ = false;
+        }
+    }
     const double rate = rate_.exchange(0.0, std::memory_order_acq_rel);
     const bool newRate = rate > 0.0 && rate != engine_.getSampleRate();
     if (newRate) {
@@ -115,7 +135,10 @@ void TableBuilder::buildIfDue() {
         rule_.begin(values);
         rule_.finished();
     }
-    if (target != nullptr) {
+    if (target) {
+        // Named before the table is published, so that the audio thread
+        // taking it reads this tag.
+        const uint32_t before = switched_.exchange(tag, std::memory_order_acq_rel);
         if (engine_.regenerate(*target)) {
             rule_.begin(*target);
             rule_.finished();
@@ -126,14 +149,23 @@ void TableBuilder::buildIfDue() {
             while (engine_.wavetable().pending() && !quit_.load(std::memory_order_acquire))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             handing_.store(false, std::memory_order_release);
-        } else {  // without memory it waits for the next request
-            const ParameterValues* none = nullptr;
-            switch_.compare_exchange_strong(none, target, std::memory_order_acq_rel);
+        } else {  // without memory it waits for the next request, unless replaced
+            switched_.store(before, std::memory_order_release);
+            const std::lock_guard lock(switchLock_);
+            if (!switchWanted_) {
+                switchValues_ = *target;
+                switchTag_ = tag;
+                switchWanted_ = true;
+            }
         }
+    }
+    if (target || newRate) {
+        if (pressed_.load(std::memory_order_acquire))
+            request();  // a press met a switch or a rate change: its own turn next
         return;
     }
-    if (newRate)
-        return;
+    if (pressed_.exchange(false, std::memory_order_acq_rel))
+        rule_.press();
     if (!rule_.due(values))
         return;
     rule_.begin(values);

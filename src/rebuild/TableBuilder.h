@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "engine/SynthEngine.h"
@@ -33,16 +34,26 @@ public:
     // or Update, may have changed. A flag, and a wake-up only when the
     // builder sleeps.
     void request() noexcept;
+    // Any thread, the audio thread included: Update was pressed; a table is
+    // built even if its value falls back before the builder looks.
+    void press() noexcept;
     // Any thread: the engine takes this rate, and its table, on the builder.
     void setSampleRate(double rate) noexcept;
-    // Any thread, the audio thread included: the engine switches to every
-    // one of *values together with a table built from them, in one block
-    // (SynthEngine::regenerate(values)). values must outlive the builder; a
-    // later switch replaces one not yet begun.
-    void switchTo(const ParameterValues* values) noexcept;
+    // Never the audio thread: the engine switches to every one of values
+    // together with a table built from them, in one block
+    // (SynthEngine::regenerate(values)). A later switch replaces one not yet
+    // begun. tag: the caller's name for this switch, which switched() gives
+    // once its table is on its way to the audio thread.
+    void switchTo(const ParameterValues& values, uint32_t tag = 0);
+    // Any thread: the tag of the latest switch whose table was built.
+    uint32_t switched() const noexcept { return switched_.load(std::memory_order_acquire); }
     // Offline rendering only (it blocks): waits until everything asked so far
     // is built, at most limit. False if the limit ran out.
     bool settle(std::chrono::milliseconds limit) const;
+    // Any thread: nothing asked for is waiting or being built.
+    bool idle() const noexcept {
+        return pending_.load(std::memory_order_acquire) == 0 && !busy_.load(std::memory_order_acquire);
+    }
 
 private:
     void run();
@@ -56,7 +67,12 @@ private:
     std::atomic<bool> busy_{false};
     std::atomic<bool> quit_{false};
     std::atomic<double> rate_{0.0};  // a sample rate to take, 0 for none
-    std::atomic<const ParameterValues*> switch_{nullptr};  // values to switch to, null for none
+    std::atomic<bool> pressed_{false};
+    std::mutex switchLock_;  // never taken on the audio thread
+    ParameterValues switchValues_{};
+    uint32_t switchTag_ = 0;
+    bool switchWanted_ = false;
+    std::atomic<uint32_t> switched_{0};
     std::atomic<bool> handing_{false};                     // waiting for the audio thread to take a switch
 #ifdef _WIN32
     void* wake_ = nullptr;  // an auto-reset event: set whenever pending_ rises

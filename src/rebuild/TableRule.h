@@ -30,6 +30,9 @@ public:
         updateHeld_ = pressed;
         return !building_ && (updateWanted_ || sourcesOf(values) != requested_);
     }
+    // Update was pressed, whether or not its value still shows it (a host
+    // may press and release it between two looks).
+    void press() noexcept { updateWanted_ = true; }
     // A build from values is being started; abandon() if it could not be.
     void begin(const ParameterValues& values) noexcept {
         previous_ = requested_;

@@ -12,17 +12,11 @@
 
 namespace veltrosa {
 
-float StandaloneParameters::parameterValue(int32_t index) {
-    return index >= 0 && index < kNumParams ? engine_.param(index) : 0.0f;
-}
+float StandaloneParameters::parameterValue(int32_t index) { return shell_.value(index); }
 
 void StandaloneParameters::setParameterFromUi(int32_t index, float value, bool) {
-    if (index < 0 || index >= kNumParams)
+    if (!shell_.setValue(index, static_cast<double>(value)))
         return;
-    engine_.setParam(index, value);
-    engine_.updateVoices(index);
-    if (asksForTable(index))
-        builder_.request();
     if (editor_ != nullptr)
         editor_->parameterChanged(index, value);
 }

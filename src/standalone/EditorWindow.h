@@ -14,18 +14,16 @@
 #include <memory>
 #include <string>
 
-#include "rebuild/TableBuilder.h"
 #include "editor/ParameterHost.h"
-#include "engine/SynthEngine.h"
+#include "shell/Instrument.h"
 #include "ui/Editor.h"
 
 namespace veltrosa {
 
-// The editor's parameters are the engine's: a harmonic, the bandwidth or
-// "Update" asks the builder for a new table.
+// The editor's parameters are the shell's.
 class StandaloneParameters final : public ParameterHost {
 public:
-    StandaloneParameters(SynthEngine& engine, TableBuilder& builder) : engine_(engine), builder_(builder) {}
+    explicit StandaloneParameters(shell::Instrument& shell) : shell_(shell) {}
     void setEditor(ControlWindow* editor) { editor_ = editor; }
 
     float parameterValue(int32_t index) override;
@@ -35,8 +33,7 @@ public:
     void showAll();
 
 private:
-    SynthEngine& engine_;
-    TableBuilder& builder_;
+    shell::Instrument& shell_;
     ControlWindow* editor_ = nullptr;
 };
 

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "engine/DenormalGuard.h"
-#include "engine/Midi.h"
 
 namespace veltrosa {
 
@@ -44,8 +42,12 @@ JackInstrument::OpenResult JackInstrument::open(const std::string& clientName, s
     }
     // Taken here, before the first cycle; later changes come through the
     // callbacks.
-    engine_.setSampleRate(static_cast<double>(jack_get_sample_rate(client_)));
-    engine_.reserveBlock(static_cast<int32_t>(jack_get_buffer_size(client_)));
+    if (!shell_.prepare(static_cast<double>(jack_get_sample_rate(client_)),
+                        static_cast<int32_t>(jack_get_buffer_size(client_)))) {
+        error = "the JACK server's rate is out of range";
+        close();
+        return OpenResult::Failed;
+    }
     jack_set_process_callback(client_, &JackInstrument::process, this);
     jack_set_sample_rate_callback(client_, &JackInstrument::sampleRateChanged, this);
     jack_set_buffer_size_callback(client_, &JackInstrument::bufferSizeChanged, this);
@@ -119,36 +121,34 @@ int JackInstrument::process(jack_nframes_t frames, void* self) noexcept {
 }
 
 void JackInstrument::play(jack_nframes_t frames) noexcept {
-    const DenormalGuard denormals;
     auto* left = static_cast<float*>(jack_port_get_buffer(left_, frames));
     auto* right = static_cast<float*>(jack_port_get_buffer(right_, frames));
     void* midi = jack_port_get_buffer(midiIn_, frames);
     if (left == nullptr || right == nullptr)
         return;
-    // Rendering faster than real time (a bounce): waiting for a table being
-    // built keeps two renders of the same notes identical.
-    if (freewheeling_.load(std::memory_order_acquire))
-        builder_.settle(kSettleLimit);
-    ShortMessage message;
-    while (alsa_.pop(message))
-        take(message.status, message.data1, message.data2, 0);
     const uint32_t count = midi != nullptr ? jack_midi_get_event_count(midi) : 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        jack_midi_event_t event;
-        if (jack_midi_event_get(&event, midi, i) != 0 || event.size == 0)
-            continue;
-        const uint8_t status = event.buffer[0];
-        if (status < 0x80 || status >= 0xF0)
-            continue;  // system messages play nothing
-        take(status, event.size > 1 ? event.buffer[1] : 0, event.size > 2 ? event.buffer[2] : 0,
-             static_cast<int32_t>(event.time));
-    }
-    engine_.render(left, right, static_cast<int32_t>(frames));
+    const auto events = [&](const auto& place) {
+        // The ALSA queue's messages play at the start of the cycle.
+        if (const auto first = place(0)) {
+            ShortMessage message;
+            while (alsa_.pop(message))
+                take(message.status, message.data1, message.data2, first->offset);
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, midi, i) != 0 || event.size == 0)
+                continue;
+            if (const auto at = place(event.time))
+                take(event.buffer[0], event.size > 1 ? event.buffer[1] : 0, event.size > 2 ? event.buffer[2] : 0,
+                     at->offset);
+        }
+    };
+    shell_.render(left, right, frames, events);
 }
 
 void JackInstrument::take(uint8_t status, uint8_t data1, uint8_t data2, int32_t offset) noexcept {
     if ((status & 0xF0) != 0xC0) {
-        playMidi(engine_, status, data1, data2, offset);
+        shell_.playMidi(status, data1, data2, offset);
         return;
     }
     // The only writer: the count goes up by one, above the 7-bit number.
@@ -157,18 +157,20 @@ void JackInstrument::take(uint8_t status, uint8_t data1, uint8_t data2, int32_t 
 }
 
 int JackInstrument::sampleRateChanged(jack_nframes_t rate, void* self) noexcept {
-    static_cast<JackInstrument*>(self)->builder_.setSampleRate(static_cast<double>(rate));
+    static_cast<JackInstrument*>(self)->shell_.setSampleRate(static_cast<double>(rate));
     return 0;
 }
 
 int JackInstrument::bufferSizeChanged(jack_nframes_t frames, void* self) noexcept {
     // The audio thread takes the new buffers at its next cycle.
-    static_cast<JackInstrument*>(self)->engine_.reserveBlock(static_cast<int32_t>(frames));
+    static_cast<JackInstrument*>(self)->shell_.reserveBlock(static_cast<int32_t>(frames));
     return 0;
 }
 
 void JackInstrument::freewheelChanged(int starting, void* self) noexcept {
-    static_cast<JackInstrument*>(self)->freewheeling_.store(starting != 0, std::memory_order_release);
+    // Rendering faster than real time (a bounce): waiting for a table being
+    // built keeps two renders of the same notes identical.
+    static_cast<JackInstrument*>(self)->shell_.setOffline(starting != 0);
 }
 
 void JackInstrument::shutdown(jack_status_t, const char*, void* self) noexcept {

@@ -16,13 +16,11 @@
 #include <jack/jack.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <vector>
 
+#include "shell/Instrument.h"
 #include "standalone/MidiQueue.h"
-#include "rebuild/TableBuilder.h"
-#include "engine/SynthEngine.h"
 
 namespace veltrosa {
 
@@ -31,7 +29,7 @@ public:
     enum class OpenResult { Opened, NoServer, Failed };
     using AlsaQueue = MidiQueue<512>;
 
-    JackInstrument(SynthEngine& engine, TableBuilder& builder) : engine_(engine), builder_(builder) {}
+    explicit JackInstrument(shell::Instrument& shell) : shell_(shell) {}
     ~JackInstrument() { close(); }
     JackInstrument(const JackInstrument&) = delete;
     JackInstrument& operator=(const JackInstrument&) = delete;
@@ -65,17 +63,14 @@ private:
     void take(uint8_t status, uint8_t data1, uint8_t data2, int32_t offset) noexcept;
     bool connect(const char* source, const char* destination, std::vector<std::string>& warnings);
 
-    SynthEngine& engine_;
-    TableBuilder& builder_;
+    shell::Instrument& shell_;
     jack_client_t* client_ = nullptr;
     jack_port_t* midiIn_ = nullptr;
     jack_port_t* left_ = nullptr;
     jack_port_t* right_ = nullptr;
     AlsaQueue alsa_;
     std::atomic<bool> serverGone_{false};
-    std::atomic<bool> freewheeling_{false};
     std::atomic<uint32_t> programChanges_{0};
-    static constexpr std::chrono::milliseconds kSettleLimit{2000};
 };
 
 }  // namespace veltrosa

@@ -25,10 +25,9 @@ int presetWithValues(const std::vector<presets::Preset>& bank, const ParameterVa
     return found != bank.end() ? static_cast<int>(found - bank.begin()) : -1;
 }
 
-LiveSound::LiveSound(SynthEngine& engine, TableBuilder& builder, const std::vector<presets::Preset>& bank,
-                     std::string name, int preset)
-    : engine_(engine), builder_(builder), bank_(bank), name_(std::move(name)), reference_(engine.values()),
-      latest_(preset) {}
+LiveSound::LiveSound(shell::Instrument& shell, const std::vector<presets::Preset>& bank, std::string name,
+                     int preset)
+    : shell_(shell), bank_(bank), name_(std::move(name)), reference_(shell.values()), latest_(preset) {}
 
 void LiveSound::choose(uint32_t program) {
     if (program >= bank_.size())
@@ -48,14 +47,13 @@ void LiveSound::step(int delta) {
 void LiveSound::ask() {
     if (asked_ >= 0 || wanted_ < 0)
         return;
-    takenBefore_ = engine_.valuesTaken();
     asked_ = wanted_;
     wanted_ = -1;
-    builder_.switchTo(&bank_[static_cast<std::size_t>(asked_)].values);
+    shell_.switchTo(bank_[static_cast<std::size_t>(asked_)].values);
 }
 
 bool LiveSound::follow() {
-    if (asked_ < 0 || engine_.valuesTaken() == takenBefore_)
+    if (asked_ < 0 || !shell_.switched())
         return false;
     const presets::Preset& taken = bank_[static_cast<std::size_t>(asked_)];
     name_ = taken.name;
@@ -66,7 +64,7 @@ bool LiveSound::follow() {
 }
 
 std::string LiveSound::title() const {
-    return "Veltrosa \u2014 " + name_ + (sameSound(engine_.values(), reference_) ? "" : " *");
+    return "Veltrosa \u2014 " + name_ + (sameSound(shell_.values(), reference_) ? "" : " *");
 }
 
 }  // namespace veltrosa

@@ -1,9 +1,9 @@
 // The sound a player hears, as the window names it: a factory preset chosen
 // by Program Change or the window's keys, or the sound the program started
 // from; and whether any value differs from what was last chosen, loaded or
-// saved. A choice reaches the engine through the table builder, its values
-// with their table in one block; the name follows once the audio thread
-// took them. One choice is under way at a time; the latest waits its turn.
+// saved. A choice reaches the voices as the shell switches sounds, its
+// values with their table in one block; the name follows once the audio
+// thread took them. One choice is under way at a time; the latest waits its turn.
 //
 // Threads: the main thread only.
 #pragma once
@@ -14,7 +14,7 @@
 
 #include "core/State.h"
 #include "presets/Bank.h"
-#include "rebuild/TableBuilder.h"
+#include "shell/Instrument.h"
 
 namespace veltrosa {
 
@@ -25,8 +25,7 @@ class LiveSound {
 public:
     // bank: outlives this. name: the starting sound's; preset: its place in
     // the bank, or -1 for a sound of the player's own.
-    LiveSound(SynthEngine& engine, TableBuilder& builder, const std::vector<presets::Preset>& bank,
-              std::string name, int preset);
+    LiveSound(shell::Instrument& shell, const std::vector<presets::Preset>& bank, std::string name, int preset);
 
     // Preset number program + 1; numbers past the bank change nothing.
     void choose(uint32_t program);
@@ -45,15 +44,13 @@ public:
 private:
     void ask();
 
-    SynthEngine& engine_;
-    TableBuilder& builder_;
+    shell::Instrument& shell_;
     const std::vector<presets::Preset>& bank_;
     std::string name_;
     ParameterValues reference_;
     int latest_;      // the latest choice, as step() goes on from it
     int wanted_ = -1;  // chosen while another was under way
-    int asked_ = -1;   // under way: built, or taken once takenBefore_ moves
-    uint32_t takenBefore_ = 0;
+    int asked_ = -1;   // under way until the shell has switched
 };
 
 }  // namespace veltrosa

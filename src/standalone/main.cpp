@@ -15,7 +15,7 @@
 #include "standalone/JackInstrument.h"
 #include "standalone/LiveSound.h"
 #include "standalone/Options.h"
-#include "rebuild/TableBuilder.h"
+#include "shell/Instrument.h"
 #include "files/Files.h"
 #include "presets/Bank.h"
 
@@ -110,13 +110,15 @@ int run(int argc, char** argv) {
         return kExitState;
     }
 
-    SynthEngine engine;
-    const double startingRate = engine.getSampleRate();
+    shell::Instrument shell;
     if (sound)
-        engine.setValues(*sound);
+        shell.startFrom(*sound);
+    if (!shell.start()) {
+        say("cannot start the table builder");
+        return kExitFailure;
+    }
     installSignalHandlers();
-    TableBuilder builder(engine);
-    JackInstrument jack(engine, builder);
+    JackInstrument jack(shell);
     std::string error;
     switch (jack.open(options.clientName, error)) {
     case JackInstrument::OpenResult::Opened:
@@ -128,14 +130,8 @@ int run(int argc, char** argv) {
         say(error);
         return kExitFailure;
     }
-    // The server's rate builds a table from the loaded sound; at the engine's
-    // starting rate nothing did yet.
-    if (sound && engine.getSampleRate() == startingRate)
-        engine.parameterChanged(kAllParametersChanged);
-    if (!builder.start()) {
-        say("cannot start the table builder");
-        return kExitFailure;
-    }
+    // The first cycle plays the loaded sound at the server's rate.
+    shell.activate();
     if (!jack.activate(error)) {
         say(error);
         return kExitFailure;
@@ -152,9 +148,9 @@ int run(int argc, char** argv) {
     for (const auto& warning : warnings)
         say(warning);
 
-    const auto [name, preset] = startingName(options, engine.values());
-    LiveSound live(engine, builder, presets::factoryBank(), name, preset);
-    StandaloneParameters parameters(engine, builder);
+    const auto [name, preset] = startingName(options, shell.values());
+    LiveSound live(shell, presets::factoryBank(), name, preset);
+    StandaloneParameters parameters(shell);
     EditorWindow window;
     bool windowOpen = false;
     if (options.gui) {
@@ -167,7 +163,7 @@ int run(int argc, char** argv) {
             live.step(key == WindowKey::NextSound ? 1 : -1);
         else if (options.statePath.empty())
             say("no --state FILE to save the sound to");
-        else if (const ParameterValues values = engine.values(); saveSound(options.statePath, values))
+        else if (const ParameterValues values = shell.values(); saveSound(options.statePath, values))
             live.saved(values);
     });
     // From 0, not from what came by now: a Program Change sent while the
@@ -196,8 +192,7 @@ int run(int argc, char** argv) {
     window.close();
     alsa.close();
     jack.close();
-    builder.stop();
-    const bool saved = !options.saveOnQuit || saveSound(options.statePath, engine.values());
+    const bool saved = !options.saveOnQuit || saveSound(options.statePath, shell.values());
     if (serverGone)
         return kExitServerGone;
     return saved ? kExitOk : kExitFailure;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/State.h"
+#include "core/ValueText.h"
 #include "vst3/Ids.h"
 #include "vst3/Text.h"
 #include "vst3/View.h"
@@ -51,12 +52,8 @@ vst3::Result Controller::terminate() {
 }
 
 vst3::Result Controller::setComponentState(vst3::Stream* state) {
-    std::array<unsigned char, kStateBytes + 1> buffer{};
-    const int32_t done = readAll(state, buffer.data(), static_cast<int32_t>(buffer.size()));
-    if (done < 0)
-        return vst3::kInvalidArgument;
-    const auto values = decodeState(std::span(buffer.data(), static_cast<std::size_t>(done)));
-    if (!values || !std::all_of(values->begin(), values->end(), [](float v) { return v >= 0.0f && v <= 1.0f; }))
+    const auto values = readState(state);
+    if (!values)
         return vst3::kInvalidArgument;
     for (std::size_t i = 0; i < values_.size(); ++i)
         values_[i] = static_cast<double>((*values)[i]);
@@ -76,7 +73,7 @@ vst3::Result Controller::getParameterInfo(int32_t index, vst3::ParameterInfo& in
     info.id = static_cast<vst3::ParamId>(index);
     writeText(info.title, p.name);
     writeText(info.shortTitle, p.shortName);
-    writeText(info.units, "Ynk");  // the VST 2 edition's label
+    writeText(info.units, kValueUnit);
     // "Update" is a two-step trigger a host should not record.
     info.stepCount = isTrigger(index) ? 1 : 0;
     info.defaultNormalizedValue = static_cast<double>(defaultParam(index));
@@ -85,13 +82,11 @@ vst3::Result Controller::getParameterInfo(int32_t index, vst3::ParameterInfo& in
     return vst3::kOk;
 }
 
-// Hosts show a VST 2 value of this instrument as the raw 0..1 number; this
-// edition writes that number, three decimals, as the CLAP edition does.
 vst3::Result Controller::getParamStringByValue(vst3::ParamId id, double valueNormalized, vst3::String128 string) {
-    if (id >= static_cast<vst3::ParamId>(kNumParams) || string == nullptr || !std::isfinite(valueNormalized))
-        return vst3::kInvalidArgument;
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f", valueNormalized);
+    if (id >= static_cast<vst3::ParamId>(kNumParams) || string == nullptr ||
+        !formatValue(static_cast<int32_t>(id), valueNormalized, text, sizeof text))
+        return vst3::kInvalidArgument;
     writeText(string, text);
     return vst3::kOk;
 }
@@ -106,16 +101,10 @@ vst3::Result Controller::getParamValueByString(vst3::ParamId id, vst3::Char16* s
             return vst3::kInvalidArgument;
         text[n] = static_cast<char>(string[n]);
     }
-    text[n] = '\0';
-    char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
-    if (end == text)
+    const auto parsed = parseValue(static_cast<int32_t>(id), std::string_view(text, n));
+    if (!parsed)
         return vst3::kInvalidArgument;
-    while (*end == ' ')
-        ++end;
-    if (*end != '\0' || !(parsed >= 0.0 && parsed <= 1.0))
-        return vst3::kInvalidArgument;
-    valueNormalized = parsed;
+    valueNormalized = *parsed;
     return vst3::kOk;
 }
 

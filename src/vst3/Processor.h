@@ -1,17 +1,12 @@
 // The VST 3 edition's processor: the engine behind the component and audio
 // processor interfaces. The host's main thread sets it up, saves and loads
-// its state; its audio thread calls process. Tables are built on one
-// TableBuilder thread, never on the audio thread.
+// its state; its audio thread calls process. The rules are the shell's.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <memory>
 
 #include "abi/vst3.h"
-#include "engine/SynthEngine.h"
-#include "rebuild/TableBuilder.h"
+#include "shell/Instrument.h"
 #include "vst3/References.h"
 
 namespace veltrosa::vst3edge {
@@ -56,22 +51,14 @@ public:
     uint32_t VST3CALL getProcessContextRequirements() override { return 0; }
 
 private:
-    void setValue(int32_t index, double value) noexcept;
-    void applyChangedValues() noexcept;
     void playParameterChanges(vst3::ParameterChanges* changes) noexcept;
     void playEvent(const vst3::Event& event, int32_t offset) noexcept;
 
     friend class References;
     References references_;
-    std::unique_ptr<SynthEngine> engine_;
-    std::unique_ptr<TableBuilder> builder_;
-    std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet
+    shell::Instrument shell_;
     bool initialized_ = false;
     bool setUp_ = false;
-    bool active_ = false;
-    bool offline_ = false;
-    int32_t maxFrames_ = 0;
-    static constexpr std::chrono::milliseconds kSettleLimit{2000};
 };
 
 }  // namespace veltrosa::vst3edge

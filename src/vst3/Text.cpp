@@ -1,5 +1,9 @@
 #include "vst3/Text.h"
 
+#include <array>
+
+#include "shell/Instrument.h"
+
 namespace veltrosa::vst3edge {
 
 void writeText(vst3::String128 dest, const char* source) {
@@ -22,6 +26,14 @@ int32_t readAll(vst3::Stream* stream, unsigned char* buffer, int32_t capacity) {
         done += got;
     }
     return done;
+}
+
+std::optional<ParameterValues> readState(vst3::Stream* stream) {
+    std::array<unsigned char, kStateBytes + 1> buffer{};
+    const int32_t done = readAll(stream, buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (done < 0)
+        return std::nullopt;
+    return shell::Instrument::readState(std::span(buffer.data(), static_cast<std::size_t>(done)));
 }
 
 bool writeAll(vst3::Stream* stream, unsigned char* bytes, int32_t size) {
