@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
 #include "core/Parameters.h"
+#include "core/State.h"
 
 namespace edition_script {
 
@@ -98,6 +101,33 @@ inline void expectVst2Samples(const Rendered& reference, const Rendered& other) 
     EXPECT_GT(peak, 0.01f);
     EXPECT_EQ(firstDifference(reference.left, other.left), SIZE_MAX);
     EXPECT_EQ(firstDifference(reference.right, other.right), SIZE_MAX);
+}
+
+// A whole sound to switch to while a note plays: no spectrum, full volume.
+// A block playing its values with the old table would be several times as
+// loud as before; one playing them with its own is silent.
+inline veltrosa::ParameterValues emptyLoudSound() {
+    veltrosa::ParameterValues sound = veltrosa::defaultValues();
+    std::fill_n(sound.begin(), veltrosa::kNumHarmonics, 0.0f);
+    sound[veltrosa::kParamVolume] = 1.0f;
+    return sound;
+}
+
+// block() renders one block in real time and gives its peak. Before the
+// switch each peak stays under 1.5 times the loudest before it (bound); the
+// switch comes within a few hundred blocks.
+template <typename Block>
+void expectSwitchInOneBlock(float bound, Block&& block) {
+    bool switched = false;
+    for (int b = 0; b < 400 && !switched; ++b) {
+        const float peak = block();
+        switched = peak < 1e-6f;
+        if (!switched) {
+            ASSERT_LT(peak, 1.5f * bound) << "block " << b << " played the new values with the old table";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(switched) << "the new sound never came";
 }
 
 }  // namespace edition_script

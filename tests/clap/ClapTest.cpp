@@ -437,3 +437,80 @@ TEST(Clap, PresetDiscoveryListsTheFactoryBankAndLoadingOneGivesItsValues) {
         }
     }
 }
+
+namespace {
+
+float peakOf(const Instance& instance, uint32_t frames) {
+    float peak = 0.0f;
+    for (uint32_t i = 0; i < frames; ++i)
+        peak = std::max({peak, std::fabs(instance.left()[i]), std::fabs(instance.right()[i])});
+    return peak;
+}
+
+}  // namespace
+
+// A state loaded while a note plays: its values and its table reach the
+// voices in the same block (a preset takes the same way).
+TEST(Clap, AStateSwitchesValuesAndTableInOneBlock) {
+    auto loaded = load();
+    ASSERT_TRUE(loaded.instance);
+    Instance& instance = *loaded.instance;
+    ASSERT_TRUE(instance.activate(44100.0, 256));
+    EventList notes;
+    notes.noteOn(0, 69, 0.8);
+    // Long enough for the pad's attack to end: later blocks are no louder.
+    float bound = 0.0f;
+    for (int b = 0; b < 200; ++b) {
+        instance.process(256, b == 0 ? &notes : nullptr);
+        bound = std::max(bound, peakOf(instance, 256));
+    }
+    ASSERT_GT(bound, 0.01f);
+    const veltrosa::StateBytes bytes = veltrosa::encodeState(edition_script::emptyLoudSound());
+    ByteStream in{std::vector<unsigned char>(bytes.begin(), bytes.end()), 0, false};
+    const clap::InStream stream{&in, &ByteStream::read};
+    const auto* state = instance.extension<clap::PluginState>(clap::kExtState);
+    ASSERT_TRUE(state->load(instance.plugin(), &stream));
+    edition_script::expectSwitchInOneBlock(bound, [&] {
+        instance.process(256);
+        return peakOf(instance, 256);
+    });
+}
+
+// Update pressed alone, and pressed and released within one block's events:
+// either builds a new table (fresh phases, so the samples after it change).
+TEST(Clap, UpdatePressedAloneOrReleasedInTheSameBlockRebuilds) {
+    const auto render = [](int presses) {
+        auto loaded = load();
+        std::vector<float> out;
+        if (!loaded.instance)
+            return out;
+        Instance& instance = *loaded.instance;
+        const auto* mode = instance.extension<clap::PluginRender>(clap::kExtRender);
+        if (mode == nullptr || !mode->set(instance.plugin(), clap::kRenderOffline) || !instance.activate(48000.0, 256))
+            return out;
+        for (int block = 0; block < 8; ++block) {
+            EventList events;
+            if (block == 0)
+                events.noteOn(0, 60, 0.8);
+            if (block == 3 && presses > 0) {
+                events.param(0, veltrosa::kParamUpdate, 1.0);
+                if (presses > 1)
+                    events.param(9, veltrosa::kParamUpdate, 0.0);
+            }
+            instance.process(256, &events);
+            out.insert(out.end(), instance.left().begin(), instance.left().begin() + 256);
+        }
+        return out;
+    };
+    const std::vector<float> plain = render(0);
+    ASSERT_EQ(plain.size(), 8u * 256u);
+    for (const int presses : {1, 2}) {
+        const std::vector<float> pressed = render(presses);
+        ASSERT_EQ(pressed.size(), plain.size());
+        EXPECT_EQ(firstDifference(std::vector<float>(plain.begin(), plain.begin() + 3 * 256),
+                                  std::vector<float>(pressed.begin(), pressed.begin() + 3 * 256)),
+                  SIZE_MAX)
+            << presses;
+        EXPECT_NE(firstDifference(plain, pressed), SIZE_MAX) << presses;
+    }
+}

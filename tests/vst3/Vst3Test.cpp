@@ -296,3 +296,34 @@ TEST(Vst3, UpdatePressedAndReleasedInOneBlockRebuilds) {
               SIZE_MAX);
     EXPECT_NE(plain, pressed);
 }
+
+// A state loaded while a note plays: its values and its table reach the
+// voices in the same block.
+TEST(Vst3, AStateSwitchesValuesAndTableInOneBlock) {
+    auto loaded = load();
+    ASSERT_TRUE(loaded.instance && loaded.instance->start(44100.0, 256));
+    vst3host::Instance& instance = *loaded.instance;
+    const auto peak = [&] {
+        float p = 0.0f;
+        for (int i = 0; i < 256; ++i)
+            p = std::max({p, std::fabs(instance.left()[static_cast<std::size_t>(i)]),
+                          std::fabs(instance.right()[static_cast<std::size_t>(i)])});
+        return p;
+    };
+    vst3host::EventList notes;
+    notes.noteOn(0, 69, 0.8f);
+    // Long enough for the pad's attack to end: later blocks are no louder.
+    float bound = 0.0f;
+    for (int b = 0; b < 200; ++b) {
+        instance.process(256, b == 0 ? &notes : nullptr);
+        bound = std::max(bound, peak());
+    }
+    ASSERT_GT(bound, 0.01f);
+    const veltrosa::StateBytes bytes = veltrosa::encodeState(edition_script::emptyLoudSound());
+    vst3host::MemoryStream stream(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    ASSERT_EQ(instance.component()->setState(&stream), vst3::kOk);
+    edition_script::expectSwitchInOneBlock(bound, [&] {
+        instance.process(256);
+        return peak();
+    });
+}
