@@ -113,9 +113,10 @@ inline veltrosa::ParameterValues emptyLoudSound() {
     return sound;
 }
 
-// block() renders one block in real time and gives its peak. Before the
-// switch each peak stays under 1.5 times the loudest before it (bound); the
-// switch comes within a few hundred blocks.
+// block() renders one block in real time and gives the peak of its last
+// quarter, where what the filter held of the old sound has died away in the
+// block that switched. Until the switch each stays under 1.5 times the
+// loudest before it (bound); the switch comes within a few hundred blocks.
 template <typename Block>
 void expectSwitchInOneBlock(float bound, Block&& block) {
     bool switched = false;

@@ -440,9 +440,9 @@ TEST(Clap, PresetDiscoveryListsTheFactoryBankAndLoadingOneGivesItsValues) {
 
 namespace {
 
-float peakOf(const Instance& instance, uint32_t frames) {
+float peakOf(const Instance& instance, uint32_t frames, uint32_t from = 0) {
     float peak = 0.0f;
-    for (uint32_t i = 0; i < frames; ++i)
+    for (uint32_t i = from; i < frames; ++i)
         peak = std::max({peak, std::fabs(instance.left()[i]), std::fabs(instance.right()[i])});
     return peak;
 }
@@ -472,7 +472,7 @@ TEST(Clap, AStateSwitchesValuesAndTableInOneBlock) {
     ASSERT_TRUE(state->load(instance.plugin(), &stream));
     edition_script::expectSwitchInOneBlock(bound, [&] {
         instance.process(256);
-        return peakOf(instance, 256);
+        return peakOf(instance, 256, 192);
     });
 }
 

@@ -30,10 +30,10 @@ struct Node {
     operator const LilvNode*() const { return node; }
 };
 
-float peak(const lv2host::Instance& instance, uint32_t frames) {
+float peak(const lv2host::Instance& instance, uint32_t frames, uint32_t from = 0) {
     float p = 0.0f;
     for (std::size_t c = 0; c < 2; ++c)
-        for (uint32_t i = 0; i < frames; ++i)
+        for (uint32_t i = from; i < frames; ++i)
             p = std::max(p, std::fabs(instance.out(c)[i]));
     return p;
 }
@@ -228,7 +228,9 @@ TEST(Lv2Plugin, BuildsItsOwnTablesAndSwitchesWholeSoundsInOneCycle) {
     for (int i = 0; i < 400 && before == 0.0f; ++i) {
         lv2->run(256);
         // Until the empty table comes, the old spectrum plays at the old volume.
-        const float p = peak(*lv2, 256);
+        // The last quarter: what the filter held of the old sound dies away
+        // in the cycle that switches.
+        const float p = peak(*lv2, 256, 192);
         if (p > 1e-6f)
             EXPECT_LT(p, 0.5f) << i;  // at full volume it would be about 0.9
         else

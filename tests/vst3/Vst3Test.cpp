@@ -303,9 +303,9 @@ TEST(Vst3, AStateSwitchesValuesAndTableInOneBlock) {
     auto loaded = load();
     ASSERT_TRUE(loaded.instance && loaded.instance->start(44100.0, 256));
     vst3host::Instance& instance = *loaded.instance;
-    const auto peak = [&] {
+    const auto peak = [&](int from = 0) {
         float p = 0.0f;
-        for (int i = 0; i < 256; ++i)
+        for (int i = from; i < 256; ++i)
             p = std::max({p, std::fabs(instance.left()[static_cast<std::size_t>(i)]),
                           std::fabs(instance.right()[static_cast<std::size_t>(i)])});
         return p;
@@ -324,6 +324,6 @@ TEST(Vst3, AStateSwitchesValuesAndTableInOneBlock) {
     ASSERT_EQ(instance.component()->setState(&stream), vst3::kOk);
     edition_script::expectSwitchInOneBlock(bound, [&] {
         instance.process(256);
-        return peak();
+        return peak(192);
     });
 }
