@@ -4,10 +4,10 @@
 // the editor agree. Typed text reads back by the same rule.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -23,8 +23,14 @@ constexpr int32_t shownNumber(float value) { return static_cast<int32_t>(value *
 inline bool formatValue(int32_t index, double value, char* text, std::size_t capacity) {
     if (!isParam(index) || text == nullptr || capacity == 0 || !(value >= kMinValue && value <= kMaxValue))
         return false;
-    const int written = std::snprintf(text, capacity, "%d", static_cast<int>(shownNumber(static_cast<float>(value))));
-    return written > 0 && static_cast<std::size_t>(written) < capacity;
+    char digits[8];
+    const auto end = std::to_chars(digits, digits + sizeof digits, shownNumber(static_cast<float>(value))).ptr;
+    const auto length = static_cast<std::size_t>(end - digits);
+    if (length >= capacity)
+        return false;
+    std::copy(digits, end, text);
+    text[length] = '\0';
+    return true;
 }
 
 // The smallest value the editor shows as the number typed (decimals taken
