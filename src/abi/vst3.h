@@ -88,6 +88,8 @@ inline constexpr Guid kIidContentScaleSupport = makeUid(0x65ED9690, 0x8AC44525, 
 inline constexpr Guid kIidEventHandler = makeUid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
 inline constexpr Guid kIidTimerHandler = makeUid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
 inline constexpr Guid kIidRunLoop = makeUid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+inline constexpr Guid kIidConnectionPoint = makeUid(0x70A4156F, 0x6E6E4026, 0x989148BF, 0xAA60D8D1);
+inline constexpr Guid kIidUnitInfo = makeUid(0x3D4BD6B5, 0x913A4FD2, 0xA886E768, 0xA5EB92C1);
 
 // The interface version string a class reports (the interfaces implemented
 // here are all in that release).
@@ -371,6 +373,7 @@ enum ParameterFlag : int32_t {
     kIsWrapAround = 1 << 2,
     kIsList = 1 << 3,
     kIsHidden = 1 << 4,
+    kIsProgramChange = 1 << 15,
 };
 
 struct ParameterInfo {
@@ -507,6 +510,59 @@ public:
     virtual PlugView* VST3CALL createView(const char* name) = 0;
 };
 
+// The component and the controller may tell each other things through
+// these, once the host connected them. Messages are not read here.
+class ConnectionPoint : public Unknown {
+public:
+protected:
+    ~ConnectionPoint() = default;
+
+public:
+    virtual Result VST3CALL connect(ConnectionPoint* other) = 0;
+    virtual Result VST3CALL disconnect(ConnectionPoint* other) = 0;
+    virtual Result VST3CALL notify(Unknown* message) = 0;
+};
+
+inline constexpr int32_t kNoParentUnitId = -1;
+inline constexpr int32_t kNoProgramListId = -1;
+
+struct UnitInfo {
+    int32_t id;
+    int32_t parentUnitId;
+    String128 name;
+    int32_t programListId;
+};
+
+struct ProgramListInfo {
+    int32_t id;
+    String128 name;
+    int32_t programCount;
+};
+
+// The controller's units and their program lists.
+class UnitInfoSource : public Unknown {
+public:
+protected:
+    ~UnitInfoSource() = default;
+
+public:
+    virtual int32_t VST3CALL getUnitCount() = 0;
+    virtual Result VST3CALL getUnitInfo(int32_t unitIndex, UnitInfo& info) = 0;
+    virtual int32_t VST3CALL getProgramListCount() = 0;
+    virtual Result VST3CALL getProgramListInfo(int32_t listIndex, ProgramListInfo& info) = 0;
+    virtual Result VST3CALL getProgramName(int32_t listId, int32_t programIndex, String128 name) = 0;
+    virtual Result VST3CALL getProgramInfo(int32_t listId, int32_t programIndex, const char* attributeId,
+                                           String128 attributeValue) = 0;
+    virtual Result VST3CALL hasProgramPitchNames(int32_t listId, int32_t programIndex) = 0;
+    virtual Result VST3CALL getProgramPitchName(int32_t listId, int32_t programIndex, int16_t midiPitch,
+                                                String128 name) = 0;
+    virtual int32_t VST3CALL getSelectedUnit() = 0;
+    virtual Result VST3CALL selectUnit(int32_t unitId) = 0;
+    virtual Result VST3CALL getUnitByBus(int32_t type, int32_t direction, int32_t busIndex, int32_t channel,
+                                         int32_t& unitId) = 0;
+    virtual Result VST3CALL setUnitProgramData(int32_t listOrUnitId, int32_t programIndex, Stream* data) = 0;
+};
+
 #if defined(__x86_64__) || defined(_WIN64)
 // Sizes of the 64-bit layouts, as the format's headers give them.
 static_assert(sizeof(FactoryInfo) == 452);
@@ -517,6 +573,8 @@ static_assert(sizeof(AudioBusBuffers) == 24);
 static_assert(sizeof(Event) == 48);
 static_assert(sizeof(ProcessData) == 80);
 static_assert(sizeof(ParameterInfo) == 792);
+static_assert(sizeof(UnitInfo) == 268);
+static_assert(sizeof(ProgramListInfo) == 264);
 #endif
 
 }  // namespace vst3

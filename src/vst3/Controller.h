@@ -1,6 +1,8 @@
 // The VST 3 edition's controller: the parameters as hosts list and show
-// them, following the component's state, and the editor's view. It holds
-// values only; the sound is the processor's.
+// them, following the component's state, the factory presets as a program
+// list, and the editor's view. It holds values only; the sound is the
+// processor's. Connected to this module's processor, it passes on what a
+// host sets here, so that a state saved while no block runs holds it.
 #pragma once
 
 #include <array>
@@ -12,7 +14,9 @@
 
 namespace veltrosa::vst3edge {
 
-class Controller final : public vst3::EditController {
+class Processor;
+
+class Controller final : public vst3::EditController, public vst3::ConnectionPoint, public vst3::UnitInfoSource {
 public:
     Controller();
 
@@ -26,7 +30,7 @@ public:
     vst3::Result VST3CALL setComponentState(vst3::Stream* state) override;
     vst3::Result VST3CALL setState(vst3::Stream* state) override;
     vst3::Result VST3CALL getState(vst3::Stream* state) override;
-    int32_t VST3CALL getParameterCount() override { return kNumParams; }
+    int32_t VST3CALL getParameterCount() override { return kNumParams + 1; }
     vst3::Result VST3CALL getParameterInfo(int32_t index, vst3::ParameterInfo& info) override;
     vst3::Result VST3CALL getParamStringByValue(vst3::ParamId id, double valueNormalized,
                                                 vst3::String128 string) override;
@@ -38,6 +42,34 @@ public:
     vst3::Result VST3CALL setParamNormalized(vst3::ParamId id, double value) override;
     vst3::Result VST3CALL setComponentHandler(vst3::ComponentHandler* handler) override;
     vst3::PlugView* VST3CALL createView(const char* name) override;
+
+    vst3::Result VST3CALL connect(vst3::ConnectionPoint* other) override;
+    vst3::Result VST3CALL disconnect(vst3::ConnectionPoint* other) override;
+    vst3::Result VST3CALL notify(vst3::Unknown*) override { return vst3::kFalse; }
+
+    int32_t VST3CALL getUnitCount() override { return 1; }
+    vst3::Result VST3CALL getUnitInfo(int32_t unitIndex, vst3::UnitInfo& info) override;
+    int32_t VST3CALL getProgramListCount() override { return 1; }
+    vst3::Result VST3CALL getProgramListInfo(int32_t listIndex, vst3::ProgramListInfo& info) override;
+    vst3::Result VST3CALL getProgramName(int32_t listId, int32_t programIndex, vst3::String128 name) override;
+    vst3::Result VST3CALL getProgramInfo(int32_t, int32_t, const char*, vst3::String128) override {
+        return vst3::kFalse;
+    }
+    vst3::Result VST3CALL hasProgramPitchNames(int32_t, int32_t) override { return vst3::kFalse; }
+    vst3::Result VST3CALL getProgramPitchName(int32_t, int32_t, int16_t, vst3::String128) override {
+        return vst3::kFalse;
+    }
+    int32_t VST3CALL getSelectedUnit() override { return vst3::kRootUnit; }
+    vst3::Result VST3CALL selectUnit(int32_t unitId) override {
+        return unitId == vst3::kRootUnit ? vst3::kOk : vst3::kInvalidArgument;
+    }
+    vst3::Result VST3CALL getUnitByBus(int32_t, int32_t, int32_t, int32_t, int32_t& unitId) override {
+        unitId = vst3::kRootUnit;
+        return vst3::kOk;
+    }
+    vst3::Result VST3CALL setUnitProgramData(int32_t, int32_t, vst3::Stream*) override {
+        return vst3::kNotImplemented;
+    }
 
     // The editor's edits: kept here, and passed on to the host's handler,
     // which forwards them to the processor.
@@ -52,7 +84,12 @@ private:
 
     friend class References;
     References references_;
+    void choosePreset(std::size_t preset);
+
     std::array<double, kNumParams> values_{};
+    double program_ = 0.0;        // the program parameter's value
+    std::size_t preset_ = 0;      // the preset it chose last
+    Processor* processor_ = nullptr;  // this module's, connected, with a reference
     vst3::ComponentHandler* handler_ = nullptr;
     vst3::Unknown* context_ = nullptr;  // with a reference, between initialize and terminate
 };

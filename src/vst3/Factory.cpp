@@ -81,7 +81,7 @@ public:
             if (sameId(cid, kProcessorId))
                 made = static_cast<vst3::Component*>(new Processor);
             else if (sameId(cid, kControllerId))
-                made = new Controller;
+                made = static_cast<vst3::EditController*>(new Controller);
             else
                 return vst3::kInvalidArgument;
         } catch (...) {

@@ -16,6 +16,16 @@ inline constexpr vst3::Guid kProcessorId =
 inline constexpr vst3::Guid kControllerId =
     vst3::makeUid(static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x4374726C);  // "Ctrl"
 
+// Not a format's: how the controller finds the processor behind a
+// connection point the host hands it, when both are this module's.
+inline constexpr vst3::Guid kPeerId =
+    vst3::makeUid(static_cast<uint32_t>(kUniqueId), kVelt, kRosa, 0x50656572);  // "Peer"
+
+// The factory presets as one more parameter, after the instrument's own:
+// the program list hosts offer.
+inline constexpr vst3::ParamId kProgramParam = kNumParams;
+inline constexpr int32_t kProgramList = 1;
+
 inline bool sameId(const char* a, const vst3::Guid& b) {
     if (a == nullptr)
         return false;

@@ -24,6 +24,10 @@ vst3::Result Processor::queryInterface(const char* iid, void** object) {
         *object = static_cast<vst3::AudioProcessor*>(this);
     else if (sameId(iid, vst3::kIidProcessContextRequirements))
         *object = static_cast<vst3::ProcessContextRequirements*>(this);
+    else if (sameId(iid, vst3::kIidConnectionPoint))
+        *object = static_cast<vst3::ConnectionPoint*>(this);
+    else if (sameId(iid, kPeerId))
+        *object = this;
     else
         return vst3::kNoInterface;
     addRef();
@@ -101,6 +105,11 @@ vst3::Result Processor::setState(vst3::Stream* state) {
     shell_.switchTo(*values);
     shell_.followValuesIfIdle();
     return vst3::kOk;
+}
+
+void Processor::takeSound(const ParameterValues& values) {
+    shell_.switchTo(values);
+    shell_.followValuesIfIdle();
 }
 
 vst3::Result Processor::getState(vst3::Stream* state) {

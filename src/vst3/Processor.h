@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "abi/vst3.h"
+#include "core/State.h"
 #include "shell/Instrument.h"
 #include "vst3/References.h"
 
@@ -13,7 +14,8 @@ namespace veltrosa::vst3edge {
 
 class Processor final : public vst3::Component,
                         public vst3::AudioProcessor,
-                        public vst3::ProcessContextRequirements {
+                        public vst3::ProcessContextRequirements,
+                        public vst3::ConnectionPoint {
 public:
     Processor();
     ~Processor();
@@ -49,6 +51,20 @@ public:
     uint32_t VST3CALL getTailSamples() override;
     // Nothing of the host's transport or tempo: the instrument plays notes only.
     uint32_t VST3CALL getProcessContextRequirements() override { return 0; }
+
+    // The controller finds this processor through the connection (kPeerId)
+    // and needs nothing more from it.
+    vst3::Result VST3CALL connect(vst3::ConnectionPoint* other) override {
+        return other != nullptr ? vst3::kOk : vst3::kInvalidArgument;
+    }
+    vst3::Result VST3CALL disconnect(vst3::ConnectionPoint*) override { return vst3::kOk; }
+    vst3::Result VST3CALL notify(vst3::Unknown*) override { return vst3::kFalse; }
+
+    // The connected controller's news, on the host's main thread: a value a
+    // host set there reaches the sound even while no block runs, and a
+    // program is a whole sound.
+    void takeValue(int32_t index, double value) noexcept { shell_.setValue(index, value); }
+    void takeSound(const ParameterValues& values);
 
 private:
     void playParameterChanges(vst3::ParameterChanges* changes) noexcept;

@@ -10,6 +10,7 @@
 #include "EditionScript.h"
 #include "Vst3Host.h"
 #include "core/State.h"
+#include "presets/Bank.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ TEST(Vst3, ParametersFollowTheTable) {
     auto loaded = load();
     ASSERT_TRUE(loaded.instance);
     vst3::EditController* controller = loaded.instance->controller();
-    ASSERT_EQ(controller->getParameterCount(), veltrosa::kNumParams);
+    ASSERT_EQ(controller->getParameterCount(), veltrosa::kNumParams + 1);  // and the program
     for (int32_t i = 0; i < veltrosa::kNumParams; ++i) {
         SCOPED_TRACE(i);
         vst3::ParameterInfo info{};
@@ -184,7 +185,10 @@ TEST(Vst3, ParametersFollowTheTable) {
         EXPECT_EQ((info.flags & vst3::kCanAutomate) != 0, !update);
     }
     vst3::ParameterInfo info{};
-    EXPECT_NE(controller->getParameterInfo(veltrosa::kNumParams, info), vst3::kOk);
+    ASSERT_EQ(controller->getParameterInfo(veltrosa::kNumParams, info), vst3::kOk);
+    EXPECT_EQ(info.flags & vst3::kIsProgramChange, vst3::kIsProgramChange);
+    EXPECT_EQ(info.stepCount + 1, static_cast<int32_t>(veltrosa::presets::factoryBank().size()));
+    EXPECT_NE(controller->getParameterInfo(veltrosa::kNumParams + 1, info), vst3::kOk);
     EXPECT_NE(controller->getParameterInfo(-1, info), vst3::kOk);
 
     // Text as the editor shows the value, read back by the same rule.
@@ -326,4 +330,69 @@ TEST(Vst3, AStateSwitchesValuesAndTableInOneBlock) {
         instance.process(256);
         return peak(192);
     });
+}
+
+namespace {
+
+template <typename T>
+T* query(vst3::Unknown* object, const vst3::Guid& iid) {
+    void* found = nullptr;
+    return object->queryInterface(reinterpret_cast<const char*>(iid.bytes), &found) == vst3::kOk
+               ? static_cast<T*>(found)
+               : nullptr;
+}
+
+std::vector<unsigned char> savedState(vst3::Component* component) {
+    vst3host::MemoryStream stream;
+    EXPECT_EQ(component->getState(&stream), vst3::kOk);
+    return stream.bytes();
+}
+
+}  // namespace
+
+// Connected as hosts connect them, the controller passes on what a host sets
+// there: a state saved with no block run since holds it, and a program
+// chosen from the list (the factory presets, by name) is the whole sound.
+TEST(Vst3, TheConnectedControllerReachesTheSoundAndOffersThePresetsAsPrograms) {
+    auto loaded = load();
+    ASSERT_TRUE(loaded.instance && loaded.instance->start(44100.0, 256));
+    vst3::EditController* controller = loaded.instance->controller();
+    auto* fromComponent = query<vst3::ConnectionPoint>(loaded.instance->component(), vst3::kIidConnectionPoint);
+    auto* fromController = query<vst3::ConnectionPoint>(controller, vst3::kIidConnectionPoint);
+    ASSERT_TRUE(fromComponent && fromController);
+    EXPECT_EQ(fromComponent->connect(fromController), vst3::kOk);
+    EXPECT_EQ(fromController->connect(fromComponent), vst3::kOk);
+
+    ASSERT_EQ(controller->setParamNormalized(5, 0.25), vst3::kOk);
+    auto expected = veltrosa::defaultValues();
+    expected[5] = 0.25f;
+    const auto defaultsBut5 = veltrosa::encodeState(expected);
+    EXPECT_EQ(savedState(loaded.instance->component()), std::vector<unsigned char>(defaultsBut5.begin(), defaultsBut5.end()));
+
+    auto* units = query<vst3::UnitInfoSource>(controller, vst3::kIidUnitInfo);
+    ASSERT_NE(units, nullptr);
+    vst3::UnitInfo unit{};
+    ASSERT_EQ(units->getUnitInfo(0, unit), vst3::kOk);
+    vst3::ProgramListInfo list{};
+    ASSERT_EQ(units->getProgramListInfo(0, list), vst3::kOk);
+    EXPECT_EQ(list.id, unit.programListId);
+    const auto& bank = veltrosa::presets::factoryBank();
+    ASSERT_EQ(list.programCount, static_cast<int32_t>(bank.size()));
+    for (int32_t p = 0; p < list.programCount; ++p) {
+        vst3::String128 name{};
+        ASSERT_EQ(units->getProgramName(list.id, p, name), vst3::kOk);
+        EXPECT_EQ(narrow(name), bank[static_cast<std::size_t>(p)].name);
+    }
+    const std::size_t chosen = 5;
+    ASSERT_EQ(controller->setParamNormalized(veltrosa::kNumParams,
+                                             static_cast<double>(chosen) / static_cast<double>(bank.size() - 1)),
+              vst3::kOk);
+    const auto preset = veltrosa::encodeState(bank[chosen].values);
+    EXPECT_EQ(savedState(loaded.instance->component()), std::vector<unsigned char>(preset.begin(), preset.end()));
+    EXPECT_EQ(controller->getParamNormalized(0), static_cast<double>(bank[chosen].values[0]));
+    units->release();
+    fromController->disconnect(fromComponent);
+    fromComponent->disconnect(fromController);
+    fromController->release();
+    fromComponent->release();
 }
