@@ -6,7 +6,7 @@ BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
-FUZZ_SECONDS ?= 60
+VST2_FUZZ_SECONDS ?= 60
 LV2_FUZZ_SECONDS ?= 30
 CLAP_FUZZ_SECONDS ?= 30
 VST3_FUZZ_SECONDS ?= 30
@@ -30,7 +30,7 @@ CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
-.PHONY: fuzz-build test-fuzz fuzz-lv2 fuzz-clap fuzz-vst3 presets-preview presets-docs deb package-deps windows-dist
+.PHONY: fuzz-build test-fuzz fuzz-vst2 fuzz-lv2 fuzz-clap fuzz-vst3 presets-preview presets-docs deb package-deps windows-dist
 
 all: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -61,22 +61,26 @@ test-tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  scripts/with-display ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L tsan
 
-# The fuzzer (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer):
-# `make fuzz FUZZ_SECONDS=600`. It mutates the seeds in fuzz/corpus and keeps
-# what it finds in $(BUILD_FUZZ)/corpus; a crash, sanitizer report, broken
-# invariant or an input running over 10 s fails it and leaves the input in
-# $(BUILD_FUZZ)/ (replay: $(BUILD_FUZZ)/fuzz/veltrosa_fuzz <file>).
-fuzz: fuzz-build
-	mkdir -p $(BUILD_FUZZ)/corpus
-	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	  -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/ \
-	  $(BUILD_FUZZ)/corpus fuzz/corpus
+# Every edge's fuzzer: `make fuzz`.
+fuzz: fuzz-vst2 fuzz-lv2 fuzz-clap fuzz-vst3
+
+# The VST 2 edge's fuzzer (clang, libFuzzer, AddressSanitizer +
+# UndefinedBehaviorSanitizer): `make fuzz-vst2 VST2_FUZZ_SECONDS=600`. It
+# mutates the seeds in fuzz/vst2-corpus and keeps what it finds in
+# $(BUILD_FUZZ)/vst2-corpus; a crash, sanitizer report, broken invariant or an
+# input running over 10 s fails it and leaves the input in $(BUILD_FUZZ)/
+# (replay: $(BUILD_FUZZ)/fuzz/veltrosa_vst2_fuzz <file>).
+fuzz-vst2: fuzz-build
+	mkdir -p $(BUILD_FUZZ)/vst2-corpus
+	ASAN_OPTIONS=detect_leaks=1 $(BUILD_FUZZ)/fuzz/veltrosa_vst2_fuzz -max_total_time=$(VST2_FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/vst2- \
+	  $(BUILD_FUZZ)/vst2-corpus fuzz/vst2-corpus
 
 fuzz-build:
 	@scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTROSA_FUZZ=ON \
 	  -DVELTROSA_SANITIZE=address,undefined -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_fuzz veltrosa_lv2_fuzz veltrosa_clap_fuzz veltrosa_vst3_fuzz
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target veltrosa_vst2_fuzz veltrosa_lv2_fuzz veltrosa_clap_fuzz veltrosa_vst3_fuzz
 
 # The LV2 edge's fuzzer, the same way: `make fuzz-lv2 LV2_FUZZ_SECONDS=600`
 # (replay: $(BUILD_FUZZ)/fuzz/veltrosa_lv2_fuzz <file>).
@@ -103,8 +107,8 @@ fuzz-vst3: fuzz-build
 	  $(BUILD_FUZZ)/vst3-corpus
 
 # The bounded fuzz runs of every `make test`.
-test-fuzz: FUZZ_SECONDS = 75
-test-fuzz: fuzz fuzz-lv2 fuzz-clap fuzz-vst3
+test-fuzz: VST2_FUZZ_SECONDS = 75
+test-fuzz: fuzz
 
 # `make test` also runs a bounded fuzz run.
 test: test-fuzz

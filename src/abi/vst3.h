@@ -123,6 +123,8 @@ struct FactoryInfo {
     char email[128];
     int32_t flags;
 };
+inline constexpr int32_t kFactoryClassesDiscardable = 1 << 0;
+inline constexpr int32_t kFactoryComponentNonDiscardable = 1 << 3;
 inline constexpr int32_t kFactoryUnicode = 1 << 4;
 
 inline constexpr int32_t kManyInstances = 0x7FFFFFFF;

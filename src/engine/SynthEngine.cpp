@@ -87,7 +87,6 @@ struct SynthEngine::ScratchSet {
 };
 
 SynthEngine::SynthEngine() : EngineBase(kNumParams) {
-    std::fill_n(params.get(), numParams, 0.01f);
     for (int32_t i = 0; i < numParams; ++i)
         setParam(i, defaultParam(i));
     ScratchSet first;

@@ -1,9 +1,10 @@
 // Writes the bundle's Contents/Resources/moduleinfo.json, which lets hosts
 // list the classes without loading the module, from the factory's own
-// answers so the two cannot disagree.
+// answers and the instrument's identity, so that the two cannot disagree.
 #include <cstdio>
 #include <string>
 
+#include "core/Identity.h"
 #include "vst3/Factory.h"
 
 namespace {
@@ -45,10 +46,15 @@ int main(int argc, char** argv) {
     vst3::PluginFactory2* factory = veltrosa::vst3edge::factory();
     vst3::FactoryInfo info{};
     factory->getFactoryInfo(&info);
-    std::string json = "{\n  \"Name\": \"Veltrosa\",\n  \"Version\": \"" VELTROSA_VERSION "\",\n";
-    json += "  \"Factory Info\": {\n    \"Vendor\": \"" + std::string(info.vendor) +
-            "\",\n    \"URL\": \"\",\n    \"E-Mail\": \"\",\n    \"Flags\": {\n      \"Unicode\": false,\n"
-            "      \"Classes Discardable\": false,\n      \"Component Non Discardable\": false\n    }\n  },\n";
+    const auto flag = [&](int32_t bit) { return (info.flags & bit) != 0 ? "true" : "false"; };
+    std::string json =
+        "{\n  \"Name\": \"" + std::string(veltrosa::kEffectName) + "\",\n  \"Version\": \"" VELTROSA_VERSION "\",\n";
+    json += "  \"Factory Info\": {\n    \"Vendor\": \"" + std::string(info.vendor) + "\",\n    \"URL\": \"" + info.url +
+            "\",\n    \"E-Mail\": \"" + info.email +
+            "\",\n    \"Flags\": {\n      \"Unicode\": " + flag(vst3::kFactoryUnicode) +
+            ",\n      \"Classes Discardable\": " + flag(vst3::kFactoryClassesDiscardable) +
+            ",\n      \"Component Non Discardable\": " + flag(vst3::kFactoryComponentNonDiscardable) +
+            "\n    }\n  },\n";
     json += "  \"Compatibility\": [],\n  \"Classes\": [";
     for (int32_t i = 0; i < factory->countClasses(); ++i) {
         vst3::ClassInfo2 c{};

@@ -1,6 +1,7 @@
 // SynthEngine: construction, voice allocation, parameters and sample rate,
 // rendering limits, recovery from non-finite values, and one whole note
-// against a straightforward evaluation of the voice formulas.
+// against a straightforward evaluation of the voice formulas; and the note
+// table every edition plays MIDI keys by.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "EngineTestSupport.h"
 #include "engine/DenormalGuard.h"
+#include "engine/Midi.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -441,4 +443,14 @@ TEST(SynthEngine, AWholeNoteMatchesAPlainEvaluationExactly) {
     }
     EXPECT_EQ(ampEnv.state, 0);
     EXPECT_GT(energy(out), 1e-4f);
+}
+
+TEST(Midi, NoteFrequencyTable) {
+    const auto& table = veltrosa::noteFrequencyTable();
+    EXPECT_EQ(table[69], 440.0f);
+    EXPECT_EQ(table[57], 220.0f);
+    EXPECT_EQ(table[81], 880.0f);
+    EXPECT_FLOAT_EQ(table[0], 8.175799f);
+    EXPECT_FLOAT_EQ(table[60], 261.62558f);
+    EXPECT_FLOAT_EQ(table[127], 12543.854f);
 }

@@ -1,5 +1,5 @@
-// The 48 parameters, names, labels, program name and note table, through the
-// built plug-in.
+// The 48 parameters, names, labels and program name, through the built
+// plug-in.
 #include <array>
 #include <cstring>
 #include <string>
@@ -147,14 +147,4 @@ TEST(Parameters, AutomationAppliesTheValueBeforeTellingTheHost) {
     EXPECT_EQ(calls[0].opt, 0.25f);
     EXPECT_TRUE(calls[0].withEffect);
     EXPECT_EQ(seenByHost, 0.25f);
-}
-
-TEST(Parameters, NoteFrequencyTable) {
-    const auto& table = veltrosa::noteFrequencyTable();
-    EXPECT_EQ(table[69], 440.0f);
-    EXPECT_EQ(table[57], 220.0f);
-    EXPECT_EQ(table[81], 880.0f);
-    EXPECT_FLOAT_EQ(table[0], 8.175799f);
-    EXPECT_FLOAT_EQ(table[60], 261.62558f);
-    EXPECT_FLOAT_EQ(table[127], 12543.854f);
 }

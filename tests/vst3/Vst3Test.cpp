@@ -2,6 +2,7 @@
 // tools/vst3host, against the VST 2 edition's samples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -395,4 +396,40 @@ TEST(Vst3, TheConnectedControllerReachesTheSoundAndOffersThePresetsAsPrograms) {
     fromComponent->disconnect(fromController);
     fromController->release();
     fromComponent->release();
+}
+
+// A note-on's float velocity is never a note-off: 0, NaN and anything below
+// zero play the softest note, MIDI velocity 1 (the float 1/127), which the
+// note-off then ends (the default release lasts under two seconds).
+TEST(Vst3, NoteOnsWithoutAPositiveVelocityPlayTheSoftestNote) {
+    constexpr int32_t kBlock = 512, kHeldBlocks = 8, kBlocks = kHeldBlocks + 200;
+    const auto play = [](float velocity) {
+        std::vector<float> out;
+        auto loaded = load();
+        if (!loaded.instance || !loaded.instance->start(48000.0, kBlock))
+            return out;
+        vst3host::EventList on, off;
+        on.noteOn(0, 60, velocity);
+        off.noteOff(0, 60);
+        for (int32_t block = 0; block < kBlocks; ++block) {
+            loaded.instance->process(kBlock, block == 0 ? &on : block == kHeldBlocks ? &off : nullptr);
+            out.insert(out.end(), loaded.instance->left().begin(), loaded.instance->left().begin() + kBlock);
+        }
+        return out;
+    };
+    const std::vector<float> softest = play(1.0f / 127.0f);
+    for (float velocity : {0.0f, std::nanf(""), -0.5f}) {
+        SCOPED_TRACE(velocity);
+        const std::vector<float> out = play(velocity);
+        ASSERT_EQ(out.size(), static_cast<std::size_t>(kBlocks * kBlock));
+        const auto peak = [&](int32_t fromBlock, int32_t toBlock) {
+            float p = 0.0f;
+            for (int32_t i = fromBlock * kBlock; i < toBlock * kBlock; ++i)
+                p = std::max(p, std::fabs(out[static_cast<std::size_t>(i)]));
+            return p;
+        };
+        EXPECT_GT(peak(0, kHeldBlocks), 0.0f);        // sounds
+        EXPECT_EQ(peak(kBlocks - 1, kBlocks), 0.0f);  // and has ended
+        EXPECT_EQ(firstDifference(out, softest), SIZE_MAX);
+    }
 }

@@ -11,11 +11,11 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "presets/Bank.h"
 #include "presets/FxFile.h"
+#include "presets/Vst3PresetFile.h"
 #include "vst3/Ids.h"
 
 namespace fs = std::filesystem;
@@ -76,51 +76,13 @@ void writeList(const std::vector<Preset>& bank, const fs::path& dir) {
     writeFile(dir / "presets.tsv", text.str());
 }
 
-// One VST 3 preset file per preset, in vst3/. The published layout, numbers
-// little-endian: 'VST3', format version 1, the processor's class ID as 32
-// hex digits, the chunk list's offset (64-bit); the chunks' data; then 'List',
-// the number of chunks and each one's ID, 64-bit offset and 64-bit size.
-// The class ID text is the ID's four words, which is how hosts print it on
-// Windows (where the bytes are COM's GUID) and elsewhere alike. One chunk,
-// 'Comp', the component state: the controller keeps no state of its own.
-std::string vstPreset(const Preset& preset) {
-    const auto le = [](std::string& to, uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            to += static_cast<char>(value >> (8 * i) & 0xFF);
-    };
-    constexpr uint64_t kHeaderSize = 48;
-    const auto state = veltrosa::presets::chunkOf(preset);
-    std::string file = "VST3";
-    le(file, 1, 4);
-    for (uint32_t word : veltrosa::vst3edge::kProcessorWords) {
-        char hex[9];
-        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(word));
-        file += hex;
-    }
-    le(file, kHeaderSize + state.size(), 8);
-    file.append(state.begin(), state.end());
-    file += "List";
-    le(file, 1, 4);
-    file += "Comp";
-    le(file, kHeaderSize, 8);
-    le(file, state.size(), 8);
-    return file;
-}
-
-// VST 3 hosts list a preset under its file's name, so the file is named as
-// users know the preset, less what no Windows file name may hold.
-std::string vstPresetName(const Preset& preset) {
-    std::string name = preset.name;
-    for (char& c : name)
-        if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos)
-            c = '-';
-    return name + ".vstpreset";
-}
-
+// One VST 3 preset file per preset, in vst3/, for the edition's processor.
 void writeVstPresets(const std::vector<Preset>& bank, const fs::path& dir) {
     fs::create_directories(dir / "vst3");
     for (const Preset& preset : bank)
-        writeFile(dir / "vst3" / vstPresetName(preset), vstPreset(preset));
+        writeFile(dir / "vst3" / veltrosa::presets::vstPresetFileName(preset.name),
+                  bytesText(veltrosa::presets::writeVstPreset(veltrosa::presets::chunkOf(preset),
+                                                              veltrosa::vst3edge::kProcessorWords)));
 }
 
 struct Format {

@@ -4,7 +4,7 @@
 //
 // Input format (read front to back, missing bytes read as zero): a sequence of
 // steps, each an operation byte followed by that operation's operands. The
-// seed generator (make_corpus.py) writes the same format.
+// seed generator (make_vst2_corpus.py) writes the same format.
 //
 // Every pointer handed to the plug-in is real: text buffers of exactly the
 // size the interface promises, out-parameter slots, event lists whose

@@ -11,7 +11,7 @@
 using namespace engine_test;
 using namespace veltrosa;
 
-TEST(Concurrency, RegenerationWhileRendering) {
+TEST(EngineThreads, RegenerationWhileRendering) {
     SynthEngine engine;
     std::atomic<bool> done{false};
     constexpr int kGenerations = 24;
@@ -57,7 +57,7 @@ TEST(Concurrency, RegenerationWhileRendering) {
     EXPECT_FALSE(engine.wavetable().pending());
 }
 
-TEST(Concurrency, TwoEnginesGenerateAtOnce) {
+TEST(EngineThreads, TwoEnginesGenerateAtOnce) {
     // The phase generator and the transform configuration are shared by every
     // engine in the process.
     auto work = [] {

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the fuzzer's seed inputs into fuzz/corpus/.
+"""Writes the fuzzer's seed inputs into fuzz/vst2-corpus/.
 
 Each seed is a short host session in the fuzzer's input format (see
-InstrumentFuzzer.cpp): an operation byte, then its operands. The seeds give the
+Vst2Fuzzer.cpp): an operation byte, then its operands. The seeds give the
 fuzzer a start on realistic sessions; it mutates them from there.
 """
 import os
@@ -168,7 +168,7 @@ SEEDS = {
 
 
 def main():
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'corpus')
+    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'vst2-corpus')
     os.makedirs(out, exist_ok=True)
     for name, data in SEEDS.items():
         with open(os.path.join(out, name), 'wb') as f:

@@ -171,7 +171,7 @@ void interfaceThread(Record& plugin, const std::atomic<bool>& stop, const std::a
     plugin.dispatch(vst2::effEditClose);
 }
 
-TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
+TEST(Vst2Threads, AudioParameterAndInterfaceThreadsTogether) {
     Record plugin;
     std::atomic<bool> stop{false}, mayEdit{true}, editsDone{false};
     std::atomic<int> badSamples{0}, tornTables{0}, blocks{0}, edits{0}, interfaceCalls{0};
@@ -245,7 +245,7 @@ TEST(Concurrency, AudioParameterAndInterfaceThreadsTogether) {
 // A host restoring a project builds and loads several instances at once, each
 // from its own thread; their tables come from one shared phase generator and
 // one cached transform set-up, while each instance's audio keeps running.
-TEST(Concurrency, InstancesRegenerateOnSeveralThreadsAtOnce) {
+TEST(Vst2Threads, InstancesRegenerateOnSeveralThreadsAtOnce) {
     constexpr int kInstances = 3;
     constexpr int kLoads = 4;
     std::array<std::unique_ptr<Record>, kInstances> plugins;
