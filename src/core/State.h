@@ -40,6 +40,16 @@ constexpr std::optional<ParameterValues> decodeState(std::span<const unsigned ch
     return values;
 }
 
+// A state as every edition but the VST 2 one takes it (that one takes any
+// bytes of the right length): one state's bytes, every value in 0..1.
+constexpr std::optional<ParameterValues> decodeSavedState(std::span<const unsigned char> bytes) {
+    auto values = decodeState(bytes);
+    for (std::size_t i = 0; values && i < values->size(); ++i)
+        if (!((*values)[i] >= 0.0f && (*values)[i] <= 1.0f))
+            values.reset();
+    return values;
+}
+
 constexpr ParameterValues defaultValues() {
     ParameterValues values{};
     for (int32_t i = 0; i < kNumParams; ++i)

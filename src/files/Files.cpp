@@ -101,10 +101,12 @@ void writeWholeFile(const std::string& path, std::span<const unsigned char> byte
 
 ParameterValues readStateFile(const std::string& path) {
     const auto bytes = readWholeFile(path, "state file");
-    const auto values = decodeState(bytes);
-    if (!values)
+    if (bytes.size() != kStateBytes)
         throw FileError("cannot read state file " + path + ": it has " + std::to_string(bytes.size()) +
                         " bytes, a state file has " + std::to_string(kStateBytes));
+    const auto values = decodeSavedState(bytes);
+    if (!values)
+        throw FileError("cannot read state file " + path + ": a value in it is not a number from 0 to 1");
     return *values;
 }
 

@@ -66,11 +66,7 @@ ParameterValues Instrument::values() const noexcept {
 }
 
 std::optional<ParameterValues> Instrument::readState(std::span<const unsigned char> bytes) noexcept {
-    auto values = decodeState(bytes);
-    // Every value lies in 0..1 in a state of ours; any other bytes are not one.
-    if (!values || !std::all_of(values->begin(), values->end(), [](float v) { return v >= 0.0f && v <= 1.0f; }))
-        return std::nullopt;
-    return values;
+    return decodeSavedState(bytes);
 }
 
 bool Instrument::loadState(std::span<const unsigned char> bytes) {

@@ -123,6 +123,7 @@ std::unique_ptr<Child> startVeltrosa(const std::vector<std::string>& args, const
 TEST(StandaloneFailures, EachSaysWhatWentWrongInOneLineWithItsExitStatus) {
     TempDir dir;
     { std::ofstream(dir / "short.state") << "0123456789"; }
+    { std::ofstream(dir / "nan.state", std::ios::binary) << std::string(192, '\xFF'); }
     const std::map<std::string, std::string> noServer{{"JACK_DEFAULT_SERVER", "veltrosa-no-such-server"}};
     struct Case {
         std::vector<std::string> args;
@@ -132,6 +133,7 @@ TEST(StandaloneFailures, EachSaysWhatWentWrongInOneLineWithItsExitStatus) {
         {{"--no-gui"}, 3, "no JACK server is running: start one"},
         {{"--no-gui", "--state", dir / "missing.state"}, 5, "cannot read state file"},
         {{"--no-gui", "--state", dir / "short.state"}, 5, "has 10 bytes"},
+        {{"--no-gui", "--state", dir / "nan.state"}, 5, "not a number from 0 to 1"},
         {{"--bogus"}, 2, "unknown option --bogus"},
         {{"--save-on-quit"}, 2, "needs --state"},
         {{"--scale", "9"}, 2, "invalid --scale 9"},
