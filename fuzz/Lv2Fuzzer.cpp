@@ -4,7 +4,8 @@
 // holding anything (NaN, infinities, huge values), atom sequences with events
 // of unknown types, frames past the cycle or out of order, truncated and
 // oversized MIDI messages, headers that lie about their size or time unit,
-// ports disconnected, the worker's work late or never.
+// ports disconnected; a host's worker offered, which the instance does not
+// use (it builds its tables on its own thread).
 //
 // Input format (front to back, missing bytes read as zero): a rate selector,
 // a block-length option selector, then steps, each an operation byte and its
@@ -38,7 +39,6 @@ using namespace veltrosa;
 constexpr int kMaxSteps = 120;
 constexpr uint32_t kMaxFrames = 2048;
 constexpr int64_t kFrameBudget = 1 << 15;
-constexpr int kRegenerationBudget = 3;
 constexpr std::size_t kSequenceBytes = 4096;
 constexpr float kOutputBound = 1000.0f;
 
@@ -85,7 +85,7 @@ public:
                 cycle(static_cast<uint32_t>(in.raw<uint16_t>() % (kMaxFrames + 1)));
                 break;
             case 4:
-                work();
+                descriptor->deactivate(handle);
                 break;
             case 5:
                 mangleHeader(in);
@@ -106,10 +106,7 @@ private:
         descriptor = lv2_descriptor(0);
         FUZZ_CHECK(descriptor != nullptr && lv2_descriptor(1) == nullptr, "one descriptor");
         map = {nullptr, mapUri};
-        schedule = {this, [](LV2_Worker_Schedule_Handle h, uint32_t, const void*) {
-                        ++static_cast<Session*>(h)->pending;
-                        return LV2_WORKER_SUCCESS;
-                    }};
+        schedule = {this, [](LV2_Worker_Schedule_Handle, uint32_t, const void*) { return LV2_WORKER_SUCCESS; }};
         const uint8_t lengths = in.byte();
         blockLength = in.raw<int32_t>();
         const LV2_URID intType = mapUri(nullptr, LV2_ATOM__Int);
@@ -123,11 +120,10 @@ private:
         const LV2_Feature* without[] = {&mapFeature, &scheduleFeature, nullptr};
         handle = descriptor->instantiate(descriptor, rate, "", lengths & 4 ? withOptions : without);
         if (handle == nullptr) {
-            FUZZ_CHECK(!(rate > 0.0 && rate < 1e6), "refused a usable rate");
+            FUZZ_CHECK(!(rate >= 1.0 && rate <= 1e6), "refused a usable rate");
             return false;
         }
-        worker = static_cast<const LV2_Worker_Interface*>(descriptor->extension_data(LV2_WORKER__interface));
-        FUZZ_CHECK(worker != nullptr, "no worker interface");
+        FUZZ_CHECK(descriptor->extension_data(LV2_WORKER__interface) == nullptr, "a worker interface");
         midiEvent = mapUri(nullptr, LV2_MIDI__MidiEvent);
         for (int32_t i = 0; i < kNumParams; ++i) {
             controls[static_cast<std::size_t>(i)] = defaultParam(i);
@@ -235,16 +231,6 @@ private:
         return true;
     }
 
-    void work() {
-        for (; pending > 0 && regenerations < kRegenerationBudget; --pending, ++regenerations) {
-            const auto respond = [](LV2_Worker_Respond_Handle h, uint32_t, const void*) {
-                ++static_cast<Session*>(h)->responses;
-                return LV2_WORKER_SUCCESS;
-            };
-            worker->work(handle, respond, this, 0, nullptr);
-        }
-    }
-
     void cycle(uint32_t n, bool expectSilence = false) {
         if (framesRendered > kFrameBudget)
             n = std::min<uint32_t>(n, 16);
@@ -252,8 +238,6 @@ private:
         right.fill(NAN);
         descriptor->run(handle, n);
         framesRendered += n;
-        for (; responses > 0; --responses)
-            worker->work_response(handle, 0, nullptr);
         clearSequence();
         const bool nominal = controlsNominal();
         for (uint32_t i = 0; i < n; ++i) {
@@ -273,9 +257,7 @@ private:
         }
         descriptor->connect_port(handle, lv2::kMidiInPort, sequence.data());
         clearSequence();
-        regenerations = 0;
         cycle(64);
-        work();
         const uint8_t note[] = {0x90, 60, 100};
         append(0, midiEvent, note, sizeof note);
         for (int i = 0; i < 4; ++i)
@@ -287,7 +269,6 @@ private:
 
     const LV2_Descriptor* descriptor = nullptr;
     LV2_Handle handle = nullptr;
-    const LV2_Worker_Interface* worker = nullptr;
     LV2_URID_Map map{};
     LV2_Worker_Schedule schedule{};
     int32_t blockLength = 0;
@@ -297,7 +278,7 @@ private:
     std::array<bool, kNumParams> disconnected{};
     std::array<uint64_t, kSequenceBytes / 8> sequence{};
     std::array<float, kMaxFrames> left{}, right{};
-    int pending = 0, responses = 0, regenerations = 0;
+
     int64_t framesRendered = 0;
 };
 

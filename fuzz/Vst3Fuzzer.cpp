@@ -284,6 +284,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                "no controller");
     auto* controller = static_cast<vst3::EditController*>(object);
     controller->initialize(nullptr);
+    // Connected as hosts connect them (most do), so that what the controller
+    // is given reaches the processor too.
+    vst3::ConnectionPoint* fromController = nullptr;
+    if (in.byte() % 4 != 0 && controller->queryInterface(vst3::kIidConnectionPoint.bytes, &object) == vst3::kOk) {
+        fromController = static_cast<vst3::ConnectionPoint*>(object);
+        FUZZ_CHECK(component->queryInterface(vst3::kIidConnectionPoint.bytes, &object) == vst3::kOk,
+                   "no connection point");
+        auto* fromComponent = static_cast<vst3::ConnectionPoint*>(object);
+        fromController->connect(fromComponent);
+        fromComponent->connect(fromController);
+        fromComponent->release();
+    }
 
     // Most sessions start as hosts start them, with a note for the first
     // block, so that short inputs already play; the others begin wherever
@@ -426,6 +438,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(v >= 0.0 && v <= 1.0, "value outside 0..1", i);
     }
     component->setActive(0);
+    if (fromController != nullptr)
+        fromController->release();
     controller->terminate();
     controller->release();
     processor->release();

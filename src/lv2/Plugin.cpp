@@ -151,7 +151,7 @@ void applyControls(Instance& self) {
     }
     for (uint64_t rest = changed; rest != 0; rest &= rest - 1) {
         const int i = std::countr_zero(rest);
-        self.shell.setValue(i, moved[static_cast<std::size_t>(i)]);
+        self.shell.setValue(i, static_cast<double>(moved[static_cast<std::size_t>(i)]));
     }
 }
 

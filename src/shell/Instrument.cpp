@@ -55,7 +55,8 @@ float Instrument::value(int32_t index) const noexcept {
         return 0.0f;
     if (switched())
         return engine_->param(index);
-    return std::atomic_ref<const float>(switchValues_[static_cast<std::size_t>(index)]).load(std::memory_order_relaxed);
+    // Written through atomic_ref too; reading changes nothing.
+    return shared(const_cast<float&>(switchValues_[static_cast<std::size_t>(index)])).load(std::memory_order_relaxed);
 }
 
 ParameterValues Instrument::values() const noexcept {
