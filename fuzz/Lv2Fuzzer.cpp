@@ -130,10 +130,10 @@ private:
             descriptor->connect_port(handle, static_cast<uint32_t>(i), &controls[static_cast<std::size_t>(i)]);
         }
         clearSequence();
-        descriptor->connect_port(handle, lv2::kMidiInPort, sequence.data());
-        descriptor->connect_port(handle, lv2::kOutLeftPort, left.data());
-        descriptor->connect_port(handle, lv2::kOutRightPort, right.data());
-        descriptor->connect_port(handle, lv2::kNumPorts, nullptr);  // no such port
+        descriptor->connect_port(handle, lv2edge::kMidiInPort, sequence.data());
+        descriptor->connect_port(handle, lv2edge::kOutLeftPort, left.data());
+        descriptor->connect_port(handle, lv2edge::kOutRightPort, right.data());
+        descriptor->connect_port(handle, lv2edge::kNumPorts, nullptr);  // no such port
         descriptor->activate(handle);
         return true;
     }
@@ -215,9 +215,9 @@ private:
     void reconnect(Input& in) {
         const uint8_t k = in.byte();
         const auto port = static_cast<uint32_t>(in.byte() % (kNumParams + 1));
-        void* buffer = port == lv2::kMidiInPort ? static_cast<void*>(sequence.data()) : &controls[port % kNumParams];
+        void* buffer = port == lv2edge::kMidiInPort ? static_cast<void*>(sequence.data()) : &controls[port % kNumParams];
         descriptor->connect_port(handle, port, k & 1 ? buffer : nullptr);
-        if (port != lv2::kMidiInPort)
+        if (port != lv2edge::kMidiInPort)
             disconnected[port] = !(k & 1);
     }
 
@@ -255,7 +255,7 @@ private:
             descriptor->connect_port(handle, static_cast<uint32_t>(i), &controls[static_cast<std::size_t>(i)]);
             disconnected[static_cast<std::size_t>(i)] = false;
         }
-        descriptor->connect_port(handle, lv2::kMidiInPort, sequence.data());
+        descriptor->connect_port(handle, lv2edge::kMidiInPort, sequence.data());
         clearSequence();
         cycle(64);
         const uint8_t note[] = {0x90, 60, 100};

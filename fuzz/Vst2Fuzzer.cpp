@@ -157,7 +157,7 @@ PtrKind ptrKindOf(int32_t opcode) {
 class Session {
 public:
     Session() {
-        instrument = new veltrosa::Instrument(hostCallback);
+        instrument = new veltrosa::vst2edge::Instrument(hostCallback);
         effect = instrument->getAeffect();
         // The editor opens into a headless raster window whatever parent the
         // host names; messages reach it as a window system would send them.
@@ -775,7 +775,7 @@ private:
         checkParameters();
     }
 
-    veltrosa::Instrument* instrument = nullptr;  // deleted by effClose
+    veltrosa::vst2edge::Instrument* instrument = nullptr;  // deleted by effClose
     veltrosa::ControlWindow* gui = nullptr;             // the instrument's editor, if any
     int windowMessages = 0;
     vst2::AEffect* effect = nullptr;

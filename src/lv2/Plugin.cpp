@@ -22,7 +22,7 @@
 #include "lv2/Ports.h"
 #include "shell/Instrument.h"
 
-namespace veltrosa::lv2 {
+namespace veltrosa::lv2edge {
 namespace {
 
 // Scratch for a host that announces no block length; longer blocks, and any
@@ -199,8 +199,8 @@ const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activa
                                     run,        deactivate,  cleanup,     extensionData};
 
 }  // namespace
-}  // namespace veltrosa::lv2
+}  // namespace veltrosa::lv2edge
 
 LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
-    return index == 0 ? &veltrosa::lv2::kDescriptor : nullptr;
+    return index == 0 ? &veltrosa::lv2edge::kDescriptor : nullptr;
 }

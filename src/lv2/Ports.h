@@ -6,7 +6,7 @@
 
 #include "core/Parameters.h"
 
-namespace veltrosa::lv2 {
+namespace veltrosa::lv2edge {
 
 inline constexpr const char* kPluginUri = "urn:veltrosa:instrument";
 inline constexpr const char* kUiUri = "urn:veltrosa:instrument#ui";
@@ -19,4 +19,4 @@ inline constexpr uint32_t kOutRightPort = kNumParams + 2;
 inline constexpr uint32_t kFreeWheelPort = kNumParams + 3;
 inline constexpr uint32_t kNumPorts = kNumParams + 4;
 
-}  // namespace veltrosa::lv2
+}  // namespace veltrosa::lv2edge

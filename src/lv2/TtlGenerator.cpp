@@ -19,7 +19,7 @@
 namespace {
 
 using namespace veltrosa;
-using namespace veltrosa::lv2;
+using namespace veltrosa::lv2edge;
 using veltrosa::presets::Preset;
 
 constexpr const char* kPrefixes =

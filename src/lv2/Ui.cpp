@@ -17,7 +17,7 @@
 #include "lv2/Ports.h"
 #include "ui/Editor.h"
 
-namespace veltrosa::lv2 {
+namespace veltrosa::lv2edge {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -191,8 +191,8 @@ const void* extensionData(const char* uri) {
 const LV2UI_Descriptor kDescriptor = {kUiUri, instantiate, cleanup, portEvent, extensionData};
 
 }  // namespace
-}  // namespace veltrosa::lv2
+}  // namespace veltrosa::lv2edge
 
 LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
-    return index == 0 ? &veltrosa::lv2::kDescriptor : nullptr;
+    return index == 0 ? &veltrosa::lv2edge::kDescriptor : nullptr;
 }

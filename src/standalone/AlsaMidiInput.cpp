@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 namespace {
 
@@ -74,4 +74,4 @@ void AlsaMidiInput::read(JackInstrument::AlsaQueue& queue) {
     snd_midi_event_free(decoder);
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

@@ -13,7 +13,7 @@
 
 using snd_seq_t = struct _snd_seq;
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 class AlsaMidiInput {
 public:
@@ -34,4 +34,4 @@ private:
     std::thread reader_;
 };
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

@@ -10,7 +10,7 @@
 #include "editor/platform/raster/CairoSurface.h"
 #include "editor/platform/x11/X11Window.h"
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 float StandaloneParameters::parameterValue(int32_t index) { return shell_.value(index); }
 
@@ -191,4 +191,4 @@ void EditorWindow::close() {
         CairoSurface::releaseProcessCaches();
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

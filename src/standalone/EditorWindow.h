@@ -18,7 +18,7 @@
 #include "shell/Instrument.h"
 #include "ui/Editor.h"
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 // The editor's parameters are the shell's.
 class StandaloneParameters final : public ParameterHost {
@@ -74,4 +74,4 @@ private:
     KeyHandler keyHandler_;
 };
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 namespace {
 
@@ -177,4 +177,4 @@ void JackInstrument::shutdown(jack_status_t, const char*, void* self) noexcept {
     static_cast<JackInstrument*>(self)->serverGone_.store(true, std::memory_order_release);
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

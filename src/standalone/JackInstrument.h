@@ -22,7 +22,7 @@
 #include "shell/Instrument.h"
 #include "standalone/MidiQueue.h"
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 class JackInstrument {
 public:
@@ -73,4 +73,4 @@ private:
     std::atomic<uint32_t> programChanges_{0};
 };
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 namespace {
 
@@ -67,4 +67,4 @@ std::string LiveSound::title() const {
     return "Veltrosa \u2014 " + name_ + (sameSound(shell_.values(), reference_) ? "" : " *");
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

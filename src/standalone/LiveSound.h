@@ -16,7 +16,7 @@
 #include "presets/Bank.h"
 #include "shell/Instrument.h"
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 // The place in bank of a preset with the same values (Update aside), or -1.
 int presetWithValues(const std::vector<presets::Preset>& bank, const ParameterValues& values);
@@ -53,4 +53,4 @@ private:
     int asked_ = -1;   // under way until the shell has switched
 };
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

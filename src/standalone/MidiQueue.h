@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace veltrosa {
+namespace veltrosa::standaloneedge {
 
 struct ShortMessage {
     uint8_t status = 0;
@@ -47,4 +47,4 @@ private:
     alignas(64) std::atomic<uint32_t> tail_{0};  // next to write
 };
 
-}  // namespace veltrosa
+}  // namespace veltrosa::standaloneedge

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace veltrosa::app {
+namespace veltrosa::standaloneedge {
 
 namespace {
 
@@ -188,4 +188,4 @@ Exit status:
 )";
 }
 
-}  // namespace veltrosa::app
+}  // namespace veltrosa::standaloneedge

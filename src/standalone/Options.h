@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace veltrosa::app {
+namespace veltrosa::standaloneedge {
 
 enum ExitStatus : int {
     kExitOk = 0,
@@ -40,4 +40,4 @@ struct UsageError {
     std::string message;
 };
 
-}  // namespace veltrosa::app
+}  // namespace veltrosa::standaloneedge

@@ -19,7 +19,7 @@
 #include "files/Files.h"
 #include "presets/Bank.h"
 
-namespace veltrosa::app {
+namespace veltrosa::standaloneedge {
 
 namespace {
 
@@ -200,15 +200,15 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-}  // namespace veltrosa::app
+}  // namespace veltrosa::standaloneedge
 
 int main(int argc, char** argv) {
     try {
-        return veltrosa::app::run(argc, argv);
+        return veltrosa::standaloneedge::run(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "veltrosa: %s\n", e.what());
     } catch (...) {
         std::fprintf(stderr, "veltrosa: unexpected failure\n");
     }
-    return veltrosa::app::kExitFailure;
+    return veltrosa::standaloneedge::kExitFailure;
 }

@@ -10,7 +10,7 @@
 #include "vst2/Text.h"
 #include "vst2/TextFormat.h"
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 namespace {
 
@@ -585,4 +585,4 @@ intptr_t EffectBase::dispatchExtended(int32_t opcode, int32_t index, intptr_t va
     }
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

@@ -14,8 +14,11 @@
 #include "abi/vst2.h"
 
 namespace veltrosa {
-
 class EditorBase;
+}
+
+namespace veltrosa::vst2edge {
+
 class EffectBase;
 
 // The editor's parameter seam over an effect: a value the user chooses goes
@@ -281,4 +284,4 @@ private:
 // is not ours.
 EffectBase* effectFromRecord(vst2::AEffect* record);
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

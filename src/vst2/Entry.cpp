@@ -10,7 +10,7 @@
 #define VELTROSA_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 void* moduleHandle = nullptr;
 
@@ -36,11 +36,11 @@ vst2::AEffect* entry(vst2::HostCallback host) {
 
 }  // namespace
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge
 
 VELTROSA_EXPORT vst2::AEffect* VSTCALL VSTPluginMain(vst2::HostCallback host) {
     try {
-        return veltrosa::entry(host);
+        return veltrosa::vst2edge::entry(host);
     } catch (...) {
         return nullptr;
     }
@@ -50,7 +50,7 @@ VELTROSA_EXPORT vst2::AEffect* VSTCALL VSTPluginMain(vst2::HostCallback host) {
 // The C run-time's start-up code calls this by its C name for every
 // notification; the editor registers its window class with the handle.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
-    veltrosa::moduleHandle = instance;
+    veltrosa::vst2edge::moduleHandle = instance;
     return TRUE;
 }
 #else

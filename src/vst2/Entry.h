@@ -4,7 +4,7 @@
 
 #include "abi/vst2.h"
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 class EffectBase;
 
@@ -16,4 +16,4 @@ EffectBase* createEffectInstance(vst2::HostCallback host);
 // loaded shared object elsewhere.
 extern void* moduleHandle;
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

@@ -12,7 +12,7 @@
 #include "engine/Midi.h"
 #include "vst2/Text.h"
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 namespace {
 
@@ -193,4 +193,4 @@ EffectBase* createEffectInstance(vst2::HostCallback host) {
     }
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

@@ -11,8 +11,11 @@
 #include "vst2/EffectBase.h"
 
 namespace veltrosa {
-
 class Editor;
+}
+
+namespace veltrosa::vst2edge {
+
 
 class Instrument : public EffectBase {
 public:
@@ -59,4 +62,4 @@ private:
     char programName_[25] = {};
 };
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

@@ -6,7 +6,7 @@
 
 #include "vst2/Text.h"
 
-namespace veltrosa::speakers {
+namespace veltrosa::vst2edge::speakers {
 
 namespace {
 
@@ -86,4 +86,4 @@ bool match(vst2::VstSpeakerArrangement** to, const vst2::VstSpeakerArrangement* 
     return true;
 }
 
-}  // namespace veltrosa::speakers
+}  // namespace veltrosa::vst2edge::speakers

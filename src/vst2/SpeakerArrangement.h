@@ -12,7 +12,7 @@
 
 #include "abi/vst2.h"
 
-namespace veltrosa::speakers {
+namespace veltrosa::vst2edge::speakers {
 
 // Zero-filled memory for count objects of size bytes, or null; calloc's shape.
 using ZeroedAllocator = void* (*)(std::size_t count, std::size_t size);
@@ -41,4 +41,4 @@ bool copySpeaker(vst2::VstSpeakerProperties* to, const vst2::VstSpeakerPropertie
 // type and every speaker copied.
 bool match(vst2::VstSpeakerArrangement** to, const vst2::VstSpeakerArrangement* from, ZeroedAllocator zeroed = nullptr);
 
-}  // namespace veltrosa::speakers
+}  // namespace veltrosa::vst2edge::speakers

@@ -1,6 +1,6 @@
 #include "vst2/Text.h"
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 void copyText(char* dest, const char* source, std::size_t maxLen) {
     if (dest == nullptr)
@@ -27,4 +27,4 @@ void appendText(char* dest, const char* source, std::size_t maxLen) {
     dest[maxLen] = '\0';
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

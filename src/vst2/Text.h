@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 // Copies at most maxLen characters of source, NUL-filling up to maxLen, and
 // stores NUL at dest[maxLen]. A null source copies the empty text.
@@ -14,4 +14,4 @@ void copyText(char* dest, const char* source, std::size_t maxLen);
 // characters; nothing is written past dest[maxLen].
 void appendText(char* dest, const char* source, std::size_t maxLen);
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

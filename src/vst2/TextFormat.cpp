@@ -5,7 +5,7 @@
 
 #include "vst2/Text.h"
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 namespace {
 
@@ -122,4 +122,4 @@ void formatDecibels(float amplitude, char* text, int32_t maxLen) {
     formatFloat(decibels, text, maxLen);
 }
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace veltrosa {
+namespace veltrosa::vst2edge {
 
 // Integer digits first, then as many fraction digits as fill eight
 // characters. When the integer digits alone fill the width (eight digits, or
@@ -24,4 +24,4 @@ void formatInt(int32_t value, char* text, int32_t maxLen);
 // 20 log10(amplitude) through formatFloat; "-oo" for 0 and below.
 void formatDecibels(float amplitude, char* text, int32_t maxLen);
 
-}  // namespace veltrosa
+}  // namespace veltrosa::vst2edge

@@ -18,7 +18,7 @@ using namespace editor_test;
 using veltrosa::Button;
 using veltrosa::Control;
 using veltrosa::Editor;
-using veltrosa::Instrument;
+using veltrosa::vst2edge::Instrument;
 using veltrosa::Label;
 using veltrosa::NameLabel;
 using veltrosa::RasterWindowLayer;

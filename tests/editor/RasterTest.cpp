@@ -16,7 +16,7 @@
 using namespace editor_test;
 using veltrosa::CairoSurface;
 using veltrosa::Editor;
-using veltrosa::Instrument;
+using veltrosa::vst2edge::Instrument;
 using veltrosa::RasterWindowLayer;
 
 namespace {

@@ -45,7 +45,7 @@ intptr_t VSTCALL quietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, vo
 class Record {
 public:
     // The record owns the instrument: effClose deletes it.
-    Record() : record_((new veltrosa::Instrument(quietHost))->getAeffect()) {
+    Record() : record_((new veltrosa::vst2edge::Instrument(quietHost))->getAeffect()) {
         dispatch(vst2::effOpen);
         dispatch(vst2::effSetSampleRate, 0, 0, nullptr, 44100.0f);
         dispatch(vst2::effSetBlockSize, 0, kBlock);
@@ -64,7 +64,7 @@ public:
         float* outputs[2] = {left, right};
         record_->processReplacing(record_, nullptr, outputs, frames);
     }
-    veltrosa::Instrument& instrument() { return *static_cast<veltrosa::Instrument*>(record_->object); }
+    veltrosa::vst2edge::Instrument& instrument() { return *static_cast<veltrosa::vst2edge::Instrument*>(record_->object); }
 
 private:
     vst2::AEffect* record_;

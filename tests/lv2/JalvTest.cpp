@@ -136,7 +136,7 @@ TEST(Jalv, PlaysANoteThroughAJackServer) {
     ASSERT_EQ(jack_activate(client), 0);
 
     {
-        Child jalv({"jalv", "-x", "-n", "veltrosa", veltrosa::lv2::kPluginUri}, true);
+        Child jalv({"jalv", "-x", "-n", "veltrosa", veltrosa::lv2edge::kPluginUri}, true);
         const bool up =
             waitFor([&] { return jack_port_by_name(client, "veltrosa:out_right") != nullptr || !jalv.running(); },
                     std::chrono::seconds(20));

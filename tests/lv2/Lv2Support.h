@@ -24,7 +24,7 @@ inline lv2host::World& world() {
 inline std::unique_ptr<lv2host::Instance> instrument(double rate, int32_t block,
                                                      lv2host::WorkerMode mode = lv2host::WorkerMode::Synchronous) {
     std::string error;
-    auto instance = lv2host::Instance::create(world(), veltrosa::lv2::kPluginUri, rate, block, mode, error);
+    auto instance = lv2host::Instance::create(world(), veltrosa::lv2edge::kPluginUri, rate, block, mode, error);
     EXPECT_TRUE(instance) << error;
     return instance;
 }

@@ -43,11 +43,11 @@ float peak(const lv2host::Instance& instance, uint32_t frames, uint32_t from = 0
 // Every fact a host reads: the 48 controls by name, range and default (the
 // very float of the table), MIDI in, two outputs, the editor, the presets.
 TEST(Lv2Bundle, DescribesEveryPortPresetAndTheEditor) {
-    const LilvPlugin* plugin = world().plugin(lv2::kPluginUri);
+    const LilvPlugin* plugin = world().plugin(lv2edge::kPluginUri);
     ASSERT_NE(plugin, nullptr);
     LilvWorld* w = world().get();
-    ASSERT_EQ(lilv_plugin_get_num_ports(plugin), lv2::kNumPorts);
-    std::vector<float> min(lv2::kNumPorts), max(lv2::kNumPorts), def(lv2::kNumPorts);
+    ASSERT_EQ(lilv_plugin_get_num_ports(plugin), lv2edge::kNumPorts);
+    std::vector<float> min(lv2edge::kNumPorts), max(lv2edge::kNumPorts), def(lv2edge::kNumPorts);
     lilv_plugin_get_port_ranges_float(plugin, min.data(), max.data(), def.data());
     for (int32_t i = 0; i < kNumParams; ++i) {
         const ParamInfo& info = kParams[static_cast<std::size_t>(i)];
@@ -62,18 +62,18 @@ TEST(Lv2Bundle, DescribesEveryPortPresetAndTheEditor) {
     }
     const Node midiEvent(lilv_new_uri(w, LV2_MIDI__MidiEvent)), audio(lilv_new_uri(w, LV2_CORE__AudioPort));
     const Node output(lilv_new_uri(w, LV2_CORE__OutputPort));
-    EXPECT_TRUE(lilv_port_supports_event(plugin, lilv_plugin_get_port_by_index(plugin, lv2::kMidiInPort), midiEvent));
-    for (uint32_t p : {lv2::kOutLeftPort, lv2::kOutRightPort}) {
+    EXPECT_TRUE(lilv_port_supports_event(plugin, lilv_plugin_get_port_by_index(plugin, lv2edge::kMidiInPort), midiEvent));
+    for (uint32_t p : {lv2edge::kOutLeftPort, lv2edge::kOutRightPort}) {
         EXPECT_TRUE(lilv_port_is_a(plugin, lilv_plugin_get_port_by_index(plugin, p), audio));
         EXPECT_TRUE(lilv_port_is_a(plugin, lilv_plugin_get_port_by_index(plugin, p), output));
     }
     const Node input(lilv_new_uri(w, LV2_CORE__InputPort)), freeWheeling(lilv_new_uri(w, LV2_CORE__freeWheeling));
     const LilvPort* freewheel = lilv_plugin_get_port_by_designation(plugin, input, freeWheeling);
     ASSERT_NE(freewheel, nullptr);
-    EXPECT_EQ(lilv_port_get_index(plugin, freewheel), lv2::kFreeWheelPort);
+    EXPECT_EQ(lilv_port_get_index(plugin, freewheel), lv2edge::kFreeWheelPort);
 
     LilvUIs* uis = lilv_plugin_get_uis(plugin);
-    const Node uiUri(lilv_new_uri(w, lv2::kUiUri)), x11(lilv_new_uri(w, LV2_UI__X11UI));
+    const Node uiUri(lilv_new_uri(w, lv2edge::kUiUri)), x11(lilv_new_uri(w, LV2_UI__X11UI));
     const LilvUI* ui = lilv_uis_get_by_uri(uis, uiUri);
     ASSERT_NE(ui, nullptr);
     EXPECT_TRUE(lilv_ui_is_a(ui, x11));
@@ -188,7 +188,7 @@ TEST(Lv2Plugin, FreewheelingWaitsForTheTableItAsksFor) {
         SCOPED_TRACE(freewheeling);
         auto lv2 = instrument(44100.0, 256, lv2host::WorkerMode::Held);
         ASSERT_TRUE(lv2);
-        lv2->setControl(lv2::kFreeWheelPort, freewheeling);
+        lv2->setControl(lv2edge::kFreeWheelPort, freewheeling);
         for (int32_t h = 0; h < kNumHarmonics; ++h)
             lv2->setControl(static_cast<uint32_t>(h), 0.0f);
         std::thread worker;

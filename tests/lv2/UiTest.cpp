@@ -39,10 +39,10 @@ struct Touch {
 class Lv2UiTest : public x11test::X11Test {
 protected:
     void open(float scale) {
-        const LilvPlugin* plugin = lv2test::world().plugin(lv2::kPluginUri);
+        const LilvPlugin* plugin = lv2test::world().plugin(lv2edge::kPluginUri);
         ASSERT_NE(plugin, nullptr);
         LilvUIs* uis = lilv_plugin_get_uis(plugin);
-        LilvNode* uri = lilv_new_uri(lv2test::world().get(), lv2::kUiUri);
+        LilvNode* uri = lilv_new_uri(lv2test::world().get(), lv2edge::kUiUri);
         const LilvUI* ui = lilv_uis_get_by_uri(uis, uri);
         lilv_node_free(uri);
         ASSERT_NE(ui, nullptr);
@@ -82,7 +82,7 @@ protected:
         };
         host->resize(static_cast<int>(std::ceil(305 * scale)), static_cast<int>(std::ceil(370 * scale)));
         LV2UI_Widget widget = nullptr;
-        handle = descriptor->instantiate(descriptor, lv2::kPluginUri, "", write, this, &widget, list);
+        handle = descriptor->instantiate(descriptor, lv2edge::kPluginUri, "", write, this, &widget, list);
         ASSERT_NE(handle, nullptr);
         EXPECT_NE(widget, nullptr);
         idle = static_cast<const LV2UI_Idle_Interface*>(descriptor->extension_data(LV2_UI__idleInterface));

@@ -9,10 +9,10 @@
 
 namespace {
 
-using veltrosa::ShortMessage;
+using veltrosa::standaloneedge::ShortMessage;
 
 TEST(MidiQueue, KeepsOrderAcrossThreadsAndDropsWhatAFullRingCannotTake) {
-    veltrosa::MidiQueue<8> queue;
+    veltrosa::standaloneedge::MidiQueue<8> queue;
     for (uint8_t i = 0; i < 8; ++i)
         EXPECT_TRUE(queue.push({0x90, i, 100}));
     EXPECT_FALSE(queue.push({0x90, 99, 100}));

@@ -35,7 +35,7 @@ struct RecordingHost {
     }
 };
 
-class BareEffect : public veltrosa::EffectBase {
+class BareEffect : public veltrosa::vst2edge::EffectBase {
 public:
     explicit BareEffect(vst2::HostCallback host = nullptr, int32_t programs = 1, int32_t params = 4)
         : EffectBase(host, programs, params) {}

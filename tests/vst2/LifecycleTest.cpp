@@ -21,7 +21,7 @@ TEST(Lifecycle, CloseThroughTheRecordAnswersOneAndReleasesTheObject) {
 }
 
 TEST(Lifecycle, ObjectDispatcherWithCloseDoesNotRelease) {
-    auto* instrument = new veltrosa::Instrument(silentHost);
+    auto* instrument = new veltrosa::vst2edge::Instrument(silentHost);
     EXPECT_EQ(instrument->dispatcher(vst2::effClose, 0, 0, nullptr, 0.0f), 0);
     // Still alive: it answers, and deleting it once is the only release.
     EXPECT_EQ(instrument->dispatcher(vst2::effIdentify, 0, 0, nullptr, 0.0f), 0x4E764566);

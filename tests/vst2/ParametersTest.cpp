@@ -130,7 +130,7 @@ TEST(Parameters, ProgramNameIsCutAtTwentyFour) {
 TEST(Parameters, AutomationAppliesTheValueBeforeTellingTheHost) {
     auto plugin = loadPlugin();
     ASSERT_TRUE(plugin);
-    auto* instrument = static_cast<veltrosa::EffectBase*>(plugin->effect()->object);
+    auto* instrument = static_cast<veltrosa::vst2edge::EffectBase*>(plugin->effect()->object);
     float seenByHost = -1.0f;
     plugin->setCallHook([&](const vsthost::HostCall& call) -> std::optional<intptr_t> {
         if (call.opcode == vst2::audioMasterAutomate)

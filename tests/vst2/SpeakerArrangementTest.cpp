@@ -9,7 +9,7 @@
 #include "BaseSupport.h"
 #include "vst2/SpeakerArrangement.h"
 
-namespace speakers = veltrosa::speakers;
+namespace speakers = veltrosa::vst2edge::speakers;
 using vst2::VstSpeakerArrangement;
 using vst2::VstSpeakerProperties;
 

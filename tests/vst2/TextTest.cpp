@@ -6,8 +6,8 @@
 
 #include "vst2/Text.h"
 
-using veltrosa::appendText;
-using veltrosa::copyText;
+using veltrosa::vst2edge::appendText;
+using veltrosa::vst2edge::copyText;
 
 namespace {
 
