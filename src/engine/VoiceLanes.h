@@ -69,6 +69,9 @@ struct VoiceLanesOf {
 };
 
 using VoiceLanes = VoiceLanesOf<kLanes>;
+using OscLanes = OscLanesOf<kLanes>;
+using SvfLanes = SvfLanesOf<kLanes>;
+using EnvLanes = EnvLanesOf<kLanes>;
 // A voice on its own: the scalar render is the kernel on one lane.
 using VoiceLane = VoiceLanesOf<1>;
 
@@ -90,6 +93,17 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows,
                        TableRead read);
 
+// Few voices, channels in lanes as with AVX-512, from lane first on: two
+// voices per SSE2 vector, four per AVX2 vector. rows[i * 2h + k] is voice
+// first + k's left contribution to frame i, rows[i * 2h + h + k] its right
+// one (h = 2 or 4). Sounding voices are packed into the first lanes, so that
+// one to four of them cost what they use instead of all eight lanes.
+void renderPairSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
+// The same two voices built with AVX2's instructions (still 128-bit vectors).
+void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
+void renderQuadAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows,
+                    TableRead read);
+
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left
 // them (SSE2: lanes 0-3 in group[0], 4-7 in group[1]; AVX2: all in group[0]);
@@ -98,5 +112,8 @@ void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* 
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out);
 // Both channels at once, from the rows renderLanesAvx512 left.
 void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+// Both channels at once, from the rows renderPairSse2 and renderQuadAvx2 left.
+void sumPairsSse2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+void sumQuadsAvx2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
 
 }  // namespace veltrosa
