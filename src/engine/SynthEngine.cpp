@@ -381,11 +381,10 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         inLanes |= fits ? 1u << s : 0u;
     }
     heldLanes_ |= (1u << count) - 1u;
-    for (int32_t s = count; s < lanes; ++s) {
-        if (heldLanes_ & (1u << s)) {
+    for (int32_t s = count; s < kNumVoices; ++s) {
+        laneVoice_[static_cast<std::size_t>(s)] = -1;  // its voice, if any, went elsewhere or stopped
+        if (s < lanes && (heldLanes_ & (1u << s)) != 0)
             clearLane(lanes_, s);
-            laneVoice_[static_cast<std::size_t>(s)] = -1;
-        }
     }
     heldLanes_ &= ~(((1u << lanes) - 1u) & ~((1u << count) - 1u));
 #ifdef VELTROSA_LANES_X86

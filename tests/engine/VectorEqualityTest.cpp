@@ -352,17 +352,30 @@ TEST_P(VectorEquality, EverySetOfSoundingVoicesInAnyLanes) {
         }
         for (int b = 0; b < 6; ++b)
             ASSERT_TRUE(rig.block(c.block));
+        // The free voices again, in the lanes they had before, then alone
+        // the kept ones once more.
+        const int free = 7 - std::popcount(c.keep);
+        for (int k = 0; k < free; ++k)
+            rig.noteOn(72 + k, 90, 0);
+        for (int b = 0; b < 6; ++b)
+            ASSERT_TRUE(rig.block(c.block));
+        for (int k = 0; k < free; ++k)
+            rig.noteOff(72 + k, 0);
+        for (int done = 0; rig.sounding() != c.keep; done += c.block) {
+            ASSERT_LT(done, 100000) << "the released voices never ended";
+            ASSERT_TRUE(rig.block(c.block));
+        }
+        ASSERT_TRUE(rig.block(c.block));
         // A note more than the free voices take steals: the reserve voice
         // sounds, the oldest fades; then the kept voices' own tails.
-        const int free = 7 - std::popcount(c.keep);
         for (int k = 0; k <= free; ++k)
-            rig.noteOn(72 + k, 60 + k, k % 2 == 0 ? 0 : 3);
+            rig.noteOn(84 + k, 60 + k, k % 2 == 0 ? 0 : 3);
         for (int b = 0; b < 8; ++b)
             ASSERT_TRUE(rig.block(c.block));
         for (int key : kKeys)
             rig.noteOff(key, 1);
         for (int k = 0; k <= free; ++k)
-            rig.noteOff(72 + k, c.block / 2);
+            rig.noteOff(84 + k, c.block / 2);
         for (int done = 0; rig.sounding() != 0; done += c.block) {
             ASSERT_LT(done, 100000) << "the voices never ended";
             ASSERT_TRUE(rig.block(c.block));
