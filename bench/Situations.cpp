@@ -8,6 +8,9 @@
 // system call per read) stays out of the small blocks' figures.
 //
 //   situations_bench [--seconds S] [--repeat N] plugin.so [plugin.so ...]
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -98,10 +101,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] plugin.so...\n", argv[0]);
         return 2;
     }
-    std::printf("%s; %s; Veltrosa's path here: %s, table read: %s\n", bench::processorName().c_str(),
+    // Some peers print to the standard streams while they play: the table
+    // goes to the original output, everything else to /dev/null.
+    std::fflush(stdout);
+    FILE* report = fdopen(dup(1), "w");
+    if (report == nullptr)
+        return 1;
+    if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
+        dup2(null, 1);
+        dup2(null, 2);
+        close(null);
+    }
+    std::fprintf(report, "%s; %s; Veltrosa's path here: %s, table read: %s\n", bench::processorName().c_str(),
                 bench::vendorAndFamily().c_str(), bench::pathName(veltrosa::SynthEngine::bestRenderPath()),
                 bench::tableReadName(veltrosa::SynthEngine::bestTableRead()));
-    std::printf("%.0f Hz, %.1f s per round, %d interleaved rounds; CPU time per frame, best and median\n",
+    std::fprintf(report, "%.0f Hz, %.1f s per round, %d interleaved rounds; CPU time per frame, best and median\n",
                 static_cast<double>(kRate), seconds, repeat);
     std::vector<std::vector<bench::Rounds>> rounds(paths.size(), std::vector<bench::Rounds>(kCount));
     for (int round = 0; round < repeat; ++round)
@@ -109,36 +123,39 @@ int main(int argc, char** argv) {
             for (std::size_t p = 0; p < paths.size(); ++p)
                 rounds[p][static_cast<std::size_t>(s)].add(measure(paths[p], kSituations[s], seconds));
 
-    std::printf("%-7s %-6s", "block", "notes");
+    std::fprintf(report, "%-7s %-6s", "block", "notes");
     for (const auto& p : paths)
-        std::printf(" | %-36s", shortName(p).substr(0, 36).c_str());
-    std::printf("\n");
+        std::fprintf(report, " | %-36s", shortName(p).substr(0, 36).c_str());
+    std::fprintf(report, "\n");
     for (int s = 0; s < kCount; ++s) {
-        std::printf("%-7d %-6d", kSituations[s].block, kSituations[s].notes);
+        std::fprintf(report, "%-7d %-6d", kSituations[s].block, kSituations[s].notes);
         for (std::size_t p = 0; p < paths.size(); ++p) {
             const bench::Rounds& r = rounds[p][static_cast<std::size_t>(s)];
             const bench::Rounds& base = rounds[p][0];
             if (!r.best.ok) {
-                std::printf(" | %-36s", ("failed: " + r.best.error).substr(0, 36).c_str());
+                std::fprintf(report, " | %-36s", ("failed: " + r.best.error).substr(0, 36).c_str());
                 continue;
             }
-            std::printf(" | %7.2f %7.2f (%5.2fx; med %5.2fx)", r.best.nsPerFrame, r.median(),
+            std::fprintf(report, " | %7.2f %7.2f (%5.2fx; med %5.2fx)", r.best.nsPerFrame, r.median(),
                         base.best.ok ? r.best.nsPerFrame / base.best.nsPerFrame : 0.0,
                         base.best.ok ? r.median() / base.median() : 0.0);
         }
-        std::printf("\n");
+        std::fprintf(report, "\n");
     }
-    std::printf("each cell: best, median ns/frame (best / best and median / median of the 512-frame 8-note row)\n");
-    for (std::size_t p = 1; p < paths.size(); ++p) {
-        std::printf("%s / %s, best (median):", shortName(paths[0]).c_str(), shortName(paths[p]).c_str());
-        for (int s = 0; s < kCount; ++s) {
-            const bench::Rounds& a = rounds[0][static_cast<std::size_t>(s)];
-            const bench::Rounds& b = rounds[p][static_cast<std::size_t>(s)];
-            if (a.best.ok && b.best.ok && kSituations[s].notes > 0)
-                std::printf(" %d/%d %.3f (%.3f)", kSituations[s].block, kSituations[s].notes,
-                            a.best.nsPerFrame / b.best.nsPerFrame, a.median() / b.median());
+    std::fprintf(report, "each cell: best, median ns/frame (best / best and median / median of the 512-frame 8-note row)\n");
+    for (std::size_t p = 0; p < paths.size(); ++p) {
+        for (std::size_t q = p + 1; q < paths.size(); ++q) {
+            std::fprintf(report, "%s / %s, best (median):", shortName(paths[p]).c_str(), shortName(paths[q]).c_str());
+            for (int s = 0; s < kCount; ++s) {
+                const bench::Rounds& a = rounds[p][static_cast<std::size_t>(s)];
+                const bench::Rounds& b = rounds[q][static_cast<std::size_t>(s)];
+                if (a.best.ok && b.best.ok && kSituations[s].notes > 0)
+                    std::fprintf(report, " %d/%d %.3f (%.3f)", kSituations[s].block, kSituations[s].notes,
+                                a.best.nsPerFrame / b.best.nsPerFrame, a.median() / b.median());
+            }
+            std::fprintf(report, "\n");
         }
-        std::printf("\n");
     }
+    std::fclose(report);
     return 0;
 }
