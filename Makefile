@@ -124,10 +124,11 @@ demo:
 bench:
 	@scripts/install-deps bench
 	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench scaling_bench compare_peers Veltrosa VeltrosaVst3
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench scaling_bench compare_peers situations_bench Veltrosa VeltrosaVst3
 	$(BUILD_BENCH)/bench/engine_bench
 	$(BUILD_BENCH)/bench/scaling_bench
 	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
+	BUILD_BENCH=$(BUILD_BENCH) bench/situations
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
