@@ -86,21 +86,12 @@ std::string shortName(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = 2.0;
-    int repeat = 5;
-    std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
-            seconds = std::atof(argv[++i]);
-        else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc)
-            repeat = std::max(1, std::atoi(argv[++i]));
-        else
-            paths.emplace_back(argv[i]);
-    }
-    if (paths.empty()) {
-        std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] plugin.so...\n", argv[0]);
+    bench::Options options{2.0, 5, {}};
+    if (!options.parse(argc, argv, "plugin.so"))
         return 2;
-    }
+    const double seconds = options.seconds;
+    const int repeat = options.repeat;
+    const std::vector<std::string>& paths = options.names;
     // Some peers print to the standard streams while they play: the table
     // goes to the original output, everything else to /dev/null.
     std::fflush(stdout);

@@ -139,7 +139,10 @@ void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
     changed_ = false;
 }
 
-void Voice::ratesToLane(VoiceLanes& lanes, int32_t j) const {
+void Voice::ratesToLane(VoiceLanes& lanes, int32_t j) const { copyRates(lanes, j); }
+
+template <class Lanes>
+void Voice::copyRates(Lanes& lanes, int32_t j) const {
     auto env = [&](auto& to, const Envelope& from) {
         const EnvRates r = from.rates();
         to.attack[j] = r.attack;
@@ -172,17 +175,13 @@ void Voice::copyTo(Lanes& lanes, int32_t j, bool sounds) const {
     svf(lanes.left, left_);
     svf(lanes.right, right_);
     auto env = [&](auto& to, const Envelope& from) {
-        const EnvRates r = from.rates();
         to.state[j] = static_cast<int32_t>(sounds ? from.now.state : EnvState::Idle);
         to.releaseDelay[j] = from.now.releaseDelay;
         to.level[j] = from.now.level;
-        to.attack[j] = r.attack;
-        to.decay[j] = r.decay;
-        to.sustain[j] = r.sustain;
-        to.release[j] = r.release;
     };
     env(lanes.filterEnv, filterEnv_);
     env(lanes.ampEnv, ampEnv_);
+    copyRates(lanes, j);
     lanes.velocitySquared[j] = velocitySquared_;
     lanes.damping[j] = damping_;
     lanes.cutoffCoef[j] = cutoffCoef_;

@@ -98,6 +98,8 @@ private:
     template <class Lanes>
     void copyTo(Lanes& lanes, int32_t j, bool sounds) const;
     template <class Lanes>
+    void copyRates(Lanes& lanes, int32_t j) const;
+    template <class Lanes>
     void takeBack(const Lanes& lanes, int32_t j);
 
     Oscillator oscLeft_, oscRight_;

@@ -191,17 +191,7 @@ void sumQuadsAvx2(const float* rows, uint32_t mask, int32_t n, float* outLeft, f
         _mm256_storeu_ps(outLeft + i, finiteOrZeroV<Avx2<TableRead::Gather>>(left));
         _mm256_storeu_ps(outRight + i, finiteOrZeroV<Avx2<TableRead::Gather>>(right));
     }
-    for (; i < n; ++i) {
-        float left = 0.0f, right = 0.0f;
-        for (int32_t v = 0; v < 4; ++v) {
-            if (mask & (1u << v)) {
-                left += rows[i * 8 + v];
-                right += rows[i * 8 + 4 + v];
-            }
-        }
-        outLeft[i] = finiteOrZeroScalar(left);
-        outRight[i] = finiteOrZeroScalar(right);
-    }
+    sumRowsFrom(i, rows, 4, mask, n, outLeft, outRight);
 }
 
 }  // namespace veltrosa

@@ -255,6 +255,25 @@ inline float finiteOrZeroScalar(float x) {
     return (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : x;
 }
 
+// The frames from i on of rows laid out with channels in lanes (frame i's
+// row: the h voices' left contributions, then their right ones), summed in
+// voice order over the voices in mask: the sums' tails past the last whole
+// vector of frames.
+inline void sumRowsFrom(int32_t i, const float* rows, int32_t h, uint32_t mask, int32_t n, float* outLeft,
+                        float* outRight) {
+    for (; i < n; ++i) {
+        float left = 0.0f, right = 0.0f;
+        for (int32_t v = 0; v < h; ++v) {
+            if (mask & (1u << v)) {
+                left += rows[i * 2 * h + v];
+                right += rows[i * 2 * h + h + v];
+            }
+        }
+        outLeft[i] = finiteOrZeroScalar(left);
+        outRight[i] = finiteOrZeroScalar(right);
+    }
+}
+
 // NaN and infinities become 0 (finiteOrZero).
 template <class V>
 __attribute__((always_inline)) inline typename V::F finiteOrZeroV(typename V::F x) {

@@ -28,17 +28,7 @@ void sumPairsSse2(const float* rows, uint32_t mask, int32_t n, float* outLeft, f
         _mm_storeu_ps(outLeft + i, finiteOrZeroV<Sse2>(left));
         _mm_storeu_ps(outRight + i, finiteOrZeroV<Sse2>(right));
     }
-    for (; i < n; ++i) {
-        float left = 0.0f, right = 0.0f;
-        for (int32_t v = 0; v < 2; ++v) {
-            if (mask & (1u << v)) {
-                left += rows[i * 4 + v];
-                right += rows[i * 4 + 2 + v];
-            }
-        }
-        outLeft[i] = finiteOrZeroScalar(left);
-        outRight[i] = finiteOrZeroScalar(right);
-    }
+    sumRowsFrom(i, rows, 2, mask, n, outLeft, outRight);
 }
 
 void renderLanesSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
