@@ -393,6 +393,8 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         case Build::Pair:
             if (renderPath_ == RenderPath::Sse2)
                 renderPairSse2(lanes_, 0, p, table, n, laneLeft);
+            else if (count == 1)
+                renderOneAvx2(lanes_, 0, p, table, n, laneLeft);
             else
                 renderPairAvx2(lanes_, 0, p, table, n, laneLeft);
             break;

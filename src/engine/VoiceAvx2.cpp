@@ -148,6 +148,10 @@ void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, cons
     renderLanesWith<Sse2T<true>>(lanes, first, p, table, 0, n, rows, nullptr);
 }
 
+void renderOneAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows) {
+    renderLanesWith<Sse2T<true, true>>(lanes, first, p, table, 0, n, rows, nullptr);
+}
+
 void renderQuadAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows,
                     TableRead read) {
     if (read == TableRead::Pairs)

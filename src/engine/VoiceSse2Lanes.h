@@ -15,7 +15,10 @@
 
 namespace {
 
-template <bool kChannels>
+// kOne: with channel lanes, only the first voice is read from the table (its
+// two channels, lanes 0 and 2); lanes 1 and 3 get copies of those values,
+// which is all an idle lane needs.
+template <bool kChannels, bool kOne = false>
 struct Sse2T {
     using F = __m128;
     using I = __m128i;
@@ -86,6 +89,16 @@ struct Sse2T {
     }
     // t[k] and t[k + 1] of four lanes: one 64-bit load per lane, then a transpose.
     static void readPairs(const float* t, I k, F& lo, F& hi) {
+#if defined(__AVX__)
+        if constexpr (kOne) {
+            const F a = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_cvtsi128_si32(k))));
+            const F c = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_extract_epi32(k, 2))));
+            const F x = _mm_unpacklo_ps(a, c);  // a0 c0 a1 c1
+            lo = _mm_shuffle_ps(x, x, 0x50);    // a0 a0 c0 c0
+            hi = _mm_shuffle_ps(x, x, 0xFA);    // a1 a1 c1 c1
+            return;
+        }
+#endif
 #if defined(__AVX__) && defined(__x86_64__)
         // The indices leave the vector two at a time, as on AVX2.
         const int64_t at01 = _mm_cvtsi128_si64(k), at23 = _mm_extract_epi64(k, 1);
