@@ -67,10 +67,9 @@ bool EmbeddedEditor::onTimer() noexcept { return !open_ || turn(true); }
 
 bool EmbeddedEditor::turn(bool timed) noexcept {
     try {
-        if (timed) {
-            releaseTrigger(false);
+        releaseTrigger(false);
+        if (timed)
             showChanged();
-        }
         editor_.idle();
         editor_.redrawDirty();
     } catch (...) {

@@ -74,9 +74,10 @@ public:
     bool pumped() const { return fd_ >= 0 || timer_ != Timer::Off; }
     uintptr_t nativeWindow();
 
-    // The loop's turns. The descriptor turned readable: the window's
-    // events. The timer fired: a held trigger let go when due, the values
-    // changed elsewhere shown, the window's events. False if that failed.
+    // The loop's turns, each letting a held trigger go when due. The
+    // descriptor turned readable: the window's events. The timer fired: the
+    // values changed elsewhere shown, then the window's events. False if
+    // that failed.
     bool onFd(int fd) noexcept;
     bool onTimer() noexcept;
 
@@ -101,7 +102,7 @@ private:
     void beginGesture(int32_t index) override;
     void endGesture(int32_t index) override;
 
-    // The window's events, after the timer's work when timed; false if that failed.
+    // One turn, polling the values when timed; false if it failed.
     bool turn(bool timed) noexcept;
     void takeAsShown(int32_t index);
     void showChanged();
