@@ -72,11 +72,6 @@ void TableBuilder::setSampleRate(double rate) noexcept {
     request();
 }
 
-void TableBuilder::press() noexcept {
-    pressed_.store(true, std::memory_order_release);
-    request();
-}
-
 void TableBuilder::switchTo(const ParameterValues& values, uint32_t tag) {
     {
         const std::lock_guard lock(switchLock_);

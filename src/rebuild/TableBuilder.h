@@ -34,9 +34,10 @@ public:
     // or Update, may have changed. A flag, and a wake-up only when the
     // builder sleeps.
     void request() noexcept;
-    // Any thread, the audio thread included: Update was pressed; a table is
-    // built even if its value falls back before the builder looks.
-    void press() noexcept;
+    // Any thread, the audio thread included: Update was pressed; the next
+    // request() builds a table even if its value falls back before the
+    // builder looks.
+    void press() noexcept { pressed_.store(true, std::memory_order_release); }
     // Any thread: the engine takes this rate, and its table, on the builder.
     void setSampleRate(double rate) noexcept;
     // Never the audio thread: the engine switches to every one of values

@@ -45,8 +45,8 @@ bool Instrument::setValue(int32_t index, double value) noexcept {
     changed_.fetch_or(bit, std::memory_order_acq_rel);
     if (isTrigger(index) && v > kUpdateThreshold)
         builder_->press();
-    else if (asksForTable(index))
-        builder_->request();
+    if (asksForTable(index))
+        tableAsked_.store(true, std::memory_order_release);
     return true;
 }
 
@@ -127,6 +127,8 @@ void Instrument::activate() {
 }
 
 void Instrument::beginBlock() noexcept {
+    if (tableAsked_.exchange(false, std::memory_order_acq_rel))
+        builder_->request();
     if (offline_.load(std::memory_order_acquire))
         builder_->settle(kSettleLimit);
     engine_->render(nullptr, nullptr, 0);  // takes a finished table, and a switch's values with it

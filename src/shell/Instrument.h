@@ -54,9 +54,9 @@ public:
 
     // ---- values: any thread ----
     // NaN and unknown indices are refused; others are clamped to 0..1. The
-    // voices follow at the next block; a value the table is built from asks
-    // for a new one. A trigger above its threshold is a press, however soon
-    // it is released.
+    // voices follow at the next block, where a value the table is built from
+    // asks for a new one. A trigger above its threshold is a press, however
+    // soon it is released.
     bool setValue(int32_t index, double value) noexcept;
     // What the host set or loaded last, even while a switch is on its way.
     float value(int32_t index) const noexcept;
@@ -159,6 +159,9 @@ private:
     std::unique_ptr<SynthEngine> engine_;
     std::unique_ptr<TableBuilder> builder_;
     std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet
+    // A value the table is built from changed, or Update was pressed: asked
+    // for once at the next block, so that a block's changes make one table.
+    std::atomic<bool> tableAsked_{false};
     std::atomic<bool> active_{false};
     std::atomic<bool> offline_{false};
     std::atomic<uint32_t> maxFrames_{1};  // a host may change it between blocks (JACK)
