@@ -27,10 +27,17 @@ bool Instrument::switched() const noexcept {
     return switchAsked_.load(std::memory_order_acquire) == switchTaken_.load(std::memory_order_acquire);
 }
 
-bool Instrument::setValue(int32_t index, double value) noexcept {
+std::optional<float> Instrument::accepted(int32_t index, double value) noexcept {
     if (!isParam(index) || std::isnan(value))
+        return std::nullopt;
+    return static_cast<float>(std::clamp(value, kMinValue, kMaxValue));
+}
+
+bool Instrument::setValue(int32_t index, double value) noexcept {
+    const auto accept = accepted(index, value);
+    if (!accept)
         return false;
-    const auto v = static_cast<float>(std::clamp(value, kMinValue, kMaxValue));
+    const float v = *accept;
     const uint64_t bit = uint64_t{1} << index;
     if (switched()) {
         engine_->setParam(index, v);

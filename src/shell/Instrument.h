@@ -58,6 +58,9 @@ public:
     // asks for a new one. A trigger above its threshold is a press, however
     // soon it is released.
     bool setValue(int32_t index, double value) noexcept;
+    // The value a host's number becomes by that rule, or nothing if refused:
+    // for an edge that keeps a copy of the values (a VST 3 controller).
+    static std::optional<float> accepted(int32_t index, double value) noexcept;
     // What the host set or loaded last, even while a switch is on its way.
     float value(int32_t index) const noexcept;
     ParameterValues values() const noexcept;
