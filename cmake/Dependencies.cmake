@@ -1,4 +1,10 @@
 # Third-party libraries, all from Debian packages (scripts/install-deps).
+if(EMSCRIPTEN)
+  # The browser edition needs the FFT alone.
+  include(cmake/KissFftFromSource.cmake)
+  find_package(Threads REQUIRED)
+  return()
+endif()
 if(WIN32)
   include(cmake/WindowsDependencies.cmake)
 else()

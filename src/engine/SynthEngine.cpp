@@ -50,6 +50,9 @@ RenderPath detectRenderPath() {
     if (__builtin_cpu_supports("sse2"))
         return RenderPath::Sse2;
 #endif
+#ifdef VELTROSA_LANES_SIMD128
+    return RenderPath::Simd128;  // the module validates only where the browser has it
+#endif
     return RenderPath::Scalar;
 }
 
@@ -118,6 +121,8 @@ TableRead SynthEngine::bestTableRead() {
 
 // Each path needs what the one below it needs (SSE2, AVX2, AVX-512).
 bool SynthEngine::renderPathAvailable(RenderPath path) {
+    if (bestRenderPath() == RenderPath::Simd128)
+        return path == RenderPath::Scalar || path == RenderPath::Simd128;
     return path >= RenderPath::Scalar && path <= bestRenderPath();
 }
 
@@ -330,7 +335,7 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     // Where voice v's contributions go, frame i at [i * stride]: per channel,
     // groups of width voices frame by frame; with AVX-512 one row per frame,
     // the left channels then the right ones, across both channels' space.
-    const int32_t width = renderPath_ == RenderPath::Sse2 ? 4 : 8;
+    const int32_t width = renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Simd128 ? 4 : 8;
     const int32_t stride = renderPath_ == RenderPath::Avx512 ? 2 * kNumVoices : width;
     auto column = [&](float* lanes, int32_t v) { return lanes + (v / width) * width * n + v % width; };
     auto leftColumn = [&](int32_t v) { return column(laneLeft, v); };
@@ -362,6 +367,11 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             break;
         }
     }
+#endif
+#ifdef VELTROSA_LANES_SIMD128
+    for (int32_t g = 0; g < 2; ++g)
+        if ((inLanes >> (4 * g)) & 0xFu)
+            renderLanesSimd128(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
 #endif
     uint32_t sounding = inLanes;
     for (int32_t v = 0; v < kNumVoices; ++v) {
@@ -409,6 +419,12 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         break;
     }
     }
+#endif
+#ifdef VELTROSA_LANES_SIMD128
+    const float* left[2] = {laneLeft, laneLeft + 4 * n};
+    const float* right[2] = {laneRight, laneRight + 4 * n};
+    sumLanesSimd128(left, sounding, n, outLeft);
+    sumLanesSimd128(right, sounding, n, outRight);
 #endif
 }
 

@@ -29,6 +29,11 @@ public:
     // False when no thread could be started (the engine keeps its table).
     bool start();
     void stop();
+    // Instead of start(), where there are no threads (the browser's
+    // worklet): what the thread would do with what was asked so far, here
+    // and now. A switch's table is not waited for: the caller renders a
+    // block, which takes it, before calling again.
+    void buildNow();
 
     // Any thread, the audio thread included: a value the table is built from,
     // or Update, may have changed. A flag, and a wake-up only when the
@@ -75,6 +80,7 @@ private:
     bool switchWanted_ = false;
     std::atomic<uint32_t> switched_{0};
     std::atomic<bool> handing_{false};                     // waiting for the audio thread to take a switch
+    bool threadless_ = false;                              // built by buildNow, never by a thread
 #ifdef _WIN32
     void* wake_ = nullptr;  // an auto-reset event: set whenever pending_ rises
 #endif

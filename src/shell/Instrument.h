@@ -49,6 +49,9 @@ public:
 
     // Starts the builder's thread; false if none could be started.
     bool start();
+    // Instead of start() where there are no threads (the browser's
+    // worklet): builds what was asked so far on this thread, between blocks.
+    void buildTables() { builder_->buildNow(); }
     SynthEngine& engine() { return *engine_; }
     const SynthEngine& engine() const { return *engine_; }
 

@@ -32,6 +32,8 @@ const char* nameOf(RenderPath path) {
         return "AVX2";
     case RenderPath::Avx512:
         return "AVX512";
+    case RenderPath::Simd128:
+        return "SIMD128";
     }
     return "?";
 }
@@ -189,7 +191,8 @@ TEST(RenderPath, ScalarAlwaysAndTheBestPathAreAvailable) {
 #if defined(__x86_64__)  // libgcc also checks that the system saves the AVX-512 state
     EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx512), __builtin_cpu_supports("avx512f") != 0);
 #endif
-    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512}) {
+    for (RenderPath p :
+         {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512, RenderPath::Simd128}) {
         const bool available = SynthEngine::renderPathAvailable(p);
         const RenderPath before = engine.renderPath();
         EXPECT_EQ(engine.setRenderPath(p), available);
