@@ -13,7 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 
 #include <unistd.h>
 
@@ -69,9 +68,6 @@ public:
             --changeCount;
         }
         changes[changeCount++] = {index, value};
-    }
-    std::string parameterName(int32_t index) override {
-        return isParam(index) ? kParams[static_cast<std::size_t>(index)].shortName : "";
     }
 };
 PageParameters* page = nullptr;
