@@ -323,7 +323,8 @@ int run(int argc, char** argv) {
         else
             session->fail("/nsm/client/open", SessionClient::kBadProject,
                           openProblem + "; playing the default sound, the file left as it is");
-        session->setGuiShown(windowOpen);
+        if (options.gui)
+            session->setGuiShown(windowOpen);
     }
     const auto serve = [&](const SessionClient::Request& request) {
         std::string why;
@@ -362,15 +363,17 @@ int run(int argc, char** argv) {
             windowOpen = false;
             session->setGuiShown(false);
         }
+        if (const uint32_t latest = jack.programChanges(); options.programChange && latest != programChanges) {
+            programChanges = latest;
+            live.choose(latest & 0x7Fu);
+        }
+        // After the choice: a save then keeps the sound chosen, its switch
+        // under way or not.
         if (session) {
             for (auto& request : session->take())
                 requests.push_back(std::move(request));
             for (const auto& request : std::exchange(requests, {}))
                 serve(request);
-        }
-        if (const uint32_t latest = jack.programChanges(); options.programChange && latest != programChanges) {
-            programChanges = latest;
-            live.choose(latest & 0x7Fu);
         }
         if (live.follow())
             parameters.showAll();
