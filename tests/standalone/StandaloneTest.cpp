@@ -204,6 +204,22 @@ std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector
     return {left, right};
 }
 
+const std::vector<jackprobe::TimedMessage> kOneNote = {{100, {0x90, 60, 100}}, {12000, {0x80, 60, 0}}};
+
+// kOneNote played into the client's input, both outputs recorded to the end.
+bool playOneNote(const std::string& client, jackprobe::Recorder& recorder, jackprobe::Sender& keyboard) {
+    if (!jackprobe::connectWhenRunning(keyboard.client(), keyboard.portName(), client + ":midi_in", 10s) ||
+        jack_connect(recorder.client(), (client + ":out_left").c_str(), recorder.portName(0).c_str()) != 0 ||
+        jack_connect(recorder.client(), (client + ":out_right").c_str(), recorder.portName(1).c_str()) != 0)
+        return false;
+    const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
+    keyboard.startAt(start);
+    recorder.startAt(start);
+    const bool played = until([&] { return recorder.full() && keyboard.sent() == kOneNote.size(); });
+    recorder.close();
+    return played;
+}
+
 TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferSizeChange) {
     // A sound of its own, from a state file: another spectrum, a darker filter.
     std::vector<float> sound = defaults();
@@ -245,7 +261,7 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
             veltrosa->wait(10s);
             continue;
         }
-        const auto [left, right] = engineRender(sound, recorder.cycles(), messages, keyboard.placed());
+        const auto [left, right] = engineRender(sound, recorder.cycles(), kOneNote, keyboard.placed());
         ASSERT_EQ(left.size(), recorder.left().size());
         EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
         EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
@@ -535,24 +551,16 @@ TEST_F(StandaloneWindowTest, ProgramChangePlaysThatPresetFromTheNextNoteAndNothi
                 std::this_thread::sleep_for(500ms);  // time for a table, were one asked for
             }
 
-            const std::vector<jackprobe::TimedMessage> messages = {{100, {0x90, 60, 100}}, {12000, {0x80, 60, 0}}};
             jackprobe::Recorder recorder("recorder", 24000);
-            jackprobe::Sender keyboard("keyboard", messages);
-            ASSERT_EQ(jack_connect(keyboard.client(), keyboard.portName().c_str(), "synth:midi_in"), 0);
-            ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
-            ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
-            const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
-            keyboard.startAt(start);
-            recorder.startAt(start);
-            ASSERT_TRUE(until([&] { return recorder.full() && keyboard.sent() == messages.size(); }));
-            recorder.close();
+            jackprobe::Sender keyboard("keyboard", kOneNote);
+            ASSERT_TRUE(playOneNote("synth", recorder, keyboard));
             veltrosa->signal(SIGINT);
             EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
             if (recorder.xruns() > 0 && attempt < 3)
                 continue;
             // The preset's table is the third the program built, after the
             // defaults' two.
-            const auto [left, right] = engineRender(c.switches ? preset : defaults(), recorder.cycles(), messages,
+            const auto [left, right] = engineRender(c.switches ? preset : defaults(), recorder.cycles(), kOneNote,
                                                     keyboard.placed(), c.switches ? 2 : 1);
             EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left)) << recorder.xruns() << " xruns";
             EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
@@ -876,7 +884,7 @@ TEST_F(StandaloneSessionWindowTest, ShowsHidesMarksDirtySavesAndASecondProgramPl
     ASSERT_NE(window, 0u) << readText(dir / "log");
     EXPECT_TRUE(painted(x, window));
     session.send("/nsm/client/hide_optional_gui", {});
-    ASSERT_TRUE(session.await("/nsm/client/gui_is_hidden"));
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_hidden")) << readText(dir / "log");
     EXPECT_TRUE(windowGone(x));
     veltrosa->signal(SIGTERM);
     EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
@@ -894,22 +902,14 @@ TEST_F(StandaloneSessionWindowTest, ShowsHidesMarksDirtySavesAndASecondProgramPl
         ASSERT_TRUE(next.await("/nsm/client/gui_is_shown"));
         EXPECT_NE(findWindow(x), 0u);
 
-        const std::vector<jackprobe::TimedMessage> messages = {{100, {0x90, 60, 100}}, {12000, {0x80, 60, 0}}};
         jackprobe::Recorder recorder("recorder", 24000);
-        jackprobe::Sender keyboard("keyboard", messages);
-        ASSERT_TRUE(jackprobe::connectWhenRunning(keyboard.client(), keyboard.portName(), "veltrosa.nTWO:midi_in", 10s));
-        ASSERT_EQ(jack_connect(recorder.client(), "veltrosa.nTWO:out_left", recorder.portName(0).c_str()), 0);
-        ASSERT_EQ(jack_connect(recorder.client(), "veltrosa.nTWO:out_right", recorder.portName(1).c_str()), 0);
-        const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
-        keyboard.startAt(start);
-        recorder.startAt(start);
-        ASSERT_TRUE(until([&] { return recorder.full() && keyboard.sent() == messages.size(); }));
-        recorder.close();
+        jackprobe::Sender keyboard("keyboard", kOneNote);
+        ASSERT_TRUE(playOneNote("veltrosa.nTWO", recorder, keyboard));
         again->signal(SIGTERM);
         EXPECT_EQ(again->wait(10s), 0) << readText(dir / "log");
         if (recorder.xruns() > 0 && attempt < 3)
             continue;
-        const auto [left, right] = engineRender(sound, recorder.cycles(), messages, keyboard.placed());
+        const auto [left, right] = engineRender(sound, recorder.cycles(), kOneNote, keyboard.placed());
         EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left)) << recorder.xruns() << " xruns";
         EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
         break;
