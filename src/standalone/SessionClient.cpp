@@ -3,6 +3,7 @@
 #include <lo/lo.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -22,8 +23,16 @@ void loError(int number, const char* message, const char*) {
     std::fprintf(stderr, "veltrosa: session: OSC error %d: %s\n", number, message != nullptr ? message : "");
 }
 
+// OSC aligns arguments to 4 bytes only, less than lo_arg is: read as bytes.
 std::string text(const std::string& types, lo_arg** argv, std::size_t index) {
-    return index < types.size() && types[index] == LO_STRING ? std::string(&argv[index]->s) : std::string();
+    return index < types.size() && types[index] == LO_STRING ? std::string(reinterpret_cast<const char*>(argv[index]))
+                                                             : std::string();
+}
+
+int32_t number(lo_arg* argument) {
+    int32_t value = 0;
+    std::memcpy(&value, argument, sizeof value);
+    return value;
 }
 
 using Argument = std::variant<std::string, int>;
@@ -134,7 +143,7 @@ void SessionClient::handle(const std::string& path, const std::string& types, lo
         welcomed_ = true;
     } else if (path == "/error" && types.starts_with("sis") &&
                text(types, argv, 0) == "/nsm/server/announce") {
-        refused_ = text(types, argv, 2) + " (error " + std::to_string(argv[1]->i) + ")";
+        refused_ = text(types, argv, 2) + " (error " + std::to_string(number(argv[1])) + ")";
     } else if (path == "/nsm/client/open") {
         if (!welcomed_)
             fail("/nsm/client/open", kNotNow, "veltrosa was not welcomed to a session yet");

@@ -692,10 +692,15 @@ private:
                         void* self) {
         auto& server = *static_cast<SessionServer*>(self);
         Message m{path, {}};
-        for (int i = 0; i < argc; ++i)
-            m.args.push_back(types[i] == LO_STRING ? std::string(&argv[i]->s)
-                             : types[i] == LO_INT32 ? std::to_string(argv[i]->i)
+        // Strings in OSC are aligned to 4 bytes only, less than lo_arg is.
+        for (int i = 0; i < argc; ++i) {
+            int32_t number = 0;
+            if (types[i] == LO_INT32)
+                std::memcpy(&number, argv[i], sizeof number);
+            m.args.push_back(types[i] == LO_STRING  ? std::string(reinterpret_cast<const char*>(argv[i]))
+                             : types[i] == LO_INT32 ? std::to_string(number)
                                                     : std::string(1, types[i]));
+        }
         server.inbox_.push_back(std::move(m));
         if (server.client_ != nullptr)
             lo_address_free(server.client_);
