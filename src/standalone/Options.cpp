@@ -184,11 +184,11 @@ In a session:
   the JACK client name the session gives, keeps the sound in the session's
   folder (CLIENT_ID.state, with the window's state in CLIENT_ID.window) and
   saves only when the session saves (or Ctrl+S in the window). The session
-  shows and hides the window;
-  closing it hides it and the sound plays on. --state, --save-on-quit,
-  --preset, --client-name, --connect-midi, --connect-audio and --auto-connect
-  are ignored there: the session keeps the sound, the name and the
-  connections. Add it to a session by its executable name, veltrosa.
+  shows and hides the window; closing it hides it and the sound plays on.
+  --state, --save-on-quit, --preset, --client-name, --connect-midi,
+  --connect-audio and --auto-connect are ignored there: the session keeps
+  the sound, the name and the connections. Add it to a session by its
+  executable name, veltrosa.
 
 Exit status:
   0  quit by the user (window closed, Ctrl-C, SIGTERM) or the display gone
