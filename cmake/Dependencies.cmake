@@ -33,6 +33,8 @@ endif()
 if(VELTROSA_STANDALONE)
   pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
   pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+  # OSC, for session managers.
+  pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
 endif()
 find_package(Threads REQUIRED)
 

@@ -117,6 +117,10 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, const st
             XSelectInput(display_, children[i], KeyPressMask);
         XFree(children);
     }
+    // Now, while the editor's window is there: a request still queued when
+    // the window is closed again would name a window gone, an error that
+    // ends the program.
+    XSync(display_, False);
     parameters.setEditor(&editor_->editor());
     return true;
 }

@@ -1,11 +1,12 @@
 // The editor in a top-level window of its own, of fixed size, titled with
 // the sound's name: the same editor as in the plug-ins, embedded as they
 // embed it, pumped by this program's loop. Closing the window quits the
-// program. The window's own keys (the editor takes none, as plug-in hosts
-// give it none) step through the presets and save.
+// program, or under a session manager only hides it. The window's own keys
+// (the editor takes none, as plug-in hosts give it none) step through the
+// presets and save.
 //
 // Threads: the main thread only; parameter values reach the audio thread
-// through the engine's atomics and the table builder.
+// through the shell.
 #pragma once
 
 #include <X11/Xlib.h>
