@@ -261,7 +261,7 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
             veltrosa->wait(10s);
             continue;
         }
-        const auto [left, right] = engineRender(sound, recorder.cycles(), kOneNote, keyboard.placed());
+        const auto [left, right] = engineRender(sound, recorder.cycles(), messages, keyboard.placed());
         ASSERT_EQ(left.size(), recorder.left().size());
         EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left));
         EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
