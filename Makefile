@@ -6,6 +6,7 @@ BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
+BUILD_WEB   ?= build-web
 VST2_FUZZ_SECONDS ?= 60
 LV2_FUZZ_SECONDS ?= 30
 CLAP_FUZZ_SECONDS ?= 30
@@ -30,6 +31,7 @@ CMAKE_FLAGS ?=
 WINDOWS_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
+.PHONY: web web-test
 .PHONY: fuzz-build test-fuzz fuzz-vst2 fuzz-lv2 fuzz-clap fuzz-vst3 presets-preview presets-docs deb package-deps windows-dist
 
 all: deps
@@ -212,5 +214,23 @@ windows-test: deps windows-deps package-deps
 	  status=$$?; wait; exit $$status
 	scripts/with-display ctest --test-dir $(BUILD) -L wine --output-on-failure -j $(JOBS)
 
+# The browser edition with Debian's Emscripten: the page is $(BUILD_WEB)/site/,
+# served by any static server (python3 -m http.server -d $(BUILD_WEB)/site).
+web:
+	@scripts/install-deps web
+	emcmake cmake -S . -B $(BUILD_WEB) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF \
+	  -DVELTROSA_STANDALONE=OFF -DVELTROSA_EDITOR_X11=OFF
+	cmake --build $(BUILD_WEB) -j $(JOBS)
+
+# The page in headless chromium against this build's native references
+# (tests/web/run.mjs); the test driver comes from npm, pinned by its lock file.
+web-test: web deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target web_reference
+	mkdir -p $(BUILD)/web-reference
+	$(BUILD)/tests/web_reference $(BUILD)/web-reference
+	cd tests/web && npm ci --no-audit --no-fund
+	node tests/web/run.mjs $(BUILD_WEB)/site $(BUILD)/web-reference
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_WEB) build-win32 build-win64 build-fuzz

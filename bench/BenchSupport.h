@@ -147,6 +147,8 @@ inline const char* pathName(veltrosa::RenderPath path) {
         return "AVX2";
     case veltrosa::RenderPath::Avx512:
         return "AVX-512";
+    case veltrosa::RenderPath::Simd128:
+        return "SIMD128";
     }
     return "?";
 }

@@ -32,8 +32,8 @@ struct Situation {
     int32_t block;
     int notes;  // the chord's first notes
 };
-constexpr Situation kSituations[] = {{512, 8}, {64, 8}, {32, 8}, {512, 4}, {64, 4}, {32, 4}, {512, 2}, {64, 2},
-                                     {512, 1}, {64, 1}, {32, 1}, {512, 0}, {64, 0}, {32, 0}};
+constexpr Situation kSituations[] = {{512, 8}, {64, 8},  {32, 8}, {512, 4}, {64, 4},  {32, 4}, {512, 2},
+                                     {64, 2},  {512, 1}, {64, 1}, {32, 1},  {512, 0}, {64, 0}, {32, 0}};
 constexpr int kCount = static_cast<int>(std::size(kSituations));
 
 Result measure(const std::string& path, const Situation& s, double seconds) {
@@ -67,7 +67,8 @@ Result measure(const std::string& path, const Situation& s, double seconds) {
     const double cpu = bench::threadSeconds() - t0;
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < s.block; ++i)
-            result.peak = std::max(result.peak, std::fabs(out[static_cast<std::size_t>(c)][static_cast<std::size_t>(i)]));
+            result.peak =
+                std::max(result.peak, std::fabs(out[static_cast<std::size_t>(c)][static_cast<std::size_t>(i)]));
     plugin->close();
     result.ok = true;
     result.nsPerFrame = cpu * 1e9 / (static_cast<double>(blocks) * s.block);
@@ -104,10 +105,10 @@ int main(int argc, char** argv) {
         close(null);
     }
     std::fprintf(report, "%s; %s; Veltrosa's path here: %s, table read: %s\n", bench::processorName().c_str(),
-                bench::vendorAndFamily().c_str(), bench::pathName(veltrosa::SynthEngine::bestRenderPath()),
-                bench::tableReadName(veltrosa::SynthEngine::bestTableRead()));
+                 bench::vendorAndFamily().c_str(), bench::pathName(veltrosa::SynthEngine::bestRenderPath()),
+                 bench::tableReadName(veltrosa::SynthEngine::bestTableRead()));
     std::fprintf(report, "%.0f Hz, %.1f s per round, %d interleaved rounds; CPU time per frame, best and median\n",
-                static_cast<double>(kRate), seconds, repeat);
+                 static_cast<double>(kRate), seconds, repeat);
     std::vector<std::vector<bench::Rounds>> rounds(paths.size(), std::vector<bench::Rounds>(kCount));
     for (int round = 0; round < repeat; ++round)
         for (int s = 0; s < kCount; ++s)
@@ -128,12 +129,13 @@ int main(int argc, char** argv) {
                 continue;
             }
             std::fprintf(report, " | %7.2f %7.2f (%5.2fx; med %5.2fx)", r.best.nsPerFrame, r.median(),
-                        base.best.ok ? r.best.nsPerFrame / base.best.nsPerFrame : 0.0,
-                        base.best.ok ? r.median() / base.median() : 0.0);
+                         base.best.ok ? r.best.nsPerFrame / base.best.nsPerFrame : 0.0,
+                         base.best.ok ? r.median() / base.median() : 0.0);
         }
         std::fprintf(report, "\n");
     }
-    std::fprintf(report, "each cell: best, median ns/frame (best / best and median / median of the 512-frame 8-note row)\n");
+    std::fprintf(report,
+                 "each cell: best, median ns/frame (best / best and median / median of the 512-frame 8-note row)\n");
     for (std::size_t p = 0; p < paths.size(); ++p) {
         for (std::size_t q = p + 1; q < paths.size(); ++q) {
             std::fprintf(report, "%s / %s, best (median):", shortName(paths[p]).c_str(), shortName(paths[q]).c_str());
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
                 const bench::Rounds& b = rounds[q][static_cast<std::size_t>(s)];
                 if (a.best.ok && b.best.ok && kSituations[s].notes > 0)
                     std::fprintf(report, " %d/%d %.3f (%.3f)", kSituations[s].block, kSituations[s].notes,
-                                a.best.nsPerFrame / b.best.nsPerFrame, a.median() / b.median());
+                                 a.best.nsPerFrame / b.best.nsPerFrame, a.median() / b.median());
             }
             std::fprintf(report, "\n");
         }

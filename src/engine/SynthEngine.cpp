@@ -64,6 +64,9 @@ RenderPath detectRenderPath() {
     if (__builtin_cpu_supports("sse2"))
         return RenderPath::Sse2;
 #endif
+#ifdef VELTROSA_LANES_SIMD128
+    return RenderPath::Simd128;  // the module validates only where the browser has it
+#endif
     return RenderPath::Scalar;
 }
 
@@ -132,6 +135,8 @@ TableRead SynthEngine::bestTableRead() {
 
 // Each path needs what the one below it needs (SSE2, AVX2, AVX-512).
 bool SynthEngine::renderPathAvailable(RenderPath path) {
+    if (bestRenderPath() == RenderPath::Simd128)
+        return path == RenderPath::Scalar || path == RenderPath::Simd128;
     return path >= RenderPath::Scalar && path <= bestRenderPath();
 }
 
@@ -347,11 +352,17 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             voiceIn[count++] = v;
     enum class Build { Pair, Quad, Sse2, Avx2, Avx512 };
     Build build = Build::Avx2;
-    if (renderPath_ == RenderPath::Sse2)
-        build = count <= 2 ? Build::Pair : Build::Sse2;
+    // SIMD128 renders in the SSE2 layout, with no narrower build of its own.
+    if (renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Simd128)
+        build = count <= 2 && renderPath_ == RenderPath::Sse2 ? Build::Pair : Build::Sse2;
     else
-        build = count <= 2 ? Build::Pair : count <= 4 ? Build::Quad : renderPath_ == RenderPath::Avx512 ? Build::Avx512 : Build::Avx2;
-    const int32_t lanes = build == Build::Pair ? 2 : build == Build::Quad || (build == Build::Sse2 && count <= 4) ? 4 : 8;
+        build = count <= 2                          ? Build::Pair
+                : count <= 4                        ? Build::Quad
+                : renderPath_ == RenderPath::Avx512 ? Build::Avx512
+                                                    : Build::Avx2;
+    const int32_t lanes = build == Build::Pair                                           ? 2
+                          : build == Build::Quad || (build == Build::Sse2 && count <= 4) ? 4
+                                                                                         : 8;
 
     float* laneLeft = laneScratch_.get();
     float* laneRight = laneLeft + static_cast<std::ptrdiff_t>(kNumVoices) * n;
@@ -417,6 +428,11 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         }
     }
 #endif
+#ifdef VELTROSA_LANES_SIMD128
+    for (int32_t g = 0; g < 2; ++g)
+        if ((inLanes >> (4 * g)) & 0xFu)
+            renderLanesSimd128(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
+#endif
     uint32_t sounding = inLanes;
     for (int32_t s = 0; s < count; ++s) {
         Voice& voice = *voices_[static_cast<std::size_t>(voiceIn[s])];
@@ -471,6 +487,12 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         break;
     }
     }
+#endif
+#ifdef VELTROSA_LANES_SIMD128
+    const float* left[2] = {laneLeft, laneLeft + 4 * n};
+    const float* right[2] = {laneRight, laneRight + 4 * n};
+    sumLanesSimd128(left, sounding, n, outLeft);
+    sumLanesSimd128(right, sounding, n, outRight);
 #endif
 }
 

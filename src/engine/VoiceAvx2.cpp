@@ -134,8 +134,8 @@ void transpose8(const float* at, __m256 rows[8]) {
 
 namespace veltrosa {
 
-void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left,
-                     float* right, TableRead read) {
+void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* left, float* right,
+                     TableRead read) {
     if (read == TableRead::Pairs)
         renderLanesWith<Avx2<TableRead::Pairs>>(lanes, 0, p, table, 0, n, left, right);
     else
@@ -144,7 +144,8 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 
 // The SSE2 lane type with this unit's instructions (blends, three operands,
 // indices moved out in pairs).
-void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows) {
+void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                    float* rows) {
     renderLanesWith<Sse2T<true>>(lanes, first, p, table, 0, n, rows, nullptr);
 }
 

@@ -274,6 +274,18 @@ inline void sumRowsFrom(int32_t i, const float* rows, int32_t h, uint32_t mask, 
     }
 }
 
+// The four-lane paths' sums (SSE2, SIMD128) over the frames from on, one at a
+// time: lanes 0-3 in group[0], 4-7 in group[1], in lane order from +0.
+inline void sumFourLanesFrom(int32_t from, const float* const group[2], uint32_t mask, int32_t n, float* out) {
+    for (int32_t i = from; i < n; ++i) {
+        float sum = 0.0f;
+        for (int32_t v = 0; v < veltrosa::kLanes; ++v)
+            if (mask & (1u << v))
+                sum += group[v / 4][i * 4 + v % 4];
+        out[i] = finiteOrZeroScalar(sum);
+    }
+}
+
 // NaN and infinities become 0 (finiteOrZero).
 template <class V>
 __attribute__((always_inline)) inline typename V::F finiteOrZeroV(typename V::F x) {

@@ -22,6 +22,7 @@ enum class RenderPath : int32_t {
     Sse2 = 1,    // four voices per vector, two vectors
     Avx2 = 2,    // eight voices per vector
     Avx512 = 3,  // both channels of the eight voices in one vector
+    Simd128 = 4,  // WebAssembly: four voices per vector, two vectors, as Sse2
 };
 
 // How the AVX2 and AVX-512 paths read each lane's table pair t[k], t[k + 1]:
@@ -118,5 +119,9 @@ void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft,
 // Both channels at once, from the rows renderPairSse2 and renderQuadAvx2 left.
 void sumPairsSse2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
 void sumQuadsAvx2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+// WebAssembly SIMD128: as the SSE2 pair, the same layout.
+void renderLanesSimd128(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                        float* left, float* right);
+void sumLanesSimd128(const float* const group[2], uint32_t mask, int32_t n, float* out);
 
 }  // namespace veltrosa

@@ -5,7 +5,8 @@
 
 namespace veltrosa {
 
-void renderPairSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows) {
+void renderPairSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                    float* rows) {
     renderLanesWith<Sse2T<true>>(lanes, first, p, table, 0, n, rows, nullptr);
 }
 
@@ -55,13 +56,7 @@ void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* 
         }
         _mm_storeu_ps(out + i, finiteOrZeroV<Sse2>(sum));
     }
-    for (; i < n; ++i) {
-        float sum = 0.0f;
-        for (int32_t v = 0; v < kLanes; ++v)
-            if (mask & (1u << v))
-                sum += group[v / 4][i * 4 + v % 4];
-        out[i] = finiteOrZeroScalar(sum);
-    }
+    sumFourLanesFrom(i, group, mask, n, out);
 }
 
 }  // namespace veltrosa

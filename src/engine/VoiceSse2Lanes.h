@@ -92,7 +92,8 @@ struct Sse2T {
 #if defined(__AVX__)
         if constexpr (kOne) {
             const F a = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_cvtsi128_si32(k))));
-            const F c = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_extract_epi32(k, 2))));
+            const F c =
+                _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_extract_epi32(k, 2))));
             const F x = _mm_unpacklo_ps(a, c);  // a0 c0 a1 c1
             lo = _mm_shuffle_ps(x, x, 0x50);    // a0 a0 c0 c0
             hi = _mm_shuffle_ps(x, x, 0xFA);    // a1 a1 c1 c1
@@ -102,8 +103,8 @@ struct Sse2T {
 #if defined(__AVX__) && defined(__x86_64__)
         // The indices leave the vector two at a time, as on AVX2.
         const int64_t at01 = _mm_cvtsi128_si64(k), at23 = _mm_extract_epi64(k, 1);
-        const int32_t at[W] = {static_cast<int32_t>(at01), static_cast<int32_t>(at01 >> 32),
-                               static_cast<int32_t>(at23), static_cast<int32_t>(at23 >> 32)};
+        const int32_t at[W] = {static_cast<int32_t>(at01), static_cast<int32_t>(at01 >> 32), static_cast<int32_t>(at23),
+                               static_cast<int32_t>(at23 >> 32)};
 #else
         alignas(16) int32_t at[W];
         _mm_store_si128(reinterpret_cast<__m128i*>(at), k);

@@ -32,6 +32,8 @@ const char* nameOf(RenderPath path) {
         return "AVX2";
     case RenderPath::Avx512:
         return "AVX512";
+    case RenderPath::Simd128:
+        return "SIMD128";
     }
     return "?";
 }
@@ -196,7 +198,8 @@ TEST(RenderPath, ScalarAlwaysAndTheBestPathAreAvailable) {
 #if defined(__x86_64__)  // libgcc also checks that the system saves the AVX-512 state
     EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx512), __builtin_cpu_supports("avx512f") != 0);
 #endif
-    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512}) {
+    for (RenderPath p :
+         {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512, RenderPath::Simd128}) {
         const bool available = SynthEngine::renderPathAvailable(p);
         const RenderPath before = engine.renderPath();
         EXPECT_EQ(engine.setRenderPath(p), available);
@@ -328,8 +331,8 @@ TEST_P(VectorEquality, EverySetOfSoundingVoicesInAnyLanes) {
         int block;
     };
     const Case cases[] = {
-        {0x02, 32},  {0x80, 64},  {0x10, 5},   {0x06, 64},  {0x48, 32},  {0x84, 7},   {0x1E, 64},
-        {0xAA, 32},  {0xF0, 9},   {0x36, 512}, {0xFE, 64},  {0xFE, 32},  {0x7C, 13},
+        {0x02, 32}, {0x80, 64}, {0x10, 5},   {0x06, 64}, {0x48, 32}, {0x84, 7},  {0x1E, 64},
+        {0xAA, 32}, {0xF0, 9},  {0x36, 512}, {0xFE, 64}, {0xFE, 32}, {0x7C, 13},
     };
     constexpr int kKeys[] = {48, 52, 55, 59, 60, 64, 67};  // voices 1..7 in turn
     for (const Case& c : cases) {
