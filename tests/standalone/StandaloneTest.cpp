@@ -37,6 +37,9 @@ using jackprobe::Child;
 
 constexpr int kRate = 48000;
 constexpr int kPeriod = 256;
+// A recording with a late cycle says nothing about frames: it is played
+// again, this many times at most (a loaded machine, a sanitizer's pace).
+constexpr int kAttempts = 5;
 
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -228,9 +231,7 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
     sound[veltrosa::kParamCutoff] = 0.3f;
     sound[veltrosa::kParamAmpAttack] = 0.01f;
     writeBytes(dir / "sound.state", stateBytes(sound));
-    // A cycle JACK reports late (a loaded machine, a sanitizer's pace) may
-    // have gone unplayed: such a run says nothing about the frames, so it is
-    // played again, up to three times.
+    // A cycle JACK reports late may have gone unplayed (kAttempts).
     for (int attempt = 1;; ++attempt) {
         auto veltrosa = startVeltrosa(
             {"--no-gui", "--alsa-midi", "--client-name", "synth", "--state", dir / "sound.state"}, dir / "log");
@@ -256,7 +257,7 @@ TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferS
         recorder.close();
         ASSERT_EQ(keyboard.sent(), messages.size());
 
-        if (recorder.xruns() > 0 && attempt < 3) {
+        if (recorder.xruns() > 0 && attempt < kAttempts) {
             veltrosa->signal(SIGINT);
             veltrosa->wait(10s);
             continue;
@@ -556,7 +557,7 @@ TEST_F(StandaloneWindowTest, ProgramChangePlaysThatPresetFromTheNextNoteAndNothi
             ASSERT_TRUE(playOneNote("synth", recorder, keyboard));
             veltrosa->signal(SIGINT);
             EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
-            if (recorder.xruns() > 0 && attempt < 3)
+            if (recorder.xruns() > 0 && attempt < kAttempts)
                 continue;
             // The preset's table is the third the program built, after the
             // defaults' two.
@@ -912,7 +913,7 @@ TEST_F(StandaloneSessionWindowTest, ShowsHidesMarksDirtySavesAndASecondProgramPl
         ASSERT_TRUE(playOneNote("veltrosa.nTWO", recorder, keyboard));
         again->signal(SIGTERM);
         EXPECT_EQ(again->wait(10s), 0) << readText(dir / "log");
-        if (recorder.xruns() > 0 && attempt < 3)
+        if (recorder.xruns() > 0 && attempt < kAttempts)
             continue;
         const auto [left, right] = engineRender(sound, recorder.cycles(), kOneNote, keyboard.placed());
         EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left)) << recorder.xruns() << " xruns";
