@@ -1,4 +1,8 @@
 # Third-party libraries, all from Debian packages (scripts/install-deps).
+if(VELTROSA_UNPACKED_DEBS)
+  # Set by a cross toolchain file (aarch64-linux-gnu.cmake).
+  set(ENV{PKG_CONFIG_PATH} ${VELTROSA_UNPACKED_DEBS}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig)
+endif()
 if(WIN32)
   include(cmake/WindowsDependencies.cmake)
 else()

@@ -50,6 +50,9 @@ RenderPath detectRenderPath() {
     if (__builtin_cpu_supports("sse2"))
         return RenderPath::Sse2;
 #endif
+#ifdef VELTROSA_LANES_NEON
+    return RenderPath::Neon;  // every 64-bit ARM processor has it
+#endif
     return RenderPath::Scalar;
 }
 
@@ -116,9 +119,13 @@ TableRead SynthEngine::bestTableRead() {
     return best;
 }
 
-// Each path needs what the one below it needs (SSE2, AVX2, AVX-512).
+// Each x86 path needs what the one below it needs (SSE2, AVX2, AVX-512);
+// ARM has NEON beside the scalar path.
 bool SynthEngine::renderPathAvailable(RenderPath path) {
-    return path >= RenderPath::Scalar && path <= bestRenderPath();
+    const RenderPath best = bestRenderPath();
+    if (path == RenderPath::Neon || best == RenderPath::Neon)
+        return path == RenderPath::Scalar || path == best;
+    return path >= RenderPath::Scalar && path <= best;
 }
 
 bool SynthEngine::setRenderPath(RenderPath path) {
@@ -330,7 +337,7 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     // Where voice v's contributions go, frame i at [i * stride]: per channel,
     // groups of width voices frame by frame; with AVX-512 one row per frame,
     // the left channels then the right ones, across both channels' space.
-    const int32_t width = renderPath_ == RenderPath::Sse2 ? 4 : 8;
+    const int32_t width = renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Neon ? 4 : 8;
     const int32_t stride = renderPath_ == RenderPath::Avx512 ? 2 * kNumVoices : width;
     auto column = [&](float* lanes, int32_t v) { return lanes + (v / width) * width * n + v % width; };
     auto leftColumn = [&](int32_t v) { return column(laneLeft, v); };
@@ -362,6 +369,10 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             break;
         }
     }
+#elif defined(VELTROSA_LANES_NEON)
+    for (int32_t g = 0; g < 2; ++g)
+        if ((inLanes >> (4 * g)) & 0xFu)
+            renderLanesNeon(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
 #endif
     uint32_t sounding = inLanes;
     for (int32_t v = 0; v < kNumVoices; ++v) {
@@ -409,6 +420,11 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         break;
     }
     }
+#elif defined(VELTROSA_LANES_NEON)
+    const float* left[2] = {laneLeft, laneLeft + 4 * n};
+    const float* right[2] = {laneRight, laneRight + 4 * n};
+    sumLanesNeon(left, sounding, n, outLeft);
+    sumLanesNeon(right, sounding, n, outRight);
 #endif
 }
 

@@ -22,6 +22,7 @@ enum class RenderPath : int32_t {
     Sse2 = 1,    // four voices per vector, two vectors
     Avx2 = 2,    // eight voices per vector
     Avx512 = 3,  // both channels of the eight voices in one vector
+    Neon = 4,    // 64-bit ARM: four voices per vector, two vectors, as Sse2
 };
 
 // How the AVX2 and AVX-512 paths read each lane's table pair t[k], t[k + 1]:
@@ -90,6 +91,10 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows,
                        TableRead read);
 
+// The NEON path, with the SSE2 path's arguments and layout.
+void renderLanesNeon(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
+                     float* right);
+
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left
 // them (SSE2: lanes 0-3 in group[0], 4-7 in group[1]; AVX2: all in group[0]);
@@ -98,5 +103,6 @@ void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* 
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out);
 // Both channels at once, from the rows renderLanesAvx512 left.
 void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+void sumLanesNeon(const float* const group[2], uint32_t mask, int32_t n, float* out);
 
 }  // namespace veltrosa
