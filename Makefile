@@ -224,6 +224,12 @@ arm64:
 	cmake -S . -B $(BUILD_ARM64) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake $(ARM64_CMAKE_FLAGS)
 	cmake --build $(BUILD_ARM64) -j $(JOBS)
 
+# The arm64 Debian package, $(BUILD_ARM64)/veltrosa_<version>_arm64.deb,
+# made as the amd64 one is (scripts/make-deb), then read by lintian.
+deb-arm64: package-deps arm64
+	scripts/make-deb $(BUILD_ARM64) arm64
+	lintian --fail-on error,warning $(BUILD_ARM64)/veltrosa_$$(cat $(BUILD_ARM64)/version)_arm64.deb
+
 # The ARM tests under qemu's user-mode emulator: the engine and the render
 # paths' equality, every edition against the VST 2 one bit for bit, states,
 # presets, bad input and the renderer, lilv's own lv2bench running the
