@@ -6,6 +6,7 @@ BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
+BUILD_WEB   ?= build-web
 BUILD_ARM64 ?= build-arm64
 VST2_FUZZ_SECONDS ?= 60
 LV2_FUZZ_SECONDS ?= 30
@@ -32,6 +33,7 @@ WINDOWS_CMAKE_FLAGS ?=
 ARM64_CMAKE_FLAGS ?=
 
 .PHONY: all deps test test-plain test-asan test-tsan test-names demo bench install windows windows-deps windows-test fuzz clean
+.PHONY: web web-test
 .PHONY: fuzz-build test-fuzz fuzz-vst2 fuzz-lv2 fuzz-clap fuzz-vst3 presets-preview presets-docs deb package-deps windows-dist
 .PHONY: arm64 arm64-test deb-arm64
 
@@ -127,10 +129,11 @@ demo:
 bench:
 	@scripts/install-deps bench
 	cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench scaling_bench compare_peers Veltrosa VeltrosaVst3
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target engine_bench scaling_bench compare_peers situations_bench Veltrosa VeltrosaVst3
 	$(BUILD_BENCH)/bench/engine_bench
 	$(BUILD_BENCH)/bench/scaling_bench
 	BUILD_BENCH=$(BUILD_BENCH) bench/compare-peers
+	BUILD_BENCH=$(BUILD_BENCH) bench/situations
 	BUILD_BENCH=$(BUILD_BENCH) bench/standalone-bench
 
 install: all
@@ -214,13 +217,32 @@ windows-test: deps windows-deps package-deps
 	  status=$$?; wait; exit $$status
 	scripts/with-display ctest --test-dir $(BUILD) -L wine --output-on-failure -j $(JOBS)
 
+# The browser edition with Debian's Emscripten: the page is $(BUILD_WEB)/site/,
+# served by any static server (python3 -m http.server -d $(BUILD_WEB)/site).
+web:
+	@scripts/install-deps web
+	emcmake cmake -S . -B $(BUILD_WEB) -DCMAKE_BUILD_TYPE=Release -DVELTROSA_TESTS=OFF -DVELTROSA_TOOLS=OFF \
+	  -DVELTROSA_STANDALONE=OFF -DVELTROSA_EDITOR_X11=OFF
+	cmake --build $(BUILD_WEB) -j $(JOBS)
+
+# The page in headless chromium against this build's native references
+# (tests/web/run.mjs); the test driver comes from npm, pinned by its lock file.
+web-test: web deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target web_reference
+	mkdir -p $(BUILD)/web-reference
+	$(BUILD)/tests/web_reference $(BUILD)/web-reference
+	cd tests/web && npm ci --no-audit --no-fund
+	node tests/web/run.mjs $(BUILD_WEB)/site $(BUILD)/web-reference
+
 # Every Linux edition for 64-bit ARM (aarch64-linux-gnu), cross-built into
-# $(BUILD_ARM64) with Debian's cross compilers and :arm64 libraries; libsmf,
-# whose two architectures cannot be installed side by side, and lilv's
-# utilities are unpacked into $(BUILD_ARM64)/debs instead.
+# $(BUILD_ARM64) with Debian's cross compilers and :arm64 libraries; libsmf
+# and liblo, whose development packages' two architectures cannot be
+# installed side by side, and lilv's utilities are unpacked into
+# $(BUILD_ARM64)/debs instead.
 arm64:
 	@scripts/install-deps arm64
-	scripts/unpack-debs arm64 $(BUILD_ARM64)/debs libsmf0 libsmf-dev lilv-utils
+	scripts/unpack-debs arm64 $(BUILD_ARM64)/debs libsmf0 libsmf-dev liblo7 liblo-dev lilv-utils
 	cmake -S . -B $(BUILD_ARM64) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake $(ARM64_CMAKE_FLAGS)
 	cmake --build $(BUILD_ARM64) -j $(JOBS)
 
@@ -245,4 +267,4 @@ arm64-test: arm64
 	scripts/compare-arm64 $(BUILD) $(BUILD_ARM64)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_ARM64) build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_WEB) $(BUILD_ARM64) build-win32 build-win64 build-fuzz

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -57,6 +59,31 @@ struct Rounds {
         std::sort(c.begin(), c.end());
         const std::size_t n = c.size();
         return n == 0 ? 0.0 : n % 2 == 1 ? c[n / 2] : (c[n / 2 - 1] + c[n / 2]) / 2.0;
+    }
+};
+
+// The programs' common options, --seconds S and --repeat N (at least 1),
+// and the instruments named after them. False, after a usage line naming
+// what, when none is named or the length is not positive.
+struct Options {
+    double seconds;
+    int repeat;
+    std::vector<std::string> names;
+
+    bool parse(int argc, char** argv, const char* what) {
+        for (int i = 1; i < argc; ++i) {
+            const bool valued = i + 1 < argc;
+            if (std::strcmp(argv[i], "--seconds") == 0 && valued)
+                seconds = std::atof(argv[++i]);
+            else if (std::strcmp(argv[i], "--repeat") == 0 && valued)
+                repeat = std::max(1, std::atoi(argv[++i]));
+            else
+                names.emplace_back(argv[i]);
+        }
+        if (!names.empty() && seconds > 0.0)
+            return true;
+        std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] %s...\n", argv[0], what);
+        return false;
     }
 };
 
@@ -120,6 +147,10 @@ inline const char* pathName(veltrosa::RenderPath path) {
         return "AVX2";
     case veltrosa::RenderPath::Avx512:
         return "AVX-512";
+    case veltrosa::RenderPath::Simd128:
+        return "SIMD128";
+    case veltrosa::RenderPath::Neon:
+        return "NEON";
     }
     return "?";
 }

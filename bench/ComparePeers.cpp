@@ -168,21 +168,12 @@ Result measureEngine(veltrosa::RenderPath path, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = 20.0;
-    int repeat = 3;
-    std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
-            seconds = std::atof(argv[++i]);
-        else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc)
-            repeat = std::max(1, std::atoi(argv[++i]));
-        else
-            paths.emplace_back(argv[i]);
-    }
-    if (paths.empty()) {
-        std::fprintf(stderr, "usage: %s [--seconds S] [--repeat N] plugin.so...\n", argv[0]);
+    bench::Options options{20.0, 3, {}};
+    if (!options.parse(argc, argv, "plugin.so"))
         return 2;
-    }
+    const double seconds = options.seconds;
+    const int repeat = options.repeat;
+    const std::vector<std::string>& paths = options.names;
     std::printf(
         "%s; held 8-note chord, %.0f s at %.0f Hz in %d-frame blocks; CPU time of the render calls, "
         "best and median of %d\n",

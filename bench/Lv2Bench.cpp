@@ -62,24 +62,13 @@ Result measure(lv2host::World& world, const std::string& uri, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = 20.0;
-    int repeat = 3;
-    std::vector<std::string> uris;
     // Options as compare_peers takes them, so compare-peers passes its own on.
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : "";
-        if (arg == "--seconds" || arg == "--repeat") {
-            (arg == "--seconds" ? seconds = std::atof(value) : repeat = std::max(1, std::atoi(value)));
-            ++i;
-            continue;
-        }
-        uris.push_back(arg);
-    }
-    if (uris.empty() || !(seconds > 0.0)) {
-        std::fprintf(stderr, "usage: lv2_bench [--seconds S] [--repeat N] plugin-uri [plugin-uri ...]\n");
+    bench::Options options{20.0, 3, {}};
+    if (!options.parse(argc, argv, "plugin-uri"))
         return 2;
-    }
+    const double seconds = options.seconds;
+    const int repeat = options.repeat;
+    const std::vector<std::string>& uris = options.names;
     lv2host::World world;
     std::printf("LV2, held 8-note chord, %.0f s at %.0f Hz in %u-frame blocks; CPU time of run(), best and median of %d\n",
                 seconds, kRate, kBlock, repeat);

@@ -1,4 +1,10 @@
 # Third-party libraries, all from Debian packages (scripts/install-deps).
+if(EMSCRIPTEN)
+  # The browser edition needs the FFT alone.
+  include(cmake/KissFftFromSource.cmake)
+  find_package(Threads REQUIRED)
+  return()
+endif()
 if(VELTROSA_UNPACKED_DEBS)
   # Set by a cross toolchain file (aarch64-linux-gnu.cmake).
   set(ENV{PKG_CONFIG_PATH} ${VELTROSA_UNPACKED_DEBS}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig)
@@ -31,6 +37,8 @@ endif()
 if(VELTROSA_STANDALONE)
   pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
   pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+  # OSC, for session managers.
+  pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
 endif()
 find_package(Threads REQUIRED)
 

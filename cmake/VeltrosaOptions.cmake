@@ -17,7 +17,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
   # and load again): no unique symbols pin them in memory.
   target_compile_options(veltrosa_options INTERFACE -fno-gnu-unique)
 endif()
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
+# Emscripten calls WebAssembly "x86".
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$" AND NOT EMSCRIPTEN)
   # 32-bit x86: SSE arithmetic, never x87 excess precision; callers may hand
   # us a 4-byte aligned stack.
   target_compile_options(veltrosa_options INTERFACE -msse2 -mfpmath=sse -mstackrealign)

@@ -12,7 +12,8 @@ set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(PKG_CONFIG_EXECUTABLE aarch64-linux-gnu-pkg-config CACHE FILEPATH "")
 
-# Packages whose two architectures cannot be installed side by side (libsmf)
+# Packages whose two architectures cannot be installed side by side (libsmf,
+# liblo)
 # are unpacked into the build tree (scripts/unpack-debs, run by make arm64);
 # their libraries are found there when linking, and by the emulator's
 # loader, never through a run path in the binaries the package ships.

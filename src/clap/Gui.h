@@ -7,20 +7,38 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "abi/clap.h"
-#include "ui/Editor.h"
-#include "ui/PolledParameters.h"
+#include "editor/ParameterHost.h"
+#include "ui/EmbeddedEditor.h"
 
 namespace veltrosa::clapedge {
 
 class Instrument;
 
-class Gui final : public PolledParameters {
+// The host's descriptor and timer extensions, as the editor's loop.
+class HostTimers final : public HostLoop {
+public:
+    explicit HostTimers(const clap::Host* host);
+
+    bool watchFd(int fd) override;
+    void unwatchFd(int fd) override;
+    bool startTimer(uint32_t periodMs) override;
+    void stopTimer() override;
+    // The registered timer's id; kInvalidId when none.
+    clap::Id timer() const { return timer_; }
+
+private:
+    const clap::Host* host_;
+    const clap::HostPosixFdSupport* fdSupport_;
+    const clap::HostTimerSupport* timerSupport_;
+    clap::Id timer_ = clap::kInvalidId;
+};
+
+class Gui final : private ParameterHost {
 public:
     Gui(Instrument& instrument, const clap::Host* host);
-    ~Gui() override;
+    ~Gui() override = default;
     Gui(const Gui&) = delete;
     Gui& operator=(const Gui&) = delete;
 
@@ -39,17 +57,11 @@ private:
     void setParameterFromUi(int32_t index, float value, bool record) override;
     void beginGesture(int32_t index) override;
     void endGesture(int32_t index) override;
-    void pump();
 
     Instrument& instrument_;
-    const clap::Host* host_;
-    const clap::HostPosixFdSupport* fdSupport_ = nullptr;
-    const clap::HostTimerSupport* timerSupport_ = nullptr;
-    std::unique_ptr<Editor> editor_;
+    HostTimers loop_;
     double scale_ = 1.0;
-    int fd_ = -1;
-    clap::Id timer_ = clap::kInvalidId;
-    bool parented_ = false;
+    EmbeddedEditor editor_;  // last: closed before what it reaches goes
 };
 
 }  // namespace veltrosa::clapedge

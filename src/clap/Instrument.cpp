@@ -5,11 +5,8 @@
 #include "clap/HostExtension.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "core/Identity.h"
 #include "core/ValueText.h"

@@ -19,6 +19,19 @@ constexpr float kVelocityScale = 0.007874016f;  // 1/127
 
 constexpr int32_t kLaneBuffers = 2 * SynthEngine::kNumVoices + 2;
 
+// An unused lane: an idle voice reading at the table's start.
+void clearLane(VoiceLanes& lanes, int32_t j) {
+    for (OscLanes* osc : {&lanes.oscLeft, &lanes.oscRight})
+        osc->position[j] = osc->step[j] = osc->coef[j] = osc->out[j] = osc->s1[j] = osc->s2[j] = osc->s3[j] = 0.0f;
+    for (SvfLanes* svf : {&lanes.left, &lanes.right})
+        svf->low[j] = svf->band[j] = svf->high[j] = 0.0f;
+    for (EnvLanes* env : {&lanes.filterEnv, &lanes.ampEnv}) {
+        env->state[j] = env->releaseDelay[j] = 0;
+        env->level[j] = env->attack[j] = env->decay[j] = env->sustain[j] = env->release[j] = 0.0f;
+    }
+    lanes.velocitySquared[j] = lanes.damping[j] = lanes.cutoffCoef[j] = 0.0f;
+}
+
 void zeroNonFinite(float* out, int32_t n) {
     for (int32_t i = 0; i < n; ++i)
         out[i] = finiteOrZero(out[i]);
@@ -42,13 +55,17 @@ RenderPath detectRenderPath() {
 #ifdef VELTROSA_LANES_X86
     __builtin_cpu_init();
 #ifdef VELTROSA_LANES_AVX512
-    if (__builtin_cpu_supports("avx512f") && osSavesState(0xE6))
+    // The AVX-512 path renders three or four voices with AVX2.
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") && osSavesState(0xE6))
         return RenderPath::Avx512;
 #endif
     if (__builtin_cpu_supports("avx2") && osSavesState(0x6))
         return RenderPath::Avx2;
     if (__builtin_cpu_supports("sse2"))
         return RenderPath::Sse2;
+#endif
+#ifdef VELTROSA_LANES_SIMD128
+    return RenderPath::Simd128;  // the module validates only where the browser has it
 #endif
 #ifdef VELTROSA_LANES_NEON
     return RenderPath::Neon;  // every 64-bit ARM processor has it
@@ -120,12 +137,11 @@ TableRead SynthEngine::bestTableRead() {
 }
 
 // Each x86 path needs what the one below it needs (SSE2, AVX2, AVX-512);
-// ARM has NEON beside the scalar path.
+// WebAssembly and ARM have their one vector path beside the scalar one.
 bool SynthEngine::renderPathAvailable(RenderPath path) {
-    const RenderPath best = bestRenderPath();
-    if (path == RenderPath::Neon || best == RenderPath::Neon)
-        return path == RenderPath::Scalar || path == best;
-    return path >= RenderPath::Scalar && path <= best;
+    if (bestRenderPath() == RenderPath::Simd128 || bestRenderPath() == RenderPath::Neon)
+        return path == RenderPath::Scalar || path == bestRenderPath();
+    return path >= RenderPath::Scalar && path <= bestRenderPath();
 }
 
 bool SynthEngine::setRenderPath(RenderPath path) {
@@ -284,20 +300,23 @@ void SynthEngine::takeCarriedValues() noexcept {
 }
 
 void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
-    const DenormalGuard denormals;
     takeReservedScratch();
     if (n > scratchCapacity_)
         growScratch(n);
-    if (wavetable_->adopt())
+    if (wavetable_->adopt()) {
+        const DenormalGuard denormals;
         takeCarriedValues();
+    }
     if (n <= 0)
         return;
     const float* table = wavetable_->current();
-    if (table == nullptr) {  // no table could ever be built
+    // An idle instance costs the two fills and one flag test per voice.
+    if (table == nullptr || std::none_of(voices_.begin(), voices_.end(), [](const auto& v) { return v->active(); })) {
         std::fill_n(outLeft, n, 0.0f);
         std::fill_n(outRight, n, 0.0f);
         return;
     }
+    const DenormalGuard denormals;
     const VoiceParams p{param(kParamEnvDepth),       param(kParamCutoff),      param(kParamResonance),
                         param(kParamFilterVelocity), param(kParamAmpVelocity), param(kParamVolume)};
     for (int32_t done = 0; done < n;) {
@@ -309,15 +328,12 @@ void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
 
 void SynthEngine::renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
                               const float* table) noexcept {
-    std::fill_n(outLeft, n, 0.0f);
-    std::fill_n(outRight, n, 0.0f);
-    // An idle instance costs the two fills and one flag test per voice.
-    if (std::none_of(voices_.begin(), voices_.end(), [](const auto& v) { return v->active(); }))
-        return;
     if (renderPath_ != RenderPath::Scalar) {
         renderInLanes(outLeft, outRight, n, p, table);
         return;
     }
+    std::fill_n(outLeft, n, 0.0f);
+    std::fill_n(outRight, n, 0.0f);
     for (auto& v : voices_)
         v->render(scratchLeft_.get(), scratchRight_.get(), outLeft, outRight, n, p, table);
     // Voices never add NaN or infinity, but their sum may still overflow.
@@ -325,44 +341,90 @@ void SynthEngine::renderPiece(float* outLeft, float* outRight, int32_t n, const 
     zeroNonFinite(outRight, n);
 }
 
-// The voices side by side, then their contributions summed in voice order,
-// so the outputs hold exactly the scalar path's sums. A voice that starts
-// inside this block renders on its own (Voice::render) into its column.
+// The active voices side by side, packed in voice order into the first lanes
+// of the narrowest build that holds them (two voices' channels per SSE2
+// vector, four per AVX2 vector, else the path's full width), then their
+// contributions summed in voice order, so the outputs hold exactly the scalar
+// path's sums. A voice that starts inside this block renders on its own
+// (Voice::render) into its column.
 void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
                                 const float* table) noexcept {
+    int32_t voiceIn[kNumVoices];
+    int32_t count = 0;
+    for (int32_t v = 0; v < kNumVoices; ++v)
+        if (voices_[static_cast<std::size_t>(v)]->active())
+            voiceIn[count++] = v;
+    enum class Build { Pair, Quad, Sse2, Avx2, Avx512 };
+    Build build = Build::Avx2;
+    // SIMD128 and NEON render in the SSE2 layout, with no narrower build of their own.
+    if (renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Simd128 || renderPath_ == RenderPath::Neon)
+        build = count <= 2 && renderPath_ == RenderPath::Sse2 ? Build::Pair : Build::Sse2;
+    else
+        build = count <= 2                          ? Build::Pair
+                : count <= 4                        ? Build::Quad
+                : renderPath_ == RenderPath::Avx512 ? Build::Avx512
+                                                    : Build::Avx2;
+    const int32_t lanes = build == Build::Pair                                           ? 2
+                          : build == Build::Quad || (build == Build::Sse2 && count <= 4) ? 4
+                                                                                         : 8;
+
     float* laneLeft = laneScratch_.get();
     float* laneRight = laneLeft + static_cast<std::ptrdiff_t>(kNumVoices) * n;
     float* ownLeft = laneRight + static_cast<std::ptrdiff_t>(kNumVoices) * n;
     float* ownRight = ownLeft + n;
-    // Where voice v's contributions go, frame i at [i * stride]: per channel,
-    // groups of width voices frame by frame; with AVX-512 one row per frame,
-    // the left channels then the right ones, across both channels' space.
-    const int32_t width = renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Neon ? 4 : 8;
-    const int32_t stride = renderPath_ == RenderPath::Avx512 ? 2 * kNumVoices : width;
-    auto column = [&](float* lanes, int32_t v) { return lanes + (v / width) * width * n + v % width; };
-    auto leftColumn = [&](int32_t v) { return column(laneLeft, v); };
-    auto rightColumn = [&](int32_t v) {
-        return renderPath_ == RenderPath::Avx512 ? laneLeft + kNumVoices + v : column(laneRight, v);
-    };
+    // Where lane s's contributions go, frame i at [i * stride]: with channels
+    // in lanes one row per frame, the left channels then the right ones; else
+    // per channel, groups of width lanes frame by frame.
+    const bool rows = build == Build::Pair || build == Build::Quad || build == Build::Avx512;
+    const int32_t half = build == Build::Pair ? 2 : build == Build::Quad ? 4 : kNumVoices;
+    const int32_t width = build == Build::Sse2 ? 4 : 8;
+    const int32_t stride = rows ? 2 * half : width;
+    auto column = [&](float* at, int32_t s) { return at + (s / width) * width * n + s % width; };
+    auto leftColumn = [&](int32_t s) { return rows ? laneLeft + s : column(laneLeft, s); };
+    auto rightColumn = [&](int32_t s) { return rows ? laneLeft + half + s : column(laneRight, s); };
 
     uint32_t inLanes = 0;
-    for (int32_t v = 0; v < kNumVoices; ++v) {
+    for (int32_t s = 0; s < count; ++s) {
+        const int32_t v = voiceIn[s];
         const Voice& voice = *voices_[static_cast<std::size_t>(v)];
-        voice.toLane(lanes_, v);
-        inLanes |= voice.fitsLane() ? 1u << v : 0u;
+        const bool fits = voice.fitsLane();
+        if (fits && laneVoice_[static_cast<std::size_t>(s)] == v && voice.laneCurrent())
+            voice.ratesToLane(lanes_, s);
+        else
+            voice.toLane(lanes_, s);
+        laneVoice_[static_cast<std::size_t>(s)] = -1;
+        inLanes |= fits ? 1u << s : 0u;
     }
+    heldLanes_ |= (1u << count) - 1u;
+    for (int32_t s = count; s < kNumVoices; ++s) {
+        laneVoice_[static_cast<std::size_t>(s)] = -1;  // its voice, if any, went elsewhere or stopped
+        if (s < lanes && (heldLanes_ & (1u << s)) != 0)
+            clearLane(lanes_, s);
+    }
+    heldLanes_ &= ~(((1u << lanes) - 1u) & ~((1u << count) - 1u));
 #ifdef VELTROSA_LANES_X86
     if (inLanes != 0) {
-        switch (renderPath_) {
-        case RenderPath::Avx512:
+        switch (build) {
+        case Build::Pair:
+            if (renderPath_ == RenderPath::Sse2)
+                renderPairSse2(lanes_, 0, p, table, n, laneLeft);
+            else if (count == 1)
+                renderOneAvx2(lanes_, 0, p, table, n, laneLeft);
+            else
+                renderPairAvx2(lanes_, 0, p, table, n, laneLeft);
+            break;
+        case Build::Quad:
+            renderQuadAvx2(lanes_, 0, p, table, n, laneLeft, tableRead_);
+            break;
+        case Build::Avx512:
 #ifdef VELTROSA_LANES_AVX512
             renderLanesAvx512(lanes_, p, table, n, laneLeft, tableRead_);
 #endif
             break;
-        case RenderPath::Avx2:
+        case Build::Avx2:
             renderLanesAvx2(lanes_, p, table, n, laneLeft, laneRight, tableRead_);
             break;
-        default:
+        case Build::Sse2:
             for (int32_t g = 0; g < 2; ++g)
                 if ((inLanes >> (4 * g)) & 0xFu)
                     renderLanesSse2(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
@@ -374,15 +436,19 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         if ((inLanes >> (4 * g)) & 0xFu)
             renderLanesNeon(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
 #endif
+#ifdef VELTROSA_LANES_SIMD128
+    for (int32_t g = 0; g < 2; ++g)
+        if ((inLanes >> (4 * g)) & 0xFu)
+            renderLanesSimd128(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
+#endif
     uint32_t sounding = inLanes;
-    for (int32_t v = 0; v < kNumVoices; ++v) {
-        Voice& voice = *voices_[static_cast<std::size_t>(v)];
-        if (inLanes & (1u << v)) {
-            voice.fromLane(lanes_, v);
+    for (int32_t s = 0; s < count; ++s) {
+        Voice& voice = *voices_[static_cast<std::size_t>(voiceIn[s])];
+        if (inLanes & (1u << s)) {
+            voice.fromLane(lanes_, s);
+            laneVoice_[static_cast<std::size_t>(s)] = voiceIn[s];
             continue;
         }
-        if (!voice.active())
-            continue;
         const bool waits = voice.startPending() && voice.startOffset() > n;
         std::fill_n(ownLeft, n, 0.0f);
         std::fill_n(ownRight, n, 0.0f);
@@ -391,28 +457,37 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             continue;
         // 0 + x differs from x only for x = -0, and a sum that starts at +0
         // is never -0, so adding this column adds exactly what render would.
-        float* l = leftColumn(v);
-        float* r = rightColumn(v);
+        float* l = leftColumn(s);
+        float* r = rightColumn(s);
         for (int32_t i = 0; i < n; ++i) {
             l[i * stride] = ownLeft[i];
             r[i * stride] = ownRight[i];
         }
-        sounding |= 1u << v;
+        sounding |= 1u << s;
     }
-    if (sounding == 0)
+    if (sounding == 0) {
+        std::fill_n(outLeft, n, 0.0f);
+        std::fill_n(outRight, n, 0.0f);
         return;
+    }
 #ifdef VELTROSA_LANES_X86
-    switch (renderPath_) {
-    case RenderPath::Avx512:
+    switch (build) {
+    case Build::Pair:
+        sumPairsSse2(laneLeft, sounding, n, outLeft, outRight);
+        break;
+    case Build::Quad:
+        sumQuadsAvx2(laneLeft, sounding, n, outLeft, outRight);
+        break;
+    case Build::Avx512:
 #ifdef VELTROSA_LANES_AVX512
         sumLanesAvx512(laneLeft, sounding, n, outLeft, outRight);
 #endif
         break;
-    case RenderPath::Avx2:
+    case Build::Avx2:
         sumLanesAvx2(laneLeft, sounding, n, outLeft);
         sumLanesAvx2(laneRight, sounding, n, outRight);
         break;
-    default: {
+    case Build::Sse2: {
         const float* left[2] = {laneLeft, laneLeft + 4 * n};
         const float* right[2] = {laneRight, laneRight + 4 * n};
         sumLanesSse2(left, sounding, n, outLeft);
@@ -425,6 +500,12 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     const float* right[2] = {laneRight, laneRight + 4 * n};
     sumLanesNeon(left, sounding, n, outLeft);
     sumLanesNeon(right, sounding, n, outRight);
+#endif
+#ifdef VELTROSA_LANES_SIMD128
+    const float* left[2] = {laneLeft, laneLeft + 4 * n};
+    const float* right[2] = {laneRight, laneRight + 4 * n};
+    sumLanesSimd128(left, sounding, n, outLeft);
+    sumLanesSimd128(right, sounding, n, outRight);
 #endif
 }
 

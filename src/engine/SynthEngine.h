@@ -124,6 +124,11 @@ private:
     std::atomic<int32_t> reservedCapacity_{1};  // the largest reserved or grown
     std::atomic<uint32_t> valuesTaken_{0};
     VoiceLanes lanes_{};
+    // Which voice each lane holds as fromLane left it (-1: none), so that a
+    // voice nothing changed since is not copied in again; and the lanes that
+    // hold anything but an idle, cleared lane.
+    std::array<int32_t, kNumVoices> laneVoice_{-1, -1, -1, -1, -1, -1, -1, -1};
+    uint32_t heldLanes_ = 0xFFu;
     RenderPath renderPath_ = bestRenderPath();
     TableRead tableRead_ = bestTableRead();
 };

@@ -34,14 +34,6 @@ float tableStep(float frequency, double rate) {
     return s >= 0.0f && s < kTableLength ? s : 0.0f;
 }
 
-// With every parameter in range a voice's filter stays within about 20 (full
-// scale is 1); beyond this, values out of range have driven it away, and a
-// state that far out would take thousands of samples to ring down.
-constexpr float kRunawayState = 256.0f;
-
-bool sane(float x) { return std::fabs(x) <= kRunawayState; }  // false for NaN
-bool sane(const SvfState& s) { return sane(s.low) && sane(s.band) && sane(s.high); }
-
 }  // namespace
 
 // Below a few hertz one envelope step exceeds the envelope's whole range: a
@@ -83,6 +75,7 @@ void Voice::parameterChanged(int32_t index) {
 }
 
 void Voice::noteOn(int32_t startOffset, int32_t age, float frequency, float velocity, int32_t note) {
+    changed_ = true;
     startOffset_ = std::max(startOffset, 0);
     age_ = age;
     startPending_ = true;
@@ -106,6 +99,7 @@ void Voice::noteOn(int32_t startOffset, int32_t age, float frequency, float velo
 }
 
 void Voice::release(int32_t delay) {
+    changed_ = true;
     releasing_ = true;
     for (Envelope* env : {&ampEnv_, &filterEnv_}) {
         env->now.releaseDelay = std::max(delay, 0);
@@ -114,6 +108,7 @@ void Voice::release(int32_t delay) {
 }
 
 void Voice::fadeForReuse() {
+    changed_ = true;
     releasing_ = true;
     ampEnv_.now.state = EnvState::Fade;
 }
@@ -130,6 +125,7 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
     copyTo(lane, 0, true);
     renderLane(lane, startOffset_, p, table, n, L, R);
     takeBack(lane, 0);
+    changed_ = true;
     for (int32_t i = 0; i < n; ++i) {
         outLeft[i] += L[i];
         outRight[i] += R[i];
@@ -138,7 +134,25 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
 
 void Voice::toLane(VoiceLanes& lanes, int32_t j) const { copyTo(lanes, j, fitsLane()); }
 
-void Voice::fromLane(const VoiceLanes& lanes, int32_t j) { takeBack(lanes, j); }
+void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
+    takeBack(lanes, j);
+    changed_ = false;
+}
+
+void Voice::ratesToLane(VoiceLanes& lanes, int32_t j) const { copyRates(lanes, j); }
+
+template <class Lanes>
+void Voice::copyRates(Lanes& lanes, int32_t j) const {
+    auto env = [&](auto& to, const Envelope& from) {
+        const EnvRates r = from.rates();
+        to.attack[j] = r.attack;
+        to.decay[j] = r.decay;
+        to.sustain[j] = r.sustain;
+        to.release[j] = r.release;
+    };
+    env(lanes.filterEnv, filterEnv_);
+    env(lanes.ampEnv, ampEnv_);
+}
 
 template <class Lanes>
 void Voice::copyTo(Lanes& lanes, int32_t j, bool sounds) const {
@@ -161,22 +175,19 @@ void Voice::copyTo(Lanes& lanes, int32_t j, bool sounds) const {
     svf(lanes.left, left_);
     svf(lanes.right, right_);
     auto env = [&](auto& to, const Envelope& from) {
-        const EnvRates r = from.rates();
         to.state[j] = static_cast<int32_t>(sounds ? from.now.state : EnvState::Idle);
         to.releaseDelay[j] = from.now.releaseDelay;
         to.level[j] = from.now.level;
-        to.attack[j] = r.attack;
-        to.decay[j] = r.decay;
-        to.sustain[j] = r.sustain;
-        to.release[j] = r.release;
     };
     env(lanes.filterEnv, filterEnv_);
     env(lanes.ampEnv, ampEnv_);
+    copyRates(lanes, j);
     lanes.velocitySquared[j] = velocitySquared_;
     lanes.damping[j] = damping_;
     lanes.cutoffCoef[j] = cutoffCoef_;
 }
 
+// The kernel has already reset any runaway state in the lane (recoverLanes).
 template <class Lanes>
 void Voice::takeBack(const Lanes& lanes, int32_t j) {
     auto osc = [&](Oscillator& to, const auto& from) {
@@ -206,30 +217,7 @@ void Voice::takeBack(const Lanes& lanes, int32_t j) {
     cutoffCoef_ = lanes.cutoffCoef[j];
     startPending_ = false;
     startOffset_ = 0;
-    recover();
     active_ = ampEnv_.now.state != EnvState::Idle;
-}
-
-// Non-finite parameters can drive filters, smoothing stages or envelope levels
-// to NaN or infinity, and parameters out of range can drive a filter to a
-// runaway level; such state would not come back by itself in good time. Reset
-// it at the end of the block, so the voice sounds again once the values are sane.
-void Voice::recover() {
-    if (!sane(left_) || !sane(right_)) {
-        left_ = {};
-        right_ = {};
-    }
-    for (Oscillator* osc : {&oscLeft_, &oscRight_}) {
-        if (!std::isfinite(osc->out) || !std::isfinite(osc->s1) || !std::isfinite(osc->s2) || !std::isfinite(osc->s3)) {
-            osc->out = osc->s1 = osc->s2 = osc->s3 = 0.0f;
-        }
-    }
-    // In range, a level never leaves -1..1 (a decay ends at most one step
-    // below its sustain level); a negative sustain would let it fall for ever
-    // and then hold there, squared into the gain and the cutoff.
-    for (Envelope* env : {&ampEnv_, &filterEnv_})
-        if (!(std::fabs(env->now.level) <= 1.0f))
-            env->now.level = 0.0f;
 }
 
 }  // namespace veltrosa

@@ -56,7 +56,10 @@ public:
                 const VoiceParams& p, const float* table);
     void release(int32_t delay);  // note-off
     void fadeForReuse();          // stolen: falls silent within 167 samples
-    void silence() { active_ = false; }
+    void silence() {
+        active_ = false;
+        changed_ = true;
+    }
 
     // Rendering in lanes (audio thread). A voice fits a lane for a block
     // when it sounds from the block's first sample on; one that starts later
@@ -64,6 +67,11 @@ public:
     bool fitsLane() const { return active_ && (!startPending_ || startOffset_ == 0); }
     // Copies the voice into lane j; one that does not fit leaves an idle lane.
     void toLane(VoiceLanes& lanes, int32_t j) const;
+    // Lane j still holds what fromLane took from it, and nothing but the
+    // rates (which the parameter thread may change at any time) can differ:
+    // only they are copied.
+    bool laneCurrent() const { return !changed_; }
+    void ratesToLane(VoiceLanes& lanes, int32_t j) const;
     // Takes lane j back after its block, and ends the block as render does.
     void fromLane(const VoiceLanes& lanes, int32_t j);
     void renumberAge(int32_t age) { age_ = age; }
@@ -90,14 +98,16 @@ private:
     template <class Lanes>
     void copyTo(Lanes& lanes, int32_t j, bool sounds) const;
     template <class Lanes>
+    void copyRates(Lanes& lanes, int32_t j) const;
+    template <class Lanes>
     void takeBack(const Lanes& lanes, int32_t j);
-    void recover();
 
     Oscillator oscLeft_, oscRight_;
     Envelope ampEnv_, filterEnv_;
     bool active_ = false;
     bool releasing_ = false;
     bool startPending_ = false;
+    bool changed_ = true;  // since fromLane last took the voice back
     int32_t startOffset_ = 0;
     int32_t note_ = 0;
     int32_t age_ = 1;

@@ -168,17 +168,7 @@ void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft,
         _mm512_storeu_ps(outLeft + i, finiteOrZeroV<Avx512<TableRead::Gather>>(left));
         _mm512_storeu_ps(outRight + i, finiteOrZeroV<Avx512<TableRead::Gather>>(right));
     }
-    for (; i < n; ++i) {
-        float left = 0.0f, right = 0.0f;
-        for (int32_t v = 0; v < kLanes; ++v) {
-            if (mask & (1u << v)) {
-                left += rows[i * 16 + v];
-                right += rows[i * 16 + kLanes + v];
-            }
-        }
-        outLeft[i] = finiteOrZeroScalar(left);
-        outRight[i] = finiteOrZeroScalar(right);
-    }
+    sumRowsFrom(i, rows, kLanes, mask, n, outLeft, outRight);
 }
 
 }  // namespace veltrosa

@@ -81,8 +81,10 @@ struct OscV {
         toLanes<V>(l.s3 + j, r.s3 + j, s3);
     }
 
-    // The interpolated table value at the position, then the step on.
-    typename V::F fetch(const float* t) {
+    // The interpolated table value at the position, then the step on. Inlined
+    // like everything the frame loop calls: a unit holding several lane types
+    // otherwise gives up inlining them.
+    __attribute__((always_inline)) typename V::F fetch(const float* t) {
         using F = typename V::F;
         const typename V::I k = V::truncate(position);
         const F frac = V::sub(position, V::toFloat(k));
@@ -96,7 +98,7 @@ struct OscV {
     }
 
     // The four smoothing stages on one fetched value.
-    typename V::F smooth(typename V::F y) {
+    __attribute__((always_inline)) typename V::F smooth(typename V::F y) {
         using F = typename V::F;
         const F c = coef;
         s1 = V::add(V::mul(V::sub(y, s1), c), s1);
@@ -107,7 +109,7 @@ struct OscV {
     }
 
     // One output sample from the two values fetched for it: summed, not averaged.
-    typename V::F tick(typename V::F first, typename V::F second) {
+    __attribute__((always_inline)) typename V::F tick(typename V::F first, typename V::F second) {
         typename V::F sum = V::set1f(0.0f);
         sum = V::add(sum, smooth(first));
         sum = V::add(sum, smooth(second));
@@ -129,6 +131,12 @@ struct EnvV {
         decay = lanesOf<V>(e.decay + j, e.decay + j);
         sustain = lanesOf<V>(e.sustain + j, e.sustain + j);
         release = lanesOf<V>(e.release + j, e.release + j);
+        // The run is set up by the first advance (safe is 0); cleared here only
+        // so that no copy of it reads undefined values.
+        down = flip = threshold = V::set1f(0.0f);
+        watched = V::cmpgti(state, state);
+        holdOnes = V::set1i(0);
+        safe = 0;
     }
     template <class E>
     void store(E& e, int32_t j) const {
@@ -247,9 +255,40 @@ inline float finiteOrZeroScalar(float x) {
     return (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : x;
 }
 
+// The frames from i on of rows laid out with channels in lanes (frame i's
+// row: the h voices' left contributions, then their right ones), summed in
+// voice order over the voices in mask: the sums' tails past the last whole
+// vector of frames.
+inline void sumRowsFrom(int32_t i, const float* rows, int32_t h, uint32_t mask, int32_t n, float* outLeft,
+                        float* outRight) {
+    for (; i < n; ++i) {
+        float left = 0.0f, right = 0.0f;
+        for (int32_t v = 0; v < h; ++v) {
+            if (mask & (1u << v)) {
+                left += rows[i * 2 * h + v];
+                right += rows[i * 2 * h + h + v];
+            }
+        }
+        outLeft[i] = finiteOrZeroScalar(left);
+        outRight[i] = finiteOrZeroScalar(right);
+    }
+}
+
+// The four-lane paths' sums (SSE2, SIMD128) over the frames from on, one at a
+// time: lanes 0-3 in group[0], 4-7 in group[1], in lane order from +0.
+inline void sumFourLanesFrom(int32_t from, const float* const group[2], uint32_t mask, int32_t n, float* out) {
+    for (int32_t i = from; i < n; ++i) {
+        float sum = 0.0f;
+        for (int32_t v = 0; v < veltrosa::kLanes; ++v)
+            if (mask & (1u << v))
+                sum += group[v / 4][i * 4 + v % 4];
+        out[i] = finiteOrZeroScalar(sum);
+    }
+}
+
 // NaN and infinities become 0 (finiteOrZero).
 template <class V>
-typename V::F finiteOrZeroV(typename V::F x) {
+__attribute__((always_inline)) inline typename V::F finiteOrZeroV(typename V::F x) {
     const typename V::I exponent = V::set1i(0x7F800000);
     return V::drop(V::cmpeqi(V::andi(V::bitsOf(x), exponent), exponent), x);
 }
@@ -258,7 +297,7 @@ typename V::F finiteOrZeroV(typename V::F x) {
 template <class V>
 struct ChannelV {
     using F = typename V::F;
-    OscV<V> osc{};
+    OscV<V> osc;
     F low, band, high;
 
     template <class O, class S>
@@ -277,7 +316,7 @@ struct ChannelV {
     }
 
     // One sample x through the filter with coefficient f; the low-pass output.
-    F filter(F x, F f, F damping) {
+    __attribute__((always_inline)) F filter(F x, F f, F damping) {
         low = V::add(low, V::mul(f, band));
         high = V::sub(V::sub(x, low), V::mul(damping, band));
         band = V::add(band, V::mul(f, high));
@@ -291,8 +330,11 @@ template <class V>
 struct LanesV {
     using F = typename V::F;
     static constexpr bool kStereo = !V::kChannelLanes;
-    ChannelV<V> left{}, right{};
-    EnvV<V> fenv{}, aenv{};
+    // Not value-initialised: every member the block uses is loaded (with
+    // channel lanes right is never used), and zeroing them cost a string
+    // store per block.
+    ChannelV<V> left, right;
+    EnvV<V> fenv, aenv;
     F vel2, damping, cutoffCoef;
 
     template <class S>
@@ -354,7 +396,9 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         v.aenv = aenv;
         return;
     }
-    ChannelV<V> L = v.left, R = v.right;
+    ChannelV<V> L = v.left, R;
+    if constexpr (kStereo)
+        R = v.right;
     EnvV<V> fenv = v.fenv;
     F damping = v.damping, cutoffCoef = v.cutoffCoef;
     const F vel2 = v.vel2;
@@ -378,11 +422,23 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         }
         return r;
     };
-    auto frame = [&](int32_t i, const Reads& reads) __attribute__((always_inline)) {
-        F l = L.osc.tick(reads.l1, reads.l2);
-        F r{};
+    // The smoothing stages touch the readers' state only and the rest of a
+    // frame everything else, so the smoothing of frame i + 1 runs before the
+    // rest of frame i: every value is computed as before, but the processor
+    // sees the next frame's independent chains while one frame's wait.
+    struct Smoothed {
+        F l, r;
+    };
+    auto smoothed = [&](const Reads& reads) __attribute__((always_inline)) {
+        Smoothed s{};
+        s.l = L.osc.tick(reads.l1, reads.l2);
         if constexpr (kStereo)
-            r = R.osc.tick(reads.r1, reads.r2);
+            s.r = R.osc.tick(reads.r1, reads.r2);
+        return s;
+    };
+    auto frame = [&](int32_t i, const Smoothed& s) __attribute__((always_inline)) {
+        F l = s.l;
+        F r = s.r;
         damping = V::sub(V::set1f(1.1f), resonance);
         if constexpr (FilterMoves)
             fenv.advance();
@@ -392,10 +448,10 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         cutoffCoef = V::sub(one, V::mul(x1, x1));
         cutoffCoef = V::add(cutoffCoef, V::mul(V::sub(V::mul(cutoffCoef, vel2), cutoffCoef), filterVelocity));
         const F f = cutoffCoef;
-        auto voiced = [&](ChannelV<V> & c, F s) __attribute__((always_inline)) {
-            s = c.filter(s, f, damping);
-            s = V::add(s, V::mul(V::sub(V::mul(s, vel2), s), ampVelocity));
-            return V::mul(s, volume);
+        auto voiced = [&](ChannelV<V> & c, F y) __attribute__((always_inline)) {
+            y = c.filter(y, f, damping);
+            y = V::add(y, V::mul(V::sub(V::mul(y, vel2), y), ampVelocity));
+            return V::mul(y, volume);
         };
         l = voiced(L, l);
         if constexpr (kStereo)
@@ -407,31 +463,98 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
         if constexpr (kStereo)
             V::storef(out1 + i * W, finiteOrZeroV<V>(V::mul(r, g)));
     };
-    Reads now = fetch();
+    Smoothed current = smoothed(fetch());
     if (n == 1) {
-        frame(0, now);
+        frame(0, current);
     } else {
         Reads next = fetch();
         for (int32_t i = 0; i + 2 < n; ++i) {
-            const Reads current = now;
-            now = next;
-            next = fetch();
+            const Reads later = fetch();
+            const Smoothed following = smoothed(next);
             frame(i, current);
+            current = following;
+            next = later;
         }
-        frame(n - 2, now);
-        frame(n - 1, next);
+        const Smoothed last = smoothed(next);
+        frame(n - 2, current);
+        frame(n - 1, last);
     }
 
     v.left = L;
-    v.right = R;
+    if constexpr (kStereo)
+        v.right = R;
     v.fenv = fenv;
     v.aenv = aenv;
     v.damping = damping;
     v.cutoffCoef = cutoffCoef;
 }
 
+// Non-finite parameters can drive filters, smoothing stages or envelope
+// levels to NaN or infinity, and parameters out of range can drive a filter
+// to a runaway level (with every parameter in range a filter stays within
+// about 20, full scale being 1; in range a level never leaves -1..1); such
+// state would not come back by itself in good time. At the end of each block
+// it is reset, so the voice sounds again once the values are sane: both
+// filters of a voice, a reader's four stages, an envelope's level.
+inline bool withinBits(float x, uint32_t limit) {  // |x| <= the float whose bits are limit; false for NaN
+    uint32_t bits;
+    __builtin_memcpy(&bits, &x, sizeof bits);
+    return (bits & 0x7FFFFFFFu) <= limit;
+}
+constexpr uint32_t kRunawayBits = 0x43800000u;  // 256
+constexpr uint32_t kFiniteBits = 0x7F7FFFFFu;   // the largest finite float
+constexpr uint32_t kLevelBits = 0x3F800000u;    // 1
+
+template <class S>
+void recoverLanes(S& s, int32_t first, int32_t count) {
+    auto saneFilter = [](const auto& f, int32_t k) {
+        return withinBits(f.low[k], kRunawayBits) && withinBits(f.band[k], kRunawayBits) &&
+               withinBits(f.high[k], kRunawayBits);
+    };
+    auto recoverReader = [](auto& o, int32_t k) {
+        if (!(withinBits(o.out[k], kFiniteBits) && withinBits(o.s1[k], kFiniteBits) &&
+              withinBits(o.s2[k], kFiniteBits) && withinBits(o.s3[k], kFiniteBits)))
+            o.out[k] = o.s1[k] = o.s2[k] = o.s3[k] = 0.0f;
+    };
+    for (int32_t k = first; k < first + count; ++k) {
+        if (!saneFilter(s.left, k) || !saneFilter(s.right, k)) {
+            s.left.low[k] = s.left.band[k] = s.left.high[k] = 0.0f;
+            s.right.low[k] = s.right.band[k] = s.right.high[k] = 0.0f;
+        }
+        recoverReader(s.oscLeft, k);
+        recoverReader(s.oscRight, k);
+        if (!withinBits(s.filterEnv.level[k], kLevelBits))
+            s.filterEnv.level[k] = 0.0f;
+        if (!withinBits(s.ampEnv.level[k], kLevelBits))
+            s.ampEnv.level[k] = 0.0f;
+    }
+}
+
+// Whether any lane holds a value recoverLanes would reset: one vector test
+// that passes in nearly every block.
+template <class V>
+bool suspect(const LanesV<V>& v) {
+    using I = typename V::I;
+    using M = typename V::M;
+    const I magnitude = V::set1i(0x7FFFFFFF);
+    auto over = [&](typename V::F x, uint32_t limit) {
+        return V::cmpgti(V::andi(V::bitsOf(x), magnitude), V::set1i(static_cast<int32_t>(limit)));
+    };
+    auto channel = [&](const ChannelV<V>& c) {
+        M bad = V::mor(over(c.low, kRunawayBits), over(c.band, kRunawayBits));
+        bad = V::mor(bad, over(c.high, kRunawayBits));
+        bad = V::mor(bad, V::mor(over(c.osc.out, kFiniteBits), over(c.osc.s1, kFiniteBits)));
+        return V::mor(bad, V::mor(over(c.osc.s2, kFiniteBits), over(c.osc.s3, kFiniteBits)));
+    };
+    M bad = V::mor(channel(v.left), V::mor(over(v.fenv.level, kLevelBits), over(v.aenv.level, kLevelBits)));
+    if constexpr (LanesV<V>::kStereo)
+        bad = V::mor(bad, channel(v.right));
+    return V::any(bad);
+}
+
 // W lanes of s from lane j on (with channel lanes, W / 2 voices), n frames
-// (0 <= from <= n, see renderFrames), finite contributions frame by frame.
+// (0 <= from <= n, see renderFrames), finite contributions frame by frame;
+// then any runaway state reset (recoverLanes).
 template <class V, class S>
 void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
                      float* out0, float* out1) {
@@ -446,6 +569,8 @@ void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const floa
     else
         renderFrames<V, false, false>(v, p, t, from, n, out0, out1);
     v.store(s, j);
+    if (suspect(v))
+        recoverLanes(s, j, V::kChannelLanes ? V::W / 2 : V::W);
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ enum class RenderPath : int32_t {
     Sse2 = 1,    // four voices per vector, two vectors
     Avx2 = 2,    // eight voices per vector
     Avx512 = 3,  // both channels of the eight voices in one vector
-    Neon = 4,    // 64-bit ARM: four voices per vector, two vectors, as Sse2
+    Simd128 = 4,  // WebAssembly: four voices per vector, two vectors, as Sse2
+    Neon = 5,     // 64-bit ARM: four voices per vector, two vectors, as Sse2
 };
 
 // How the AVX2 and AVX-512 paths read each lane's table pair t[k], t[k + 1]:
@@ -70,6 +71,9 @@ struct VoiceLanesOf {
 };
 
 using VoiceLanes = VoiceLanesOf<kLanes>;
+using OscLanes = OscLanesOf<kLanes>;
+using SvfLanes = SvfLanesOf<kLanes>;
+using EnvLanes = EnvLanesOf<kLanes>;
 // A voice on its own: the scalar render is the kernel on one lane.
 using VoiceLane = VoiceLanesOf<1>;
 
@@ -91,9 +95,19 @@ void renderLanesAvx2(VoiceLanes& lanes, const VoiceParams& p, const float* table
 void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* table, int32_t n, float* rows,
                        TableRead read);
 
-// The NEON path, with the SSE2 path's arguments and layout.
-void renderLanesNeon(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
-                     float* right);
+// Few voices, channels in lanes as with AVX-512, from lane first on: two
+// voices per SSE2 vector, four per AVX2 vector. rows[i * 2h + k] is voice
+// first + k's left contribution to frame i, rows[i * 2h + h + k] its right
+// one (h = 2 or 4). Sounding voices are packed into the first lanes, so that
+// one to four of them cost what they use instead of all eight lanes.
+void renderPairSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
+// The same two voices built with AVX2's instructions (still 128-bit vectors);
+// renderOneAvx2 reads the table for the first of them only, the second lane
+// being idle, and leaves that lane's values undefined (finite).
+void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
+void renderOneAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
+void renderQuadAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows,
+                    TableRead read);
 
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left
@@ -103,6 +117,16 @@ void sumLanesSse2(const float* const group[2], uint32_t mask, int32_t n, float* 
 void sumLanesAvx2(const float* group, uint32_t mask, int32_t n, float* out);
 // Both channels at once, from the rows renderLanesAvx512 left.
 void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+// Both channels at once, from the rows renderPairSse2 and renderQuadAvx2 left.
+void sumPairsSse2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+void sumQuadsAvx2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight);
+// WebAssembly SIMD128: as the SSE2 pair, the same layout.
+void renderLanesSimd128(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                        float* left, float* right);
+void sumLanesSimd128(const float* const group[2], uint32_t mask, int32_t n, float* out);
+// NEON (64-bit ARM): as the SSE2 pair and SIMD128, the same layout.
+void renderLanesNeon(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
+                     float* right);
 void sumLanesNeon(const float* const group[2], uint32_t mask, int32_t n, float* out);
 
 }  // namespace veltrosa

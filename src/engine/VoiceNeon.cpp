@@ -95,13 +95,7 @@ void sumLanesNeon(const float* const group[2], uint32_t mask, int32_t n, float* 
         }
         vst1q_f32(out + i, finiteOrZeroV<Neon>(sum));
     }
-    for (; i < n; ++i) {
-        float sum = 0.0f;
-        for (int32_t v = 0; v < kLanes; ++v)
-            if (mask & (1u << v))
-                sum += group[v / 4][i * 4 + v % 4];
-        out[i] = finiteOrZeroScalar(sum);
-    }
+    sumFourLanesFrom(i, group, mask, n, out);
 }
 
 }  // namespace veltrosa

@@ -8,23 +8,14 @@
 #include <lv2/urid/urid.h>
 
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "lv2/Ports.h"
-#include "ui/Editor.h"
+#include "ui/EmbeddedEditor.h"
 
 namespace veltrosa::lv2edge {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How long Update stays pressed: several cycles of any host, so the
-// plug-in sees it rise before it falls back to 0.
-constexpr auto kUpdateHold = std::chrono::milliseconds(100);
 
 class PortHost final : public ParameterHost {
 public:
@@ -35,19 +26,15 @@ public:
     }
 
     float parameterValue(int32_t index) override {
-        return valid(index) ? values_[static_cast<std::size_t>(index)] : 0.0f;
+        return isParam(index) ? values_[static_cast<std::size_t>(index)] : 0.0f;
     }
 
     void setParameterFromUi(int32_t index, float value, bool) override {
-        if (!valid(index))
+        if (!isParam(index))
             return;
-        send(index, value);
-        if (index == kParamUpdate)
-            updateRelease_ = Clock::now() + kUpdateHold;
-    }
-
-    std::string parameterName(int32_t index) override {
-        return valid(index) ? kParams[static_cast<std::size_t>(index)].shortName : "";
+        values_[static_cast<std::size_t>(index)] = value;
+        if (write_ != nullptr)
+            write_(controller_, static_cast<uint32_t>(index), sizeof value, 0, &value);
     }
 
     void beginGesture(int32_t index) override { touch(index, true); }
@@ -56,24 +43,9 @@ public:
     // A value from the host: stored, never written back.
     void received(int32_t index, float value) { values_[static_cast<std::size_t>(index)] = value; }
 
-    void releaseUpdateWhenDue() {
-        if (updateRelease_ && Clock::now() >= *updateRelease_) {
-            updateRelease_.reset();
-            send(kParamUpdate, 0.0f);
-        }
-    }
-
-    static bool valid(int32_t index) { return index >= 0 && index < kNumParams; }
-
 private:
-    void send(int32_t index, float value) {
-        values_[static_cast<std::size_t>(index)] = value;
-        if (write_ != nullptr)
-            write_(controller_, static_cast<uint32_t>(index), sizeof value, 0, &value);
-    }
-
     void touch(int32_t index, bool grabbed) {
-        if (valid(index) && touch_ != nullptr && touch_->touch != nullptr)
+        if (isParam(index) && touch_ != nullptr && touch_->touch != nullptr)
             touch_->touch(touch_->handle, static_cast<uint32_t>(index), grabbed);
     }
 
@@ -81,16 +53,15 @@ private:
     LV2UI_Controller controller_;
     const LV2UI_Touch* touch_;
     std::array<float, kNumParams> values_{};
-    std::optional<Clock::time_point> updateRelease_;
 };
 
+// The plug-in only sees Update's port: the editor springs it back.
 struct Ui {
     Ui(LV2UI_Write_Function write, LV2UI_Controller controller, const LV2UI_Touch* touch)
-        : host(write, controller, touch), editor(&host) {}
-    ~Ui() { editor.close(); }
+        : host(write, controller, touch), editor(host, EmbeddedEditor::TriggerRelease::Editor) {}
 
     PortHost host;
-    Editor editor;
+    EmbeddedEditor editor;
 };
 
 double scaleOption(const LV2_Options_Option* options, LV2_URID_Map* map) {
@@ -136,17 +107,13 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
         return nullptr;
     try {
         auto ui = std::make_unique<Ui>(write, controller, touch);
-        ui->editor.refreshControls();
-        ui->editor.setScale(scaleOption(options, map));
-        ui->editor.open(parent);
-        const WindowLayer* layer = ui->editor.windowLayer();
-        if (layer == nullptr || layer->nativeWindow() == 0)
+        const double scale = scaleOption(options, map);
+        if (!ui->editor.open(parent, scale))
             return nullptr;  // no display, or the parent is no window
-        *widget = reinterpret_cast<LV2UI_Widget>(layer->nativeWindow());
-        Rect size;
-        ui->editor.getRect(size);
+        *widget = reinterpret_cast<LV2UI_Widget>(ui->editor.nativeWindow());
+        const Rect size = EmbeddedEditor::pixelSize(scale);
         if (resize != nullptr && resize->ui_resize != nullptr)
-            resize->ui_resize(resize->handle, size.right - size.left, size.bottom - size.top);
+            resize->ui_resize(resize->handle, size.width(), size.height());
         return ui.release();
     } catch (...) {
         return nullptr;
@@ -158,26 +125,17 @@ void cleanup(LV2UI_Handle handle) { delete static_cast<Ui*>(handle); }
 void portEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
     auto* ui = static_cast<Ui*>(handle);
     const auto index = static_cast<int32_t>(port);
-    if (ui == nullptr || format != 0 || size != sizeof(float) || buffer == nullptr || !PortHost::valid(index))
+    if (ui == nullptr || format != 0 || size != sizeof(float) || buffer == nullptr || !isParam(index))
         return;
     float value = 0.0f;
     std::memcpy(&value, buffer, sizeof value);
-    ui->host.received(index, value);
-    ui->editor.parameterChanged(index, value);
+    ui->host.received(index, value);  // shown at the next idle
 }
 
+// The host's idle is the editor's timer.
 int idle(LV2UI_Handle handle) {
     auto* ui = static_cast<Ui*>(handle);
-    if (ui == nullptr)
-        return 1;
-    try {
-        ui->editor.idle();
-        ui->editor.redrawDirty();
-        ui->host.releaseUpdateWhenDue();
-    } catch (...) {
-        return 1;
-    }
-    return 0;
+    return ui != nullptr && ui->editor.onTimer() ? 0 : 1;
 }
 
 const LV2UI_Idle_Interface kIdle = {idle};

@@ -13,7 +13,12 @@ void littleEndian(std::vector<unsigned char>& to, uint64_t value, int bytes) {
         to.push_back(static_cast<unsigned char>(value >> (8 * i) & 0xFF));
 }
 
-void text(std::vector<unsigned char>& to, std::string_view chars) { to.insert(to.end(), chars.begin(), chars.end()); }
+// Byte by byte: GCC 12 at -O3 takes a range insert here for an overflow and
+// fails the Release build.
+void text(std::vector<unsigned char>& to, std::string_view chars) {
+    for (char c : chars)
+        to.push_back(static_cast<unsigned char>(c));
+}
 
 }  // namespace
 

@@ -72,11 +72,6 @@ void TableBuilder::setSampleRate(double rate) noexcept {
     request();
 }
 
-void TableBuilder::press() noexcept {
-    pressed_.store(true, std::memory_order_release);
-    request();
-}
-
 void TableBuilder::switchTo(const ParameterValues& values, uint32_t tag) {
     {
         const std::lock_guard lock(switchLock_);
@@ -115,6 +110,15 @@ void TableBuilder::run() {
     }
 }
 
+void TableBuilder::buildNow() {
+    if (thread_.joinable() || pending_.exchange(0, std::memory_order_acq_rel) == 0)
+        return;
+    threadless_ = true;
+    busy_.store(true, std::memory_order_release);
+    buildIfDue();
+    busy_.store(false, std::memory_order_release);
+}
+
 void TableBuilder::buildIfDue() {
     // Read before building, so that a change made during the build asks again.
     const ParameterValues values = engine_.values();
@@ -146,7 +150,7 @@ void TableBuilder::buildIfDue() {
             // take its place before the audio thread took it. Meanwhile
             // settle() lets the audio thread on, to take it.
             handing_.store(true, std::memory_order_release);
-            while (engine_.wavetable().pending() && !quit_.load(std::memory_order_acquire))
+            while (!threadless_ && engine_.wavetable().pending() && !quit_.load(std::memory_order_acquire))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             handing_.store(false, std::memory_order_release);
         } else {  // without memory it waits for the next request, unless replaced

@@ -29,14 +29,20 @@ public:
     // False when no thread could be started (the engine keeps its table).
     bool start();
     void stop();
+    // Instead of start(), where there are no threads (the browser's
+    // worklet): what the thread would do with what was asked so far, here
+    // and now. A switch's table is not waited for: the caller renders a
+    // block, which takes it, before calling again.
+    void buildNow();
 
     // Any thread, the audio thread included: a value the table is built from,
     // or Update, may have changed. A flag, and a wake-up only when the
     // builder sleeps.
     void request() noexcept;
-    // Any thread, the audio thread included: Update was pressed; a table is
-    // built even if its value falls back before the builder looks.
-    void press() noexcept;
+    // Any thread, the audio thread included: Update was pressed; the next
+    // request() builds a table even if its value falls back before the
+    // builder looks.
+    void press() noexcept { pressed_.store(true, std::memory_order_release); }
     // Any thread: the engine takes this rate, and its table, on the builder.
     void setSampleRate(double rate) noexcept;
     // Never the audio thread: the engine switches to every one of values
@@ -74,6 +80,7 @@ private:
     bool switchWanted_ = false;
     std::atomic<uint32_t> switched_{0};
     std::atomic<bool> handing_{false};                     // waiting for the audio thread to take a switch
+    bool threadless_ = false;                              // built by buildNow, never by a thread
 #ifdef _WIN32
     void* wake_ = nullptr;  // an auto-reset event: set whenever pending_ rises
 #endif

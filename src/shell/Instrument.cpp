@@ -27,10 +27,17 @@ bool Instrument::switched() const noexcept {
     return switchAsked_.load(std::memory_order_acquire) == switchTaken_.load(std::memory_order_acquire);
 }
 
-bool Instrument::setValue(int32_t index, double value) noexcept {
+std::optional<float> Instrument::accepted(int32_t index, double value) noexcept {
     if (!isParam(index) || std::isnan(value))
+        return std::nullopt;
+    return static_cast<float>(std::clamp(value, kMinValue, kMaxValue));
+}
+
+bool Instrument::setValue(int32_t index, double value) noexcept {
+    const auto accept = accepted(index, value);
+    if (!accept)
         return false;
-    const auto v = static_cast<float>(std::clamp(value, kMinValue, kMaxValue));
+    const float v = *accept;
     const uint64_t bit = uint64_t{1} << index;
     if (switched()) {
         engine_->setParam(index, v);
@@ -45,8 +52,8 @@ bool Instrument::setValue(int32_t index, double value) noexcept {
     changed_.fetch_or(bit, std::memory_order_acq_rel);
     if (isTrigger(index) && v > kUpdateThreshold)
         builder_->press();
-    else if (asksForTable(index))
-        builder_->request();
+    if (asksForTable(index))
+        tableAsked_.store(true, std::memory_order_release);
     return true;
 }
 
@@ -127,6 +134,8 @@ void Instrument::activate() {
 }
 
 void Instrument::beginBlock() noexcept {
+    if (tableAsked_.exchange(false, std::memory_order_acq_rel))
+        builder_->request();
     if (offline_.load(std::memory_order_acquire))
         builder_->settle(kSettleLimit);
     engine_->render(nullptr, nullptr, 0);  // takes a finished table, and a switch's values with it

@@ -49,15 +49,21 @@ public:
 
     // Starts the builder's thread; false if none could be started.
     bool start();
+    // Instead of start() where there are no threads (the browser's
+    // worklet): builds what was asked so far on this thread, between blocks.
+    void buildTables() { builder_->buildNow(); }
     SynthEngine& engine() { return *engine_; }
     const SynthEngine& engine() const { return *engine_; }
 
     // ---- values: any thread ----
     // NaN and unknown indices are refused; others are clamped to 0..1. The
-    // voices follow at the next block; a value the table is built from asks
-    // for a new one. A trigger above its threshold is a press, however soon
-    // it is released.
+    // voices follow at the next block, where a value the table is built from
+    // asks for a new one. A trigger above its threshold is a press, however
+    // soon it is released.
     bool setValue(int32_t index, double value) noexcept;
+    // The value a host's number becomes by that rule, or nothing if refused:
+    // for an edge that keeps a copy of the values (a VST 3 controller).
+    static std::optional<float> accepted(int32_t index, double value) noexcept;
     // What the host set or loaded last, even while a switch is on its way.
     float value(int32_t index) const noexcept;
     ParameterValues values() const noexcept;
@@ -159,6 +165,9 @@ private:
     std::unique_ptr<SynthEngine> engine_;
     std::unique_ptr<TableBuilder> builder_;
     std::atomic<uint64_t> changed_{0};  // one bit per parameter whose voices have not followed yet
+    // A value the table is built from changed, or Update was pressed: asked
+    // for once at the next block, so that a block's changes make one table.
+    std::atomic<bool> tableAsked_{false};
     std::atomic<bool> active_{false};
     std::atomic<bool> offline_{false};
     std::atomic<uint32_t> maxFrames_{1};  // a host may change it between blocks (JACK)

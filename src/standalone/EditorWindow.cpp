@@ -26,10 +26,6 @@ void StandaloneParameters::showAll() {
         editor_->refreshControls();
 }
 
-std::string StandaloneParameters::parameterName(int32_t index) {
-    return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
-}
-
 namespace {
 
 // Xlib's default reports a lost connection in several lines and exits; the
@@ -68,15 +64,16 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, const st
     XSetIOErrorHandler(quietIoError);
     XSetIOErrorExitHandler(display_, &EditorWindow::connectionLost, this);
     try {
-        editor_ = std::make_unique<Editor>(&parameters);
+        // The table builder lets Update go.
+        editor_ = std::make_unique<EmbeddedEditor>(parameters, EmbeddedEditor::TriggerRelease::Builder);
     } catch (const std::exception& e) {
         error = std::string("cannot build the editor: ") + e.what();
         close();
         return false;
     }
-    editor_->setScale(scale > 0.0 ? scale : x11::displayScale(display_));
-    Rect size{};
-    editor_->getRect(size);
+    if (scale <= 0.0)
+        scale = x11::displayScale(display_);
+    const Rect size = EmbeddedEditor::pixelSize(scale);
     const auto width = static_cast<unsigned>(size.width()), height = static_cast<unsigned>(size.height());
     const int screen = DefaultScreen(display_);
     window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
@@ -106,9 +103,7 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, const st
     XSync(display_, False);
 
     parameters_ = &parameters;
-    editor_->refreshControls();
-    editor_->open(reinterpret_cast<void*>(static_cast<uintptr_t>(window_)));
-    if (editor_->windowLayer() == nullptr) {
+    if (!editor_->open(reinterpret_cast<void*>(static_cast<uintptr_t>(window_)), scale)) {
         error = "cannot open the editor in its window";
         close();
         return false;
@@ -122,14 +117,18 @@ bool EditorWindow::open(StandaloneParameters& parameters, double scale, const st
             XSelectInput(display_, children[i], KeyPressMask);
         XFree(children);
     }
-    parameters.setEditor(editor_.get());
+    // Now, while the editor's window is there: a request still queued when
+    // the window is closed again would name a window gone, an error that
+    // ends the program.
+    XSync(display_, False);
+    parameters.setEditor(&editor_->editor());
     return true;
 }
 
 bool EditorWindow::idle() {
     if (display_ == nullptr || lost_)
         return false;
-    editor_->idle();
+    editor_->onTimer();
     bool open = true;
     while (!lost_ && XPending(display_) > 0) {
         XEvent event;

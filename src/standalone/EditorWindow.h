@@ -1,11 +1,12 @@
 // The editor in a top-level window of its own, of fixed size, titled with
-// the sound's name: the same editor as in the plug-ins, embedded through the
-// same X11 window layer. Closing the window quits the program. The window's
-// own keys (the editor takes none, as plug-in hosts give it none) step
-// through the presets and save.
+// the sound's name: the same editor as in the plug-ins, embedded as they
+// embed it, pumped by this program's loop. Closing the window quits the
+// program, or under a session manager only hides it. The window's own keys
+// (the editor takes none, as plug-in hosts give it none) step through the
+// presets and save.
 //
 // Threads: the main thread only; parameter values reach the audio thread
-// through the engine's atomics and the table builder.
+// through the shell.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -16,7 +17,7 @@
 
 #include "editor/ParameterHost.h"
 #include "shell/Instrument.h"
-#include "ui/Editor.h"
+#include "ui/EmbeddedEditor.h"
 
 namespace veltrosa::standaloneedge {
 
@@ -28,7 +29,6 @@ public:
 
     float parameterValue(int32_t index) override;
     void setParameterFromUi(int32_t index, float value, bool record) override;
-    std::string parameterName(int32_t index) override;
     // The editor shows every value anew (the sound was switched).
     void showAll();
 
@@ -68,7 +68,7 @@ private:
     Window window_ = 0;
     Atom deleteWindow_ = 0;
     bool lost_ = false;  // the X server went away: the connection is dead
-    std::unique_ptr<Editor> editor_;
+    std::unique_ptr<EmbeddedEditor> editor_;
     StandaloneParameters* parameters_ = nullptr;
     std::string title_;
     KeyHandler keyHandler_;

@@ -63,8 +63,8 @@ bool LiveSound::follow() {
     return true;
 }
 
-std::string LiveSound::title() const {
-    return "Veltrosa \u2014 " + name_ + (sameSound(shell_.values(), reference_) ? "" : " *");
-}
+bool LiveSound::modified() const { return !sameSound(shell_.values(), reference_); }
+
+std::string LiveSound::title() const { return "Veltrosa \u2014 " + name_ + (modified() ? " *" : ""); }
 
 }  // namespace veltrosa::standaloneedge

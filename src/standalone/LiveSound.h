@@ -38,7 +38,9 @@ public:
     bool follow();
     // values were written to the state file: the mark goes.
     void saved(const ParameterValues& values) { reference_ = values; }
-    // "Veltrosa — Frozen Lake", and " *" once a value differs.
+    // A value differs from what was last chosen, loaded or saved.
+    bool modified() const;
+    // "Veltrosa — Frozen Lake", and " *" once modified.
     std::string title() const;
 
 private:

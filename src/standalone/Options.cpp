@@ -178,6 +178,18 @@ Playing live:
   state file's name, or Init, with a trailing * once the sound differs from
   the preset or from the state last loaded or saved.
 
+In a session:
+  Started by a session manager that speaks the Non/New Session Manager
+  protocol (NSM_URL set: nsmd with its GUIs, RaySession, ...), veltrosa takes
+  the JACK client name the session gives, keeps the sound in the session's
+  folder (CLIENT_ID.state, with the window's state in CLIENT_ID.window) and
+  saves only when the session saves (or Ctrl+S in the window). The session
+  shows and hides the window; closing it hides it and the sound plays on.
+  --state, --save-on-quit, --preset, --client-name, --connect-midi,
+  --connect-audio and --auto-connect are ignored there: the session keeps
+  the sound, the name and the connections. Add it to a session by its
+  executable name, veltrosa.
+
 Exit status:
   0  quit by the user (window closed, Ctrl-C, SIGTERM) or the display gone
   1  any other failure

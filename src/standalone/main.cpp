@@ -1,9 +1,12 @@
 // veltrosa: the instrument as a standalone JACK program, with its editor in
 // a window of its own or headless.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,6 +18,7 @@
 #include "standalone/JackInstrument.h"
 #include "standalone/LiveSound.h"
 #include "standalone/Options.h"
+#include "standalone/SessionClient.h"
 #include "shell/Instrument.h"
 #include "files/Files.h"
 #include "presets/Bank.h"
@@ -63,6 +67,109 @@ bool saveSound(const std::string& path, const ParameterValues& values) {
     }
 }
 
+// How long a session manager may take to welcome the program, and then to
+// send it the session to open (nsmd sends both at once).
+constexpr auto kSessionAnswer = std::chrono::seconds(5);
+
+// Where a session keeps the client's files: the path it gave, plus these.
+constexpr const char* kSoundExtension = ".state";
+constexpr const char* kWindowExtension = ".window";
+
+// Announced to the server at NSM_URL, and opened what it asked to: the open
+// request, with the requests that came before it in later; nullptr (said why)
+// to play without a session.
+std::unique_ptr<SessionClient> joinSession(const std::string& url, const Options& options, const char* executable,
+                                           SessionClient::Request& open,
+                                           std::vector<SessionClient::Request>& later) {
+    auto session = std::make_unique<SessionClient>(say);
+    std::string error;
+    const char* capabilities = options.gui ? ":dirty:optional-gui:" : ":dirty:";
+    if (!session->announce(url, capabilities, executable, kSessionAnswer, error)) {
+        say(error + ": playing without a session");
+        return nullptr;
+    }
+    for (auto end = std::chrono::steady_clock::now() + kSessionAnswer;
+         open.path.empty() && quitRequested == 0 && std::chrono::steady_clock::now() < end;) {
+        for (auto& request : session->take(std::chrono::milliseconds(100))) {
+            if (request.kind == SessionClient::Kind::Open)
+                open = std::move(request);
+            else
+                later.push_back(std::move(request));
+        }
+    }
+    if (open.path.empty()) {
+        if (quitRequested == 0)
+            say("the session manager sent no session to open: playing without a session");
+        return nullptr;
+    }
+    return session;
+}
+
+// The session chooses the sound, the name and the connections; options that
+// would too are dropped, in one line.
+void dropSessionOptions(Options& options) {
+    std::string dropped;
+    const auto drop = [&](bool given, const char* name) {
+        if (given)
+            dropped += std::string(dropped.empty() ? "" : ", ") + name;
+    };
+    drop(!options.statePath.empty(), "--state");
+    drop(options.saveOnQuit, "--save-on-quit");
+    drop(!options.preset.empty(), "--preset");
+    drop(options.clientName != Options{}.clientName, "--client-name");
+    drop(!options.connectMidi.empty(), "--connect-midi");
+    drop(!options.connectAudio.empty(), "--connect-audio");
+    drop(options.autoConnect, "--auto-connect");
+    if (!dropped.empty())
+        say("under a session, ignoring " + dropped + ": the session keeps the sound, the name and the connections");
+    const Options defaults;
+    options.statePath.clear();
+    options.saveOnQuit = false;
+    options.preset.clear();
+    options.clientName = defaults.clientName;
+    options.connectMidi.clear();
+    options.connectAudio.clear();
+    options.autoConnect = false;
+}
+
+// The sound a session kept at path: none for a new client (no file yet), and
+// none with problem set for a file that is no state of ours.
+std::optional<ParameterValues> sessionSound(const std::string& path, std::string& problem) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec)
+        return std::nullopt;
+    try {
+        return readStateFile(path);
+    } catch (const FileError& e) {
+        problem = e.what();
+        return std::nullopt;
+    }
+}
+
+// The protocol has a new client start hidden, and a known one as it was saved.
+bool sessionWindowShown(const std::string& path) {
+    try {
+        const auto bytes = readWholeFile(path, "window state");
+        return std::string(bytes.begin(), bytes.end()) == "shown\n";
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
+// Each file whole or not at all; the window's after the sound's.
+bool saveSession(const std::string& prefix, const ParameterValues& values, bool windowShown, std::string& error) {
+    try {
+        writeStateFile(prefix + kSoundExtension, values);
+        const std::string window = windowShown ? "shown\n" : "hidden\n";
+        writeWholeFile(prefix + kWindowExtension,
+                       {reinterpret_cast<const unsigned char*>(window.data()), window.size()});
+        return true;
+    } catch (const FileError& e) {
+        error = e.what();
+        return false;
+    }
+}
+
 // The starting sound's name and place in the bank (-1 if none): the preset's,
 // the state file's stem, or a preset's the defaults equal ("Init" if none).
 std::pair<std::string, int> startingName(const Options& options, const ParameterValues& values) {
@@ -102,12 +209,29 @@ int run(int argc, char** argv) {
         say("no factory preset named " + options.preset + " (veltrosa --list-presets lists them)");
         return kExitUsage;
     }
+    // Before a session is awaited: a SIGTERM then ends the wait.
+    installSignalHandlers();
+    std::unique_ptr<SessionClient> session;
+    SessionClient::Request open{};
+    std::vector<SessionClient::Request> requests;
+    if (const char* url = std::getenv("NSM_URL"); url != nullptr && *url != '\0') {
+        session = joinSession(url, options, argv[0], open, requests);
+        if (quitRequested != 0)
+            return kExitOk;
+        if (session)
+            dropSessionOptions(options);
+    }
     std::optional<ParameterValues> sound;
-    try {
-        sound = startingSound(options);
-    } catch (const FileError& e) {
-        say(e.what());
-        return kExitState;
+    std::string openProblem;  // the session's file, unreadable: answered once playing
+    if (session) {
+        sound = sessionSound(open.path + kSoundExtension, openProblem);
+    } else {
+        try {
+            sound = startingSound(options);
+        } catch (const FileError& e) {
+            say(e.what());
+            return kExitState;
+        }
     }
 
     shell::Instrument shell;
@@ -117,22 +241,29 @@ int run(int argc, char** argv) {
         say("cannot start the table builder");
         return kExitFailure;
     }
-    installSignalHandlers();
     JackInstrument jack(shell);
     std::string error;
-    switch (jack.open(options.clientName, error)) {
+    // The server hears of a failure before the program ends.
+    const auto failOpen = [&](const std::string& why) {
+        if (session)
+            session->fail("/nsm/client/open", SessionClient::kGeneral, why);
+    };
+    switch (jack.open(session ? open.clientId : options.clientName, error)) {
     case JackInstrument::OpenResult::Opened:
         break;
     case JackInstrument::OpenResult::NoServer:
+        failOpen(error);
         say(error + ": start one first, e.g. `jackd -d alsa` (or with QjackCtl), then run veltrosa again");
         return kExitNoServer;
     case JackInstrument::OpenResult::Failed:
+        failOpen(error);
         say(error);
         return kExitFailure;
     }
     // The first cycle plays the loaded sound at the server's rate.
     shell.activate();
     if (!jack.activate(error)) {
+        failOpen(error);
         say(error);
         return kExitFailure;
     }
@@ -148,46 +279,114 @@ int run(int argc, char** argv) {
     for (const auto& warning : warnings)
         say(warning);
 
-    const auto [name, preset] = startingName(options, shell.values());
+    auto [name, preset] = startingName(options, shell.values());
+    // A sound of the player's own, kept by the session: named after it.
+    if (session && sound && preset < 0)
+        name = open.sessionName.empty() ? open.clientId : open.sessionName;
     LiveSound live(shell, presets::factoryBank(), name, preset);
     StandaloneParameters parameters(shell);
     EditorWindow window;
     bool windowOpen = false;
-    if (options.gui) {
+    const auto showWindow = [&] {
         windowOpen = window.open(parameters, options.scale, live.title(), error);
         if (!windowOpen)
-            say(error + ": playing without the editor (--no-gui to say so; Ctrl-C quits)");
-    }
+            say(error + (session ? ": playing without the editor"
+                                 : ": playing without the editor (--no-gui to say so; Ctrl-C quits)"));
+    };
+    if (session ? options.gui && sessionWindowShown(open.path + kWindowExtension) : options.gui)
+        showWindow();
+    // Under a session: the sound and the window's state, where the session
+    // keeps them. Both the server's save and Ctrl+S.
+    const auto saveToSession = [&](std::string& why) {
+        const ParameterValues values = shell.values();
+        if (!saveSession(open.path, values, windowOpen, why))
+            return false;
+        live.saved(values);
+        return true;
+    };
     window.onKey([&](WindowKey key) {
+        std::string why;
         if (key != WindowKey::Save)
             live.step(key == WindowKey::NextSound ? 1 : -1);
-        else if (options.statePath.empty())
+        else if (session) {
+            if (!saveToSession(why))
+                say(why);
+        } else if (options.statePath.empty())
             say("no --state FILE to save the sound to");
         else if (const ParameterValues values = shell.values(); saveSound(options.statePath, values))
             live.saved(values);
     });
+    if (session) {
+        // Ready to play: the answer to open.
+        if (openProblem.empty())
+            session->reply("/nsm/client/open", "playing as " + jack.clientName());
+        else
+            session->fail("/nsm/client/open", SessionClient::kBadProject,
+                          openProblem + "; playing the default sound, the file left as it is");
+        if (options.gui)
+            session->setGuiShown(windowOpen);
+    }
+    const auto serve = [&](const SessionClient::Request& request) {
+        std::string why;
+        switch (request.kind) {
+        case SessionClient::Kind::Save:
+            if (saveToSession(why))
+                session->reply("/nsm/client/save", "saved");
+            else
+                session->fail("/nsm/client/save", SessionClient::kGeneral, why);
+            break;
+        case SessionClient::Kind::ShowGui:
+            if (!windowOpen && options.gui)
+                showWindow();
+            session->setGuiShown(windowOpen);
+            break;
+        case SessionClient::Kind::HideGui:
+            window.close();
+            windowOpen = false;
+            session->setGuiShown(false);
+            break;
+        case SessionClient::Kind::Open:  // one a run: the client refuses others
+            break;
+        }
+    };
     // From 0, not from what came by now: a Program Change sent while the
     // window opened counts as well.
     uint32_t programChanges = 0;
     // About 60 turns a second: the editor's pace, and soon enough to notice
     // a signal or the server's departure.
     while (quitRequested == 0 && !jack.serverGone()) {
-        if (windowOpen && !window.idle())
-            break;
+        if (windowOpen && !window.idle()) {
+            if (!session)
+                break;
+            // The session's window hides: the program plays on.
+            window.close();
+            windowOpen = false;
+            session->setGuiShown(false);
+        }
         if (const uint32_t latest = jack.programChanges(); options.programChange && latest != programChanges) {
             programChanges = latest;
             live.choose(latest & 0x7Fu);
+        }
+        // After the choice: a save then keeps the sound chosen, its switch
+        // under way or not.
+        if (session) {
+            for (auto& request : session->take())
+                requests.push_back(std::move(request));
+            for (const auto& request : std::exchange(requests, {}))
+                serve(request);
         }
         if (live.follow())
             parameters.showAll();
         if (windowOpen)
             window.setTitle(live.title());
+        if (session)
+            session->setDirty(live.modified());
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
     const bool serverGone = jack.serverGone();
     if (serverGone)
         say("the JACK server went away");
-    else if (window.displayLost())
+    else if (window.displayLost() && !session)
         say("the X display went away");
     window.close();
     alsa.close();

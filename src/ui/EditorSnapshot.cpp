@@ -10,18 +10,15 @@ namespace veltrosa {
 
 namespace {
 
-// The values of a chunk and the names the plug-in shows: the picture is what
-// the plug-in's editor shows after loading that chunk.
+// The values of a chunk: the picture is what the plug-in's editor shows
+// after loading that chunk.
 class ChunkParameters final : public ParameterHost {
 public:
     explicit ChunkParameters(const ParameterValues& values) : values_(values) {}
     float parameterValue(int32_t index) override {
-        return index >= 0 && index < kNumParams ? values_[static_cast<std::size_t>(index)] : 0.0f;
+        return isParam(index) ? values_[static_cast<std::size_t>(index)] : 0.0f;
     }
     void setParameterFromUi(int32_t, float, bool) override {}
-    std::string parameterName(int32_t index) override {
-        return index >= 0 && index < kNumParams ? kParams[static_cast<std::size_t>(index)].shortName : "";
-    }
 
 private:
     ParameterValues values_;

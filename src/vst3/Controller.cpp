@@ -10,6 +10,7 @@
 #include "core/ValueText.h"
 #include "presets/Bank.h"
 #include "vst3/Ids.h"
+#include "shell/Instrument.h"
 #include "vst3/Processor.h"
 #include "vst3/Text.h"
 #include "vst3/View.h"
@@ -164,7 +165,10 @@ vst3::Result Controller::setParamNormalized(vst3::ParamId id, double value) {
             choosePreset(preset);
         return vst3::kOk;
     }
-    values_[id] = static_cast<double>(static_cast<float>(std::clamp(value, 0.0, 1.0)));
+    const auto accepted = shell::Instrument::accepted(static_cast<int32_t>(id), value);
+    if (!accepted)
+        return vst3::kInvalidArgument;
+    values_[id] = static_cast<double>(*accepted);
     if (processor_ != nullptr)
         processor_->takeValue(static_cast<int32_t>(id), values_[id]);
     return vst3::kOk;

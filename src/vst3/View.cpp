@@ -1,10 +1,5 @@
 #include "vst3/View.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
-#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -15,14 +10,8 @@ namespace veltrosa::vst3edge {
 
 namespace {
 
-// Often enough for the editor to follow automation smoothly.
-constexpr uint32_t kTimerMs = 30;
-
 #if defined(_WIN32)
 constexpr const char* kPlatform = vst3::kPlatformHwnd;
-
-// The timer's id is the view it polls for.
-void CALLBACK pollView(HWND, UINT, UINT_PTR id, DWORD) { reinterpret_cast<View*>(id)->onTimer(); }
 #else
 constexpr const char* kPlatform = vst3::kPlatformX11;
 #endif
@@ -39,11 +28,9 @@ vst3::Result guarded(Body body) noexcept {
 
 }  // namespace
 
-View::View(Controller& controller) : controller_(controller), editor_(std::make_unique<Editor>(static_cast<ParameterHost*>(this))) {
+// The host's controller lets Update go: the editor springs it back.
+View::View(Controller& controller) : controller_(controller), editor_(*this, EmbeddedEditor::TriggerRelease::Editor) {
     controller_.addRef();
-    // On Windows a class of this module's own: the VST 2 edition's shared
-    // one would hand these windows to its DLL, which may unload first.
-    editor_->setWindowLayerFactory([] { return createWindowLayer(WindowClassScope::Module); });
 }
 
 View::~View() {
@@ -52,7 +39,6 @@ View::~View() {
         close();
         return vst3::kOk;
     });
-    editor_.reset();
     controller_.release();
 }
 
@@ -121,7 +107,7 @@ vst3::Result View::setFrame(vst3::PlugFrame* frame) {
 }
 
 vst3::Result View::setContentScaleFactor(float factor) {
-    if (!std::isfinite(factor) || factor < 0.25f || factor > 8.0f)
+    if (!EmbeddedEditor::takesScale(static_cast<double>(factor)))
         return vst3::kInvalidArgument;
     return guarded([&] {
         if (scale_ == static_cast<double>(factor))
@@ -142,26 +128,9 @@ vst3::Result View::setContentScaleFactor(float factor) {
     });
 }
 
-void View::onFDIsSet(int fd) {
-    if (parent_ == nullptr || fd != fd_)
-        return;
-    guarded([this] {
-        editor_->idle();
-        editor_->redrawDirty();
-        return vst3::kOk;
-    });
-}
+void View::onFDIsSet(int fd) { editor_.onFd(fd); }
 
-void View::onTimer() {
-    if (parent_ == nullptr)
-        return;
-    guarded([this] {
-        showChanged(*editor_);
-        editor_->idle();
-        editor_->redrawDirty();
-        return vst3::kOk;
-    });
-}
+void View::onTimer() { editor_.onTimer(); }
 
 float View::parameterValue(int32_t index) {
     return index >= 0 && index < kNumParams
@@ -173,17 +142,13 @@ void View::setParameterFromUi(int32_t index, float value, bool) {
     if (index < 0 || index >= kNumParams)
         return;
     const auto id = static_cast<vst3::ParamId>(index);
-    // A click (Update's button) is an edit of its own.
+    // A value outside a gesture is an edit of its own.
     const bool alone = (editing_ & (uint64_t{1} << index)) == 0;
     if (alone)
         controller_.beginEdit(id);
     controller_.performEdit(id, static_cast<double>(value));
-    // Update is a trigger: released at once, as its button springs back.
-    if (index == kParamUpdate)
-        controller_.performEdit(id, 0.0);
     if (alone)
         controller_.endEdit(id);
-    takeAsShown(index);
 }
 
 void View::beginGesture(int32_t index) {
@@ -207,78 +172,51 @@ double View::scale() {
 }
 
 vst3::ViewRect View::rect() {
-    return {0, 0, unitsToPixels(Editor::kWidth, scale()), unitsToPixels(Editor::kHeight, scale())};
+    const Rect size = EmbeddedEditor::pixelSize(scale());
+    return {0, 0, size.width(), size.height()};
 }
 
 bool View::open() {
-    editor_->setScale(scale());
-    showAll(*editor_);
-    editor_->open(parent_);
-    const WindowLayer* layer = editor_->windowLayer();
-    if (layer != nullptr && layer->nativeWindow() != 0 && startPumping())
+    if (editor_.open(parent_, scale(), this) && editor_.pumped())
         return true;
     close();
     return false;
 }
 
 void View::close() {
-    stopPumping();
-    editor_->close();  // ends a drag, and with it its edit
+    editor_.close();  // ends a drag or a press, and with it its edit
+    if (runLoop_ != nullptr)
+        runLoop_->release();
+    runLoop_ = nullptr;
     parent_ = nullptr;
 }
 
-#if defined(_WIN32)
-
-// The host's message loop runs the window; its timer polls the values.
-bool View::startPumping() {
-    const uintptr_t window = editor_->windowLayer()->nativeWindow();
-    if (SetTimer(reinterpret_cast<HWND>(window), reinterpret_cast<UINT_PTR>(this), kTimerMs, &pollView) == 0)
-        return false;
-    timerWindow_ = window;
-    return true;
-}
-
-void View::stopPumping() {
-    if (timerWindow_ != 0)
-        KillTimer(reinterpret_cast<HWND>(timerWindow_), reinterpret_cast<UINT_PTR>(this));
-    timerWindow_ = 0;
-}
-
-#else
-
-// The host's run loop, from the frame as the format has it, or else from
-// the host's context as some hosts offer it.
-bool View::startPumping() {
+// From the frame as the format has it, or else from the host's context as
+// some hosts offer it.
+vst3::RunLoop* View::runLoop() {
     for (vst3::Unknown* source : {static_cast<vst3::Unknown*>(frame_), controller_.hostContext()}) {
         void* object = nullptr;
-        if (source != nullptr && source->queryInterface(vst3::kIidRunLoop.bytes, &object) == vst3::kOk &&
-            object != nullptr) {
+        if (runLoop_ == nullptr && source != nullptr &&
+            source->queryInterface(vst3::kIidRunLoop.bytes, &object) == vst3::kOk && object != nullptr)
             runLoop_ = static_cast<vst3::RunLoop*>(object);
-            break;
-        }
     }
-    if (runLoop_ == nullptr)
-        return false;
-    fd_ = editor_->windowLayer()->eventFd();
-    if (fd_ >= 0 && runLoop_->registerEventHandler(this, fd_) != vst3::kOk)
-        fd_ = -1;
-    timer_ = runLoop_->registerTimer(this, kTimerMs) == vst3::kOk;
-    return fd_ >= 0 || timer_;
+    return runLoop_;
 }
 
-void View::stopPumping() {
-    if (runLoop_ != nullptr) {
-        if (fd_ >= 0)
-            runLoop_->unregisterEventHandler(this);
-        if (timer_)
-            runLoop_->unregisterTimer(this);
-        runLoop_->release();
-    }
-    runLoop_ = nullptr;
-    fd_ = -1;
-    timer_ = false;
+bool View::watchFd(int fd) { return runLoop() != nullptr && runLoop_->registerEventHandler(this, fd) == vst3::kOk; }
+
+void View::unwatchFd(int) {
+    if (runLoop_ != nullptr)
+        runLoop_->unregisterEventHandler(this);
 }
 
-#endif
+bool View::startTimer(uint32_t periodMs) {
+    return runLoop() != nullptr && runLoop_->registerTimer(this, periodMs) == vst3::kOk;
+}
+
+void View::stopTimer() {
+    if (runLoop_ != nullptr)
+        runLoop_->unregisterTimer(this);
+}
 
 }  // namespace veltrosa::vst3edge

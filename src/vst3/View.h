@@ -11,11 +11,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "abi/vst3.h"
-#include "ui/Editor.h"
-#include "ui/PolledParameters.h"
+#include "editor/ParameterHost.h"
+#include "ui/EmbeddedEditor.h"
 #include "vst3/References.h"
 
 namespace veltrosa::vst3edge {
@@ -26,7 +25,8 @@ class View final : public vst3::PlugView,
                    public vst3::ContentScaleSupport,
                    public vst3::EventHandler,
                    public vst3::TimerHandler,
-                   private PolledParameters {
+                   private ParameterHost,
+                   private HostLoop {
 public:
     // Holds a reference to the controller; throws when the editor cannot be built.
     explicit View(Controller& controller);
@@ -64,30 +64,30 @@ private:
     void beginGesture(int32_t index) override;
     void endGesture(int32_t index) override;
 
+    // The host's run loop (Linux), found when first asked for.
+    bool watchFd(int fd) override;
+    void unwatchFd(int fd) override;
+    bool startTimer(uint32_t periodMs) override;
+    void stopTimer() override;
+    vst3::RunLoop* runLoop();
+
     double scale();
     vst3::ViewRect rect();
     // Opens the editor in parent_ and has it pumped; false, closed, if either fails.
     bool open();
     void close();
-    bool startPumping();
-    void stopPumping();
 
     friend class References;
     References references_;
     Controller& controller_;
-    std::unique_ptr<Editor> editor_;
     // Not owned: the host keeps it until it sets another or none.
     vst3::PlugFrame* frame_ = nullptr;
     void* parent_ = nullptr;  // while attached
     double scale_ = 0.0;      // 0 until the host's or the desktop's is known
     uint64_t editing_ = 0;    // one bit per parameter between beginEdit and endEdit
-    // Linux: the host's run loop while attached, with a reference.
+    // The host's run loop while attached, with a reference.
     vst3::RunLoop* runLoop_ = nullptr;
-    int fd_ = -1;
-    bool timer_ = false;
-#if defined(_WIN32)
-    uintptr_t timerWindow_ = 0;  // Windows: the window whose timer polls
-#endif
+    EmbeddedEditor editor_;  // last: closed before what it reaches goes
 };
 
 }  // namespace veltrosa::vst3edge

@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <typeinfo>
 
 #include "ui/Editor.h"
+#include "ui/EmbeddedEditor.h"
 #include "editor/Widgets.h"
 #include "core/Parameters.h"
 #include "vst2/Instrument.h"
@@ -18,6 +20,7 @@ using namespace editor_test;
 using veltrosa::Button;
 using veltrosa::Control;
 using veltrosa::Editor;
+using veltrosa::EmbeddedEditor;
 using veltrosa::vst2edge::Instrument;
 using veltrosa::Label;
 using veltrosa::NameLabel;
@@ -282,6 +285,45 @@ TEST_F(EditorTest, ValuesSetOnAnotherThreadAreNeverLostToADrawInProgress) {
     const auto drawn = snapshot();
     window().deliver({WindowMessageType::Paint});
     EXPECT_TRUE(drawn == snapshot());
+}
+
+// A host's scale outside what the window layers draw at is refused, not
+// clamped: the host then knows the window keeps its size.
+TEST(EmbeddedEditor, TakesOnlyTheScalesTheWindowLayersDrawAt) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double scale;
+        bool taken;
+    } cases[] = {{0.25, true},   {1.0, true},  {1.5, true},   {8.0, true},        {0.2499, false},
+                 {8.001, false}, {0.0, false}, {-1.0, false}, {kInfinity, false}, {kNaN, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(EmbeddedEditor::takesScale(c.scale), c.taken) << c.scale;
+}
+
+// Where the editor springs Update back, a press is one gesture: 1 at once,
+// then 0 when held long enough, or as soon as the editor closes, so that a
+// host never keeps it pressed; a second press while held is the same press.
+TEST(EmbeddedEditor, AHeldTriggerIsLetGoWhenTheEditorCloses) {
+    RecordingEffect edge;
+    EmbeddedEditor embedded(edge, EmbeddedEditor::TriggerRelease::Editor);
+    Control* update = nullptr;
+    for (auto& c : embedded.editor().controlList())
+        if (c->paramIndex == veltrosa::kParamUpdate && typeid(*c) == typeid(Button))
+            update = c.get();
+    ASSERT_NE(update, nullptr);
+    update->onMouseUp(0, 265, 90);
+    update->onMouseUp(0, 265, 90);
+    ASSERT_EQ(edge.sent.size(), 1u);
+    EXPECT_EQ(edge.sent[0].value, 1.0f);
+    EXPECT_EQ(edge.gestures, (std::vector<std::string>{"begin 33"}));
+
+    embedded.close();
+    ASSERT_EQ(edge.sent.size(), 2u);
+    EXPECT_EQ(edge.sent[1].index, veltrosa::kParamUpdate);
+    EXPECT_EQ(edge.sent[1].value, 0.0f);
+    EXPECT_FALSE(edge.sent[1].automated);
+    EXPECT_EQ(edge.gestures, (std::vector<std::string>{"begin 33", "end 33"}));
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ const char* nameOf(RenderPath path) {
         return "AVX2";
     case RenderPath::Avx512:
         return "AVX512";
+    case RenderPath::Simd128:
+        return "SIMD128";
     case RenderPath::Neon:
         return "NEON";
     }
@@ -117,6 +119,13 @@ public:
     }
 
     const SynthEngine& scalar() const { return *engines_[0]; }
+    // The voices sounding on the scalar engine, voice v as bit v.
+    uint32_t sounding() const {
+        uint32_t mask = 0;
+        for (int v = 0; v < SynthEngine::kNumVoices; ++v)
+            mask |= engines_[0]->voice(v).active() ? 1u << v : 0u;
+        return mask;
+    }
     const std::vector<float>& lastLeft() const { return out_[0][0]; }
 
 private:
@@ -197,8 +206,8 @@ TEST(RenderPath, ScalarAlwaysAndTheBestPathAreAvailable) {
 #else
     EXPECT_FALSE(SynthEngine::renderPathAvailable(RenderPath::Neon));
 #endif
-    for (RenderPath p :
-         {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512, RenderPath::Neon}) {
+    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512,
+                         RenderPath::Simd128, RenderPath::Neon}) {
         const bool available = SynthEngine::renderPathAvailable(p);
         const RenderPath before = engine.renderPath();
         EXPECT_EQ(engine.setRenderPath(p), available);
@@ -316,6 +325,71 @@ TEST_P(VectorEquality, LongRandomScenarios) {
             }
             ASSERT_TRUE(rig.block(n));
             done += n;
+        }
+    }
+}
+
+// Few voices render packed into the first lanes of a narrower build (two
+// or four voices) and many in the full width: every set of sounding voices,
+// in whichever voices (so lanes) they sit, through its own notes, its
+// release tails and steals, must give the scalar path's bits.
+TEST_P(VectorEquality, EverySetOfSoundingVoicesInAnyLanes) {
+    struct Case {
+        uint32_t keep;  // the voices left sounding (voice 0 starts in reserve)
+        int block;
+    };
+    const Case cases[] = {
+        {0x02, 32}, {0x80, 64}, {0x10, 5},   {0x06, 64}, {0x48, 32}, {0x84, 7},  {0x1E, 64},
+        {0xAA, 32}, {0xF0, 9},  {0x36, 512}, {0xFE, 64}, {0xFE, 32}, {0x7C, 13},
+    };
+    constexpr int kKeys[] = {48, 52, 55, 59, 60, 64, 67};  // voices 1..7 in turn
+    for (const Case& c : cases) {
+        SCOPED_TRACE("voices " + std::to_string(c.keep) + ", blocks of " + std::to_string(c.block));
+        Rig rig(GetParam());
+        rig.set(kParamAmpRelease, 0.05f);
+        rig.set(kParamAmpAttack, 0.02f);
+        for (int key : kKeys)
+            rig.noteOn(key, 100, 0);
+        for (int b = 0; b < 3; ++b)
+            ASSERT_TRUE(rig.block(c.block));
+        ASSERT_EQ(rig.sounding(), 0xFEu);
+        // The others' release tails overlap the kept voices; then only those sound.
+        for (int v = 1; v < SynthEngine::kNumVoices; ++v)
+            if ((c.keep & (1u << v)) == 0)
+                rig.noteOff(kKeys[v - 1], v % 3);
+        for (int done = 0; done < 4000 || rig.sounding() != c.keep; done += c.block) {
+            ASSERT_LT(done, 100000) << "the released voices never ended";
+            ASSERT_TRUE(rig.block(c.block));
+        }
+        for (int b = 0; b < 6; ++b)
+            ASSERT_TRUE(rig.block(c.block));
+        // The free voices again, in the lanes they had before, then alone
+        // the kept ones once more.
+        const int free = 7 - std::popcount(c.keep);
+        for (int k = 0; k < free; ++k)
+            rig.noteOn(72 + k, 90, 0);
+        for (int b = 0; b < 6; ++b)
+            ASSERT_TRUE(rig.block(c.block));
+        for (int k = 0; k < free; ++k)
+            rig.noteOff(72 + k, 0);
+        for (int done = 0; rig.sounding() != c.keep; done += c.block) {
+            ASSERT_LT(done, 100000) << "the released voices never ended";
+            ASSERT_TRUE(rig.block(c.block));
+        }
+        ASSERT_TRUE(rig.block(c.block));
+        // A note more than the free voices take steals: the reserve voice
+        // sounds, the oldest fades; then the kept voices' own tails.
+        for (int k = 0; k <= free; ++k)
+            rig.noteOn(84 + k, 60 + k, k % 2 == 0 ? 0 : 3);
+        for (int b = 0; b < 8; ++b)
+            ASSERT_TRUE(rig.block(c.block));
+        for (int key : kKeys)
+            rig.noteOff(key, 1);
+        for (int k = 0; k <= free; ++k)
+            rig.noteOff(84 + k, c.block / 2);
+        for (int done = 0; rig.sounding() != 0; done += c.block) {
+            ASSERT_LT(done, 100000) << "the voices never ended";
+            ASSERT_TRUE(rig.block(c.block));
         }
     }
 }

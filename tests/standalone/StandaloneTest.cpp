@@ -9,6 +9,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <jack/jack.h>
+#include <lo/lo.h>
 
 #include <bit>
 #include <cmath>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <variant>
 
 #include "presets/Bank.h"
 #include "JackProbe.h"
@@ -200,6 +202,22 @@ std::pair<std::vector<float>, std::vector<float>> engineRender(const std::vector
         right.insert(right.end(), r.begin(), r.end());
     }
     return {left, right};
+}
+
+const std::vector<jackprobe::TimedMessage> kOneNote = {{100, {0x90, 60, 100}}, {12000, {0x80, 60, 0}}};
+
+// kOneNote played into the client's input, both outputs recorded to the end.
+bool playOneNote(const std::string& client, jackprobe::Recorder& recorder, jackprobe::Sender& keyboard) {
+    if (!jackprobe::connectWhenRunning(keyboard.client(), keyboard.portName(), client + ":midi_in", 10s) ||
+        jack_connect(recorder.client(), (client + ":out_left").c_str(), recorder.portName(0).c_str()) != 0 ||
+        jack_connect(recorder.client(), (client + ":out_right").c_str(), recorder.portName(1).c_str()) != 0)
+        return false;
+    const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
+    keyboard.startAt(start);
+    recorder.startAt(start);
+    const bool played = until([&] { return recorder.full() && keyboard.sent() == kOneNote.size(); });
+    recorder.close();
+    return played;
 }
 
 TEST_F(StandaloneTest, PlaysEveryMessageAtItsFrameAsTheEngineDoesThroughABufferSizeChange) {
@@ -533,24 +551,16 @@ TEST_F(StandaloneWindowTest, ProgramChangePlaysThatPresetFromTheNextNoteAndNothi
                 std::this_thread::sleep_for(500ms);  // time for a table, were one asked for
             }
 
-            const std::vector<jackprobe::TimedMessage> messages = {{100, {0x90, 60, 100}}, {12000, {0x80, 60, 0}}};
             jackprobe::Recorder recorder("recorder", 24000);
-            jackprobe::Sender keyboard("keyboard", messages);
-            ASSERT_EQ(jack_connect(keyboard.client(), keyboard.portName().c_str(), "synth:midi_in"), 0);
-            ASSERT_EQ(jack_connect(recorder.client(), "synth:out_left", recorder.portName(0).c_str()), 0);
-            ASSERT_EQ(jack_connect(recorder.client(), "synth:out_right", recorder.portName(1).c_str()), 0);
-            const jack_nframes_t start = jack_frame_time(recorder.client()) + kRate / 4;
-            keyboard.startAt(start);
-            recorder.startAt(start);
-            ASSERT_TRUE(until([&] { return recorder.full() && keyboard.sent() == messages.size(); }));
-            recorder.close();
+            jackprobe::Sender keyboard("keyboard", kOneNote);
+            ASSERT_TRUE(playOneNote("synth", recorder, keyboard));
             veltrosa->signal(SIGINT);
             EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
             if (recorder.xruns() > 0 && attempt < 3)
                 continue;
             // The preset's table is the third the program built, after the
             // defaults' two.
-            const auto [left, right] = engineRender(c.switches ? preset : defaults(), recorder.cycles(), messages,
+            const auto [left, right] = engineRender(c.switches ? preset : defaults(), recorder.cycles(), kOneNote,
                                                     keyboard.placed(), c.switches ? 2 : 1);
             EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left)) << recorder.xruns() << " xruns";
             EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
@@ -595,6 +605,320 @@ TEST_F(StandaloneWindowTest, PageKeysChooseThePresetsAndCtrlSSavesTheSound) {
     closeWindow(x, window);
     EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
     EXPECT_EQ(readBytes(state), saved);  // saved only when asked
+}
+
+// ---- under a session manager ----
+
+// The session manager's side of the protocol, for one client: what the
+// client sent, in order; requests sent from the port it listens on, as the
+// protocol has it.
+class SessionServer {
+public:
+    struct Message {
+        std::string path;
+        std::vector<std::string> args;  // numbers in decimal
+    };
+    using Argument = std::variant<std::string, int>;
+
+    SessionServer() : server_(lo_server_new_with_proto(nullptr, LO_UDP, nullptr)) {
+        if (server_ != nullptr)
+            lo_server_add_method(server_, nullptr, nullptr, &SessionServer::received, this);
+    }
+    ~SessionServer() { close(); }
+    SessionServer(const SessionServer&) = delete;
+    SessionServer& operator=(const SessionServer&) = delete;
+
+    std::map<std::string, std::string> environment() const {
+        return {{"NSM_URL", "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(server_)) + "/"}};
+    }
+    // The server goes away, as one that crashed.
+    void close() {
+        if (client_ != nullptr)
+            lo_address_free(std::exchange(client_, nullptr));
+        if (server_ != nullptr)
+            lo_server_free(std::exchange(server_, nullptr));
+    }
+    // To the client that sent the last message.
+    void send(const std::string& path, std::initializer_list<Argument> args) {
+        lo_message message = lo_message_new();
+        for (const auto& a : args) {
+            if (const auto* s = std::get_if<std::string>(&a))
+                lo_message_add_string(message, s->c_str());
+            else
+                lo_message_add_int32(message, std::get<int>(a));
+        }
+        EXPECT_GE(lo_send_message_from(client_, server_, path.c_str(), message), 0);
+        lo_message_free(message);
+    }
+    // The next message with that path; the ones before it are passed over.
+    std::optional<Message> await(const std::string& path, std::chrono::milliseconds limit = 10s) {
+        for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+            while (!inbox_.empty()) {
+                Message m = std::move(inbox_.front());
+                inbox_.erase(inbox_.begin());
+                if (m.path == path)
+                    return m;
+            }
+            lo_server_recv_noblock(server_, 50);
+        }
+        return std::nullopt;
+    }
+    // The client's answer to a request: /reply or /error, its path first.
+    Message answer(const std::string& request) {
+        for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
+            for (auto m = inbox_.begin(); m != inbox_.end(); ++m) {
+                if ((m->path == "/reply" || m->path == "/error") && !m->args.empty() && m->args[0] == request) {
+                    Message found = std::move(*m);
+                    inbox_.erase(m);
+                    return found;
+                }
+            }
+            lo_server_recv_noblock(server_, 50);
+        }
+        return {"(none)", {}};
+    }
+    // Welcomes a client's announce and has it open path as id.
+    std::optional<Message> welcome(const std::string& path, const std::string& id) {
+        auto announce = await("/nsm/server/announce");
+        if (!announce)
+            return std::nullopt;
+        send("/reply", {"/nsm/server/announce", "Welcome", "Test Session Manager", ":server-control:optional-gui:"});
+        send("/nsm/client/open", {path, "song", id});
+        return announce;
+    }
+
+private:
+    static int received(const char* path, const char* types, lo_arg** argv, int argc, lo_message message,
+                        void* self) {
+        auto& server = *static_cast<SessionServer*>(self);
+        Message m{path, {}};
+        // Strings in OSC are aligned to 4 bytes only, less than lo_arg is.
+        for (int i = 0; i < argc; ++i) {
+            int32_t number = 0;
+            if (types[i] == LO_INT32)
+                std::memcpy(&number, argv[i], sizeof number);
+            m.args.push_back(types[i] == LO_STRING  ? std::string(reinterpret_cast<const char*>(argv[i]))
+                             : types[i] == LO_INT32 ? std::to_string(number)
+                                                    : std::string(1, types[i]));
+        }
+        server.inbox_.push_back(std::move(m));
+        if (server.client_ != nullptr)
+            lo_address_free(server.client_);
+        const lo_address from = lo_message_get_source(message);
+        server.client_ = lo_address_new(lo_address_get_hostname(from), lo_address_get_port(from));
+        return 0;
+    }
+
+    lo_server server_;
+    lo_address client_ = nullptr;
+    std::vector<Message> inbox_;
+};
+
+using Args = std::vector<std::string>;
+
+class StandaloneSessionTest : public StandaloneTest {
+protected:
+    SessionServer session;
+};
+
+// Announce, open as a new client under the server's ID, save when asked
+// (the defaults, the window hidden) and on SIGTERM nothing; the options a
+// session decides are dropped in one line.
+TEST_F(StandaloneSessionTest, JoinsOpensANewClientUnderItsIdAndSavesOnlyWhenAsked) {
+    const std::string ignored = dir / "ignored.state", client = dir / "veltrosa.nTEST";
+    auto veltrosa = startVeltrosa({"--state", ignored, "--save-on-quit", "--client-name", "mine", "--auto-connect"},
+                                  dir / "log", session.environment());
+    const auto announce = session.welcome(client, "veltrosa.nTEST");
+    ASSERT_TRUE(announce) << readText(dir / "log");
+    EXPECT_EQ(announce->args, (Args{"veltrosa", ":dirty:optional-gui:", VELTROSA_APP_PATH, "1", "1",
+                                    std::to_string(veltrosa->pid())}));
+    EXPECT_EQ(session.answer("/nsm/client/open").path, "/reply") << readText(dir / "log");
+    {
+        jackprobe::Recorder watcher("watcher", 1);
+        EXPECT_EQ(jack_connect(watcher.client(), "veltrosa.nTEST:out_left", watcher.portName(0).c_str()), 0);
+    }
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_hidden"));
+    ASSERT_TRUE(session.await("/nsm/client/is_clean"));
+
+    session.send("/nsm/client/save", {});
+    EXPECT_EQ(session.answer("/nsm/client/save").path, "/reply");
+    EXPECT_EQ(readBytes(client + ".state"), stateBytes(defaults()));
+    EXPECT_EQ(readText(client + ".window"), "hidden\n");
+
+    fs::remove(client + ".state");
+    veltrosa->signal(SIGTERM);
+    EXPECT_EQ(veltrosa->wait(10s), 0);
+    EXPECT_FALSE(fs::exists(client + ".state"));
+    EXPECT_FALSE(fs::exists(ignored));
+    EXPECT_EQ(readText(dir / "log"),
+              "veltrosa: under a session, ignoring --state, --save-on-quit, --client-name, --auto-connect: the "
+              "session keeps the sound, the name and the connections\n");
+}
+
+// Requests out of turn or malformed, an unreadable file, a folder that is not
+// there, two saves at once, a save during a preset switch, the server gone:
+// each answered, nothing half-written, the program playing on.
+TEST_F(StandaloneSessionTest, BadRequestsAndFilesGetAnErrorAndLeaveNothingHalfWritten) {
+    const auto& bank = veltrosa::presets::factoryBank();
+    {
+        const std::string client = dir / "missing/veltrosa.nONE";
+        auto veltrosa = startVeltrosa({"--no-gui"}, dir / "log", session.environment());
+        ASSERT_TRUE(session.await("/nsm/server/announce")) << readText(dir / "log");
+        session.send("/reply", {"/nsm/server/announce", "Welcome", "Test", ""});
+        session.send("/nsm/client/save", {});
+        session.send("/nsm/client/open", {client, 7});
+        session.send("/nsm/client/frobnicate", {});
+        session.send("/nsm/client/open", {client, "song", "veltrosa.nONE"});
+        session.send("/nsm/client/open", {client, "song", "veltrosa.nTWO"});
+        struct Case {
+            const char* request;
+            Args answer;
+        } cases[] = {
+            {"/nsm/client/save", {"/nsm/client/save", "-8", "nothing is open to save yet"}},
+            {"/nsm/client/open",
+             {"/nsm/client/open", "-1", "open takes three strings: path, session name, client ID; got 'si'"}},
+            // Refused at once; the first is answered once the program plays.
+            {"/nsm/client/open",
+             {"/nsm/client/open", "-1", "veltrosa opens one session in a run; restart it for another"}},
+            {"/nsm/client/open", {"/nsm/client/open", "playing as veltrosa.nONE"}},
+        };
+        for (const auto& c : cases)
+            EXPECT_EQ(session.answer(c.request).args, c.answer);
+        session.send("/nsm/client/save", {});
+        const auto failed = session.answer("/nsm/client/save");
+        EXPECT_EQ(failed.path, "/error");
+        ASSERT_EQ(failed.args.size(), 3u);
+        EXPECT_EQ(failed.args[1], "-1");
+        EXPECT_NE(failed.args[2].find("No such file or directory"), std::string::npos) << failed.args[2];
+        EXPECT_FALSE(fs::exists(dir / "missing"));
+        // Gone without a word: the program plays on, and quits when told.
+        session.close();
+        veltrosa->signal(SIGTERM);
+        EXPECT_EQ(veltrosa->wait(10s), 0);
+        EXPECT_EQ(readText(dir / "log"), "veltrosa: session: ignoring the unexpected message /nsm/client/frobnicate\n");
+    }
+    SessionServer second;
+    const std::string client = dir / "veltrosa.nTWO";
+    writeBytes(client + ".state", {1, 2, 3});
+    auto veltrosa = startVeltrosa({"--no-gui"}, dir / "log", second.environment());
+    ASSERT_TRUE(second.welcome(client, "veltrosa.nTWO")) << readText(dir / "log");
+    const auto refused = second.answer("/nsm/client/open");
+    EXPECT_EQ(refused.args, (Args{"/nsm/client/open", "-9",
+                                  "cannot read state file " + client +
+                                      ".state: it has 3 bytes, a state file has 192; playing the default sound, "
+                                      "the file left as it is"}));
+    EXPECT_EQ(readBytes(client + ".state"), (std::vector<unsigned char>{1, 2, 3}));
+
+    // Two saves as a preset switch starts: the chosen preset's, whole, twice.
+    const std::size_t chosen = 5;
+    jackprobe::Sender programmer("programmer", {{0, {0xC0, static_cast<uint8_t>(chosen), 0}}});
+    ASSERT_TRUE(jackprobe::connectWhenRunning(programmer.client(), programmer.portName(), "veltrosa.nTWO:midi_in", 10s));
+    programmer.startAt(jack_frame_time(programmer.client()));
+    ASSERT_TRUE(until([&] { return programmer.sent() == 1; }));
+    std::this_thread::sleep_for(20ms);  // a few cycles: the program has it
+    second.send("/nsm/client/save", {});
+    second.send("/nsm/client/save", {});
+    EXPECT_EQ(second.answer("/nsm/client/save").args, (Args{"/nsm/client/save", "saved"}));
+    EXPECT_EQ(second.answer("/nsm/client/save").args, (Args{"/nsm/client/save", "saved"}));
+    const auto chunk = veltrosa::presets::chunkOf(bank[chosen]);
+    EXPECT_EQ(readBytes(client + ".state"), std::vector<unsigned char>(chunk.begin(), chunk.end()));
+    veltrosa->signal(SIGTERM);
+    EXPECT_EQ(veltrosa->wait(10s), 0);
+}
+
+class StandaloneSessionWindowTest : public StandaloneWindowTest {
+protected:
+    SessionServer session;
+};
+
+// No window of the program's is shown.
+bool windowGone(Display* display) {
+    return until(
+        [&] {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            bool found = false;
+            XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+            for (unsigned i = 0; i < count; ++i) {
+                XClassHint hint{};
+                XWindowAttributes attributes{};
+                found |= XGetClassHint(display, children[i], &hint) != 0 && std::string(hint.res_class) == "Veltrosa" &&
+                         XGetWindowAttributes(display, children[i], &attributes) != 0 &&
+                         attributes.map_state == IsViewable;
+                XFree(hint.res_name);
+                XFree(hint.res_class);
+            }
+            XFree(children);
+            return !found;
+        },
+        10s);
+}
+
+// The server shows and hides the editor, closing it hides it; an edit makes
+// the client dirty, a save clean; a second program opened from the saved
+// files shows its window and plays the saved sound, bit for bit.
+TEST_F(StandaloneSessionWindowTest, ShowsHidesMarksDirtySavesAndASecondProgramPlaysWhatWasSaved) {
+    const std::string client = dir / "veltrosa.nTEST";
+    auto veltrosa = startVeltrosa({"--scale", "1"}, dir / "log", session.environment());
+    const auto announce = session.welcome(client, "veltrosa.nTEST");
+    ASSERT_TRUE(announce) << readText(dir / "log");
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_hidden"));
+
+    session.send("/nsm/client/show_optional_gui", {});
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_shown"));
+    Window window = findWindow(x);
+    ASSERT_NE(window, 0u) << readText(dir / "log");
+    ASSERT_TRUE(painted(x, window));
+    clickHarmonic6(x, window, 1.0);
+    ASSERT_TRUE(session.await("/nsm/client/is_dirty"));
+    session.send("/nsm/client/save", {});
+    EXPECT_EQ(session.answer("/nsm/client/save").path, "/reply");
+    ASSERT_TRUE(session.await("/nsm/client/is_clean"));
+    const auto saved = readBytes(client + ".state");
+    ASSERT_EQ(saved.size(), 192u);
+    EXPECT_NEAR(stateValue(saved, 5), 0.75f, 1.0f / 60.0f);
+    EXPECT_EQ(readText(client + ".window"), "shown\n");
+
+    closeWindow(x, window);
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_hidden"));
+    EXPECT_TRUE(windowGone(x));
+    EXPECT_FALSE(veltrosa->wait(100ms));
+    session.send("/nsm/client/show_optional_gui", {});
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_shown"));
+    window = findWindow(x);
+    ASSERT_NE(window, 0u) << readText(dir / "log");
+    EXPECT_TRUE(painted(x, window));
+    session.send("/nsm/client/hide_optional_gui", {});
+    ASSERT_TRUE(session.await("/nsm/client/gui_is_hidden")) << readText(dir / "log");
+    EXPECT_TRUE(windowGone(x));
+    veltrosa->signal(SIGTERM);
+    EXPECT_EQ(veltrosa->wait(10s), 0) << readText(dir / "log");
+    EXPECT_EQ(readBytes(client + ".state"), saved);
+
+    std::vector<float> sound;
+    for (int i = 0; i < veltrosa::kNumParams; ++i)
+        sound.push_back(stateValue(saved, i));
+    // As in the tests above, a run with a late cycle is played again.
+    for (int attempt = 1;; ++attempt) {
+        SessionServer next;
+        auto again = startVeltrosa({"--scale", "1"}, dir / "log", next.environment());
+        ASSERT_TRUE(next.welcome(client, "veltrosa.nTWO")) << readText(dir / "log");
+        EXPECT_EQ(next.answer("/nsm/client/open").path, "/reply");
+        ASSERT_TRUE(next.await("/nsm/client/gui_is_shown"));
+        EXPECT_NE(findWindow(x), 0u);
+
+        jackprobe::Recorder recorder("recorder", 24000);
+        jackprobe::Sender keyboard("keyboard", kOneNote);
+        ASSERT_TRUE(playOneNote("veltrosa.nTWO", recorder, keyboard));
+        again->signal(SIGTERM);
+        EXPECT_EQ(again->wait(10s), 0) << readText(dir / "log");
+        if (recorder.xruns() > 0 && attempt < 3)
+            continue;
+        const auto [left, right] = engineRender(sound, recorder.cycles(), kOneNote, keyboard.placed());
+        EXPECT_EQ(firstDifference(recorder.left(), left), std::ssize(left)) << recorder.xruns() << " xruns";
+        EXPECT_EQ(firstDifference(recorder.right(), right), std::ssize(right));
+        break;
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "editor/platform/Surface.h"
@@ -47,10 +48,9 @@ protected:
     ~WindowMessageSink() = default;
 };
 
-// A scale factor as layers take it: absurd or non-finite ones count as 1.
-inline double usableScale(double factor) {
-    return std::isfinite(factor) && factor >= 0.25 && factor <= 8.0 ? factor : 1.0;
-}
+// The scale factors layers take; absurd or non-finite ones count as 1.
+inline bool scaleInBounds(double factor) { return std::isfinite(factor) && factor >= 0.25 && factor <= 8.0; }
+inline double usableScale(double factor) { return scaleInBounds(factor) ? factor : 1.0; }
 inline int32_t unitsToPixels(int32_t units, double scale) { return static_cast<int32_t>(std::ceil(units * scale)); }
 
 class WindowLayer {
@@ -92,6 +92,10 @@ public:
     // system's connection), for hosts that watch it and then call
     // processPendingMessages; -1 when there is none.
     virtual int eventFd() const { return -1; }
+    // A timer of the window's own, where the host's message loop runs the
+    // window (Windows): tick every periodMs on this thread until the window
+    // goes. False where the platform has none; the host's loop times then.
+    virtual bool startTimer(uint32_t /*periodMs*/, std::function<void()> /*tick*/) { return false; }
 
     // Window pixels per client unit, set before create (1 unless the edge
     // asks for more on a dense screen). A layer that honours it makes the

@@ -64,10 +64,35 @@ void Win32WindowLayer::show() {
 void Win32WindowLayer::destroy() {
     if (window_ == nullptr)
         return;
+    if (tick_)
+        KillTimer(window_, reinterpret_cast<UINT_PTR>(this));
+    tick_ = nullptr;
     SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
     window_ = nullptr;
     UnregisterClassA(className_, instance());
+}
+
+// The timer's id is the layer it ticks for.
+bool Win32WindowLayer::startTimer(uint32_t periodMs, std::function<void()> tick) {
+    if (window_ == nullptr || !tick)
+        return false;
+    tick_ = std::move(tick);
+    if (SetTimer(window_, reinterpret_cast<UINT_PTR>(this), periodMs, &Win32WindowLayer::timerProcedure) != 0)
+        return true;
+    tick_ = nullptr;
+    return false;
+}
+
+void CALLBACK Win32WindowLayer::timerProcedure(HWND, UINT, UINT_PTR id, DWORD) {
+    // Nothing may unwind into the window manager's frames.
+    try {
+        // A copy: the tick may close the editor, and with it this layer.
+        const std::function<void()> tick = reinterpret_cast<Win32WindowLayer*>(id)->tick_;
+        if (tick)
+            tick();
+    } catch (...) {
+    }
 }
 
 void Win32WindowLayer::setCapture() {

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 
 #include "editor/platform/WindowLayer.h"
@@ -41,9 +42,13 @@ public:
 
     HWND handle() const { return window_; }
     uintptr_t nativeWindow() const override { return reinterpret_cast<uintptr_t>(window_); }
+    // Through a timer procedure of its own, so the window procedure (and the
+    // VST 2 edition's windows) never sees a timer.
+    bool startTimer(uint32_t periodMs, std::function<void()> tick) override;
 
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK timerProcedure(HWND window, UINT message, UINT_PTR id, DWORD time);
 
     const char* className_;
     UINT classStyle_;
@@ -51,6 +56,7 @@ private:
     PAINTSTRUCT paint_{};
     HDC dc_ = nullptr;  // from GetDC, between getSurface and releaseSurface
     std::optional<GdiSurface> surface_;
+    std::function<void()> tick_;  // while the timer runs
 };
 
 }  // namespace veltrosa
