@@ -149,6 +149,8 @@ inline const char* pathName(veltrosa::RenderPath path) {
         return "AVX-512";
     case veltrosa::RenderPath::Simd128:
         return "SIMD128";
+    case veltrosa::RenderPath::Neon:
+        return "NEON";
     }
     return "?";
 }

@@ -67,6 +67,9 @@ RenderPath detectRenderPath() {
 #ifdef VELTROSA_LANES_SIMD128
     return RenderPath::Simd128;  // the module validates only where the browser has it
 #endif
+#ifdef VELTROSA_LANES_NEON
+    return RenderPath::Neon;  // every 64-bit ARM processor has it
+#endif
     return RenderPath::Scalar;
 }
 
@@ -133,10 +136,11 @@ TableRead SynthEngine::bestTableRead() {
     return best;
 }
 
-// Each path needs what the one below it needs (SSE2, AVX2, AVX-512).
+// Each x86 path needs what the one below it needs (SSE2, AVX2, AVX-512);
+// WebAssembly and ARM have their one vector path beside the scalar one.
 bool SynthEngine::renderPathAvailable(RenderPath path) {
-    if (bestRenderPath() == RenderPath::Simd128)
-        return path == RenderPath::Scalar || path == RenderPath::Simd128;
+    if (bestRenderPath() == RenderPath::Simd128 || bestRenderPath() == RenderPath::Neon)
+        return path == RenderPath::Scalar || path == bestRenderPath();
     return path >= RenderPath::Scalar && path <= bestRenderPath();
 }
 
@@ -352,8 +356,8 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             voiceIn[count++] = v;
     enum class Build { Pair, Quad, Sse2, Avx2, Avx512 };
     Build build = Build::Avx2;
-    // SIMD128 renders in the SSE2 layout, with no narrower build of its own.
-    if (renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Simd128)
+    // SIMD128 and NEON render in the SSE2 layout, with no narrower build of their own.
+    if (renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Simd128 || renderPath_ == RenderPath::Neon)
         build = count <= 2 && renderPath_ == RenderPath::Sse2 ? Build::Pair : Build::Sse2;
     else
         build = count <= 2                          ? Build::Pair
@@ -427,6 +431,10 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
             break;
         }
     }
+#elif defined(VELTROSA_LANES_NEON)
+    for (int32_t g = 0; g < 2; ++g)
+        if ((inLanes >> (4 * g)) & 0xFu)
+            renderLanesNeon(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
 #endif
 #ifdef VELTROSA_LANES_SIMD128
     for (int32_t g = 0; g < 2; ++g)
@@ -487,6 +495,11 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         break;
     }
     }
+#elif defined(VELTROSA_LANES_NEON)
+    const float* left[2] = {laneLeft, laneLeft + 4 * n};
+    const float* right[2] = {laneRight, laneRight + 4 * n};
+    sumLanesNeon(left, sounding, n, outLeft);
+    sumLanesNeon(right, sounding, n, outRight);
 #endif
 #ifdef VELTROSA_LANES_SIMD128
     const float* left[2] = {laneLeft, laneLeft + 4 * n};

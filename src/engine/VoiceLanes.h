@@ -23,6 +23,7 @@ enum class RenderPath : int32_t {
     Avx2 = 2,    // eight voices per vector
     Avx512 = 3,  // both channels of the eight voices in one vector
     Simd128 = 4,  // WebAssembly: four voices per vector, two vectors, as Sse2
+    Neon = 5,     // 64-bit ARM: four voices per vector, two vectors, as Sse2
 };
 
 // How the AVX2 and AVX-512 paths read each lane's table pair t[k], t[k + 1]:
@@ -123,5 +124,9 @@ void sumQuadsAvx2(const float* rows, uint32_t mask, int32_t n, float* outLeft, f
 void renderLanesSimd128(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
                         float* left, float* right);
 void sumLanesSimd128(const float* const group[2], uint32_t mask, int32_t n, float* out);
+// NEON (64-bit ARM): as the SSE2 pair and SIMD128, the same layout.
+void renderLanesNeon(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* left,
+                     float* right);
+void sumLanesNeon(const float* const group[2], uint32_t mask, int32_t n, float* out);
 
 }  // namespace veltrosa

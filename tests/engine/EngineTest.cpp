@@ -16,6 +16,20 @@
 #include <xmmintrin.h>
 #endif
 
+namespace {
+// The floating-point control bits the guard sets: MXCSR's flush-to-zero and
+// denormals-are-zero, or FPCR's flush-to-zero.
+#if defined(__SSE__)
+#define VELTROSA_FLOAT_CONTROL 1
+uint64_t floatControl() { return _mm_getcsr(); }
+constexpr uint64_t kFlushBits = 0x8040u;
+#elif defined(__aarch64__)
+#define VELTROSA_FLOAT_CONTROL 1
+uint64_t floatControl() { return veltrosa::DenormalGuard::fpcr(); }
+constexpr uint64_t kFlushBits = veltrosa::DenormalGuard::kFlushToZero;
+#endif
+}  // namespace
+
 using namespace engine_test;
 using namespace veltrosa;
 
@@ -284,24 +298,24 @@ TEST(SynthEngine, NonFiniteParametersNeverReachTheHostAndTheVoicesRecover) {
 }
 
 TEST(SynthEngine, RenderRestoresTheCallersFloatingPointState) {
-#if defined(__SSE__)
+#ifdef VELTROSA_FLOAT_CONTROL
     SynthEngine engine;
     engine.noteOn(60, 261.6f, 100, 0);
     std::vector<float> l(256), r(256);
-    const unsigned before = _mm_getcsr();
-    ASSERT_EQ(before & 0x8040u, 0u);
+    const uint64_t before = floatControl();
+    ASSERT_EQ(before & kFlushBits, 0u);
     engine.render(l.data(), r.data(), 256);
-    EXPECT_EQ(_mm_getcsr(), before);
+    EXPECT_EQ(floatControl(), before);
     {
         const DenormalGuard guard;
         volatile float tiny = 1e-30f;
         volatile float product = tiny * 1e-10f;  // a denormal without the guard
         EXPECT_EQ(product, 0.0f);
-        EXPECT_EQ(_mm_getcsr() & 0x8040u, 0x8040u);
+        EXPECT_EQ(floatControl() & kFlushBits, kFlushBits);
     }
-    EXPECT_EQ(_mm_getcsr(), before);
+    EXPECT_EQ(floatControl(), before);
 #else
-    GTEST_SKIP() << "no MXCSR on this target";
+    GTEST_SKIP() << "no known floating-point control register on this target";
 #endif
 }
 

@@ -34,6 +34,8 @@ const char* nameOf(RenderPath path) {
         return "AVX512";
     case RenderPath::Simd128:
         return "SIMD128";
+    case RenderPath::Neon:
+        return "NEON";
     }
     return "?";
 }
@@ -166,11 +168,11 @@ private:
 // processor would pick, so that each is compared here.
 std::vector<Way> vectorPaths() {
     std::vector<Way> ways;
-    for (RenderPath p : {RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512}) {
+    for (RenderPath p : {RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512, RenderPath::Neon}) {
         if (!SynthEngine::renderPathAvailable(p))
             continue;
         ways.push_back({p, TableRead::Gather});
-        if (p != RenderPath::Sse2)
+        if (p == RenderPath::Avx2 || p == RenderPath::Avx512)
             ways.push_back({p, TableRead::Pairs});
     }
     return ways;
@@ -179,7 +181,7 @@ std::vector<Way> vectorPaths() {
 class VectorEquality : public ::testing::TestWithParam<Way> {};
 
 std::string pathName(const ::testing::TestParamInfo<Way>& info) {
-    if (info.param.path == RenderPath::Sse2)
+    if (info.param.path == RenderPath::Sse2 || info.param.path == RenderPath::Neon)
         return nameOf(info.param.path);
     return std::string(nameOf(info.param.path)) + (info.param.read == TableRead::Pairs ? "_pairs" : "_gathers");
 }
@@ -198,8 +200,14 @@ TEST(RenderPath, ScalarAlwaysAndTheBestPathAreAvailable) {
 #if defined(__x86_64__)  // libgcc also checks that the system saves the AVX-512 state
     EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx512), __builtin_cpu_supports("avx512f") != 0);
 #endif
-    for (RenderPath p :
-         {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512, RenderPath::Simd128}) {
+#if defined(__aarch64__)  // every 64-bit ARM processor has NEON, and nothing x86 runs there
+    EXPECT_EQ(SynthEngine::bestRenderPath(), RenderPath::Neon);
+    EXPECT_FALSE(SynthEngine::renderPathAvailable(RenderPath::Sse2));
+#else
+    EXPECT_FALSE(SynthEngine::renderPathAvailable(RenderPath::Neon));
+#endif
+    for (RenderPath p : {RenderPath::Scalar, RenderPath::Sse2, RenderPath::Avx2, RenderPath::Avx512,
+                         RenderPath::Simd128, RenderPath::Neon}) {
         const bool available = SynthEngine::renderPathAvailable(p);
         const RenderPath before = engine.renderPath();
         EXPECT_EQ(engine.setRenderPath(p), available);

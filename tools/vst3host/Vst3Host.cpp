@@ -68,6 +68,8 @@ vst3::Result answer(T* self, const char* iid, const vst3::Guid& own, void** obje
 std::string moduleInBundle(const std::string& bundle) {
 #if defined(_WIN32)
     return bundle + "\\Contents\\x86_64-win\\Veltrosa.vst3";
+#elif defined(__aarch64__)
+    return bundle + "/Contents/aarch64-linux/Veltrosa.so";
 #else
     return bundle + "/Contents/x86_64-linux/Veltrosa.so";
 #endif
