@@ -470,7 +470,6 @@ void Instrument::sendEditorChanges(const clap::OutputEvents* out) noexcept {
 }
 
 void Instrument::valuesChangedOnMainThread() {
-    shell_.followValuesIfIdle();
     if (hostParams_ != nullptr && hostParams_->rescan != nullptr)
         hostParams_->rescan(host_, clap::kParamRescanValues);
 }

@@ -40,13 +40,20 @@ constexpr std::optional<ParameterValues> decodeState(std::span<const unsigned ch
     return values;
 }
 
+// Every value in 0..1, as a sound of ours holds them (NaN is none).
+constexpr bool inRange(const ParameterValues& values) {
+    for (const float v : values)
+        if (!(v >= 0.0f && v <= 1.0f))
+            return false;
+    return true;
+}
+
 // A state as every edition but the VST 2 one takes it (that one takes any
 // bytes of the right length): one state's bytes, every value in 0..1.
 constexpr std::optional<ParameterValues> decodeSavedState(std::span<const unsigned char> bytes) {
     auto values = decodeState(bytes);
-    for (std::size_t i = 0; values && i < values->size(); ++i)
-        if (!((*values)[i] >= 0.0f && (*values)[i] <= 1.0f))
-            values.reset();
+    if (values && !inRange(*values))
+        values.reset();
     return values;
 }
 

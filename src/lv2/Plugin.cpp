@@ -143,9 +143,7 @@ void applyControls(Instance& self) {
         table = table || feedsTable(i);
         voices = voices || (!feedsTable(i) && !isTrigger(i));
     }
-    if (table && voices && std::popcount(changed) > 1 && std::none_of(moved.begin(), moved.end(), [](float v) {
-            return !(v >= 0.0f && v <= 1.0f);
-        })) {
+    if (table && voices && std::popcount(changed) > 1 && inRange(moved)) {
         self.shell.switchTo(moved);
         return;
     }

@@ -149,12 +149,6 @@ public:
     // Any thread while no block renders (the host's flush): the voices
     // follow the values set so far.
     void followValues() noexcept { beginBlock(); }
-    // Main thread: follows at once when no audio thread runs, else at the
-    // audio thread's next block.
-    void followValuesIfIdle() noexcept {
-        if (!active())
-            beginBlock();
-    }
 
 private:
     // Takes a finished table (and a switch with it), then lets the voices

@@ -103,13 +103,7 @@ vst3::Result Processor::setState(vst3::Stream* state) {
     if (!values)
         return vst3::kInvalidArgument;
     shell_.switchTo(*values);
-    shell_.followValuesIfIdle();
     return vst3::kOk;
-}
-
-void Processor::takeSound(const ParameterValues& values) {
-    shell_.switchTo(values);
-    shell_.followValuesIfIdle();
 }
 
 vst3::Result Processor::getState(vst3::Stream* state) {

@@ -64,7 +64,7 @@ public:
     // host set there reaches the sound even while no block runs, and a
     // program is a whole sound.
     void takeValue(int32_t index, double value) noexcept { shell_.setValue(index, value); }
-    void takeSound(const ParameterValues& values);
+    void takeSound(const ParameterValues& values) { shell_.switchTo(values); }
 
 private:
     void playParameterChanges(vst3::ParameterChanges* changes) noexcept;
