@@ -181,6 +181,7 @@ void SynthEngine::setValues(const ParameterValues& all) {
 void SynthEngine::updateVoices(int32_t index) {
     for (auto& v : voices_)
         v->parameterChanged(index);
+    ratesVersion_.fetch_add(1, std::memory_order_release);
 }
 
 // Ranks replace ages once the counter nears the stealing bound (or if it was
@@ -383,23 +384,39 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     auto leftColumn = [&](int32_t s) { return rows ? laneLeft + s : column(laneLeft, s); };
     auto rightColumn = [&](int32_t s) { return rows ? laneLeft + half + s : column(laneRight, s); };
 
+    // Voices live in their lanes from block to block; a lane is written only
+    // when it changes hands (its old voice takes its state back first), or
+    // for new rates.
+    auto evict = [&](int32_t s) {
+        const int32_t w = laneVoice_[static_cast<std::size_t>(s)];
+        if (w >= 0 && voices_[static_cast<std::size_t>(w)]->livesIn(s))
+            voices_[static_cast<std::size_t>(w)]->settle();
+        laneVoice_[static_cast<std::size_t>(s)] = -1;
+    };
+    const uint32_t rates = ratesVersion_.load(std::memory_order_acquire);
+    const bool ratesMoved = rates != laneRates_;
+    laneRates_ = rates;
     uint32_t inLanes = 0;
     for (int32_t s = 0; s < count; ++s) {
         const int32_t v = voiceIn[s];
-        const Voice& voice = *voices_[static_cast<std::size_t>(v)];
+        Voice& voice = *voices_[static_cast<std::size_t>(v)];
         const bool fits = voice.fitsLane();
-        if (fits && laneVoice_[static_cast<std::size_t>(s)] == v && voice.laneCurrent())
-            voice.ratesToLane(lanes_, s);
-        else
+        if (fits && voice.livesIn(s)) {
+            if (ratesMoved)
+                voice.ratesToLane(lanes_, s);
+        } else {
+            evict(s);
             voice.toLane(lanes_, s);
-        laneVoice_[static_cast<std::size_t>(s)] = -1;
+            laneVoice_[static_cast<std::size_t>(s)] = fits ? v : -1;
+        }
         inLanes |= fits ? 1u << s : 0u;
     }
     heldLanes_ |= (1u << count) - 1u;
-    for (int32_t s = count; s < kNumVoices; ++s) {
-        laneVoice_[static_cast<std::size_t>(s)] = -1;  // its voice, if any, went elsewhere or stopped
-        if (s < lanes && (heldLanes_ & (1u << s)) != 0)
+    for (int32_t s = count; s < lanes; ++s) {
+        if ((heldLanes_ & (1u << s)) != 0) {
+            evict(s);
             clearLane(lanes_, s);
+        }
     }
     heldLanes_ &= ~(((1u << lanes) - 1u) & ~((1u << count) - 1u));
 #ifdef VELTROSA_LANES_X86
@@ -445,8 +462,7 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     for (int32_t s = 0; s < count; ++s) {
         Voice& voice = *voices_[static_cast<std::size_t>(voiceIn[s])];
         if (inLanes & (1u << s)) {
-            voice.fromLane(lanes_, s);
-            laneVoice_[static_cast<std::size_t>(s)] = voiceIn[s];
+            voice.renderedInLane(lanes_, s);
             continue;
         }
         const bool waits = voice.startPending() && voice.startOffset() > n;

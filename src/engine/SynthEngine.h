@@ -123,10 +123,13 @@ private:
     std::atomic<ScratchSet*> retiredScratch_{nullptr};
     std::atomic<int32_t> reservedCapacity_{1};  // the largest reserved or grown
     std::atomic<uint32_t> valuesTaken_{0};
+    // Counts the voices' rate changes (any thread), against the count the
+    // lanes' rates were last copied at (audio thread).
+    std::atomic<uint32_t> ratesVersion_{0};
+    uint32_t laneRates_ = 0;
     VoiceLanes lanes_{};
-    // Which voice each lane holds as fromLane left it (-1: none), so that a
-    // voice nothing changed since is not copied in again; and the lanes that
-    // hold anything but an idle, cleared lane.
+    // Which voice lives in each lane (-1: none, or it may have left), and
+    // the lanes that hold anything but an idle, cleared lane.
     std::array<int32_t, kNumVoices> laneVoice_{-1, -1, -1, -1, -1, -1, -1, -1};
     uint32_t heldLanes_ = 0xFFu;
     RenderPath renderPath_ = bestRenderPath();

@@ -75,7 +75,7 @@ void Voice::parameterChanged(int32_t index) {
 }
 
 void Voice::noteOn(int32_t startOffset, int32_t age, float frequency, float velocity, int32_t note) {
-    changed_ = true;
+    settle();
     startOffset_ = std::max(startOffset, 0);
     age_ = age;
     startPending_ = true;
@@ -99,7 +99,7 @@ void Voice::noteOn(int32_t startOffset, int32_t age, float frequency, float velo
 }
 
 void Voice::release(int32_t delay) {
-    changed_ = true;
+    settle();
     releasing_ = true;
     for (Envelope* env : {&ampEnv_, &filterEnv_}) {
         env->now.releaseDelay = std::max(delay, 0);
@@ -108,7 +108,7 @@ void Voice::release(int32_t delay) {
 }
 
 void Voice::fadeForReuse() {
-    changed_ = true;
+    settle();
     releasing_ = true;
     ampEnv_.now.state = EnvState::Fade;
 }
@@ -121,22 +121,38 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
         startOffset_ -= n;
         return;
     }
+    settle();
     VoiceLane lane;
     copyTo(lane, 0, true);
     renderLane(lane, startOffset_, p, table, n, L, R);
     takeBack(lane, 0);
-    changed_ = true;
+    endBlock(lane, 0);
     for (int32_t i = 0; i < n; ++i) {
         outLeft[i] += L[i];
         outRight[i] += R[i];
     }
 }
 
-void Voice::toLane(VoiceLanes& lanes, int32_t j) const { copyTo(lanes, j, fitsLane()); }
+void Voice::toLane(VoiceLanes& lanes, int32_t j) {
+    settle();
+    const bool fits = fitsLane();
+    copyTo(lanes, j, fits);
+    if (fits) {
+        home_ = &lanes;
+        lane_ = j;
+    }
+}
 
-void Voice::fromLane(const VoiceLanes& lanes, int32_t j) {
-    takeBack(lanes, j);
-    changed_ = false;
+void Voice::renderedInLane(const VoiceLanes& lanes, int32_t j) { endBlock(lanes, j); }
+
+// Inspection on the audio thread may find the state still in the lane; a
+// voice is never a const object, so taking it back here is sound.
+void Voice::settle() const {
+    if (lane_ < 0)
+        return;
+    auto& self = const_cast<Voice&>(*this);
+    self.takeBack(*home_, lane_);
+    self.lane_ = -1;
 }
 
 void Voice::ratesToLane(VoiceLanes& lanes, int32_t j) const { copyRates(lanes, j); }
@@ -215,9 +231,13 @@ void Voice::takeBack(const Lanes& lanes, int32_t j) {
     env(ampEnv_.now, lanes.ampEnv);
     damping_ = lanes.damping[j];
     cutoffCoef_ = lanes.cutoffCoef[j];
+}
+
+template <class Lanes>
+void Voice::endBlock(const Lanes& lanes, int32_t j) {
     startPending_ = false;
     startOffset_ = 0;
-    active_ = ampEnv_.now.state != EnvState::Idle;
+    active_ = lanes.ampEnv.state[j] != static_cast<int32_t>(EnvState::Idle);
 }
 
 }  // namespace veltrosa

@@ -56,24 +56,24 @@ public:
                 const VoiceParams& p, const float* table);
     void release(int32_t delay);  // note-off
     void fadeForReuse();          // stolen: falls silent within 167 samples
-    void silence() {
-        active_ = false;
-        changed_ = true;
-    }
+    void silence() { active_ = false; }
 
     // Rendering in lanes (audio thread). A voice fits a lane for a block
     // when it sounds from the block's first sample on; one that starts later
     // in the block, or waits beyond it, goes through render instead.
     bool fitsLane() const { return active_ && (!startPending_ || startOffset_ == 0); }
     // Copies the voice into lane j; one that does not fit leaves an idle lane.
-    void toLane(VoiceLanes& lanes, int32_t j) const;
-    // Lane j still holds what fromLane took from it, and nothing but the
-    // rates (which the parameter thread may change at any time) can differ:
-    // only they are copied.
-    bool laneCurrent() const { return !changed_; }
+    // A voice that fits then lives in the lane: block after block its state
+    // stays there, and nothing is copied, until anything here needs it (settle).
+    void toLane(VoiceLanes& lanes, int32_t j);
+    bool livesIn(int32_t j) const { return lane_ == j; }
+    // The rates, which the parameter thread may change at any time.
     void ratesToLane(VoiceLanes& lanes, int32_t j) const;
-    // Takes lane j back after its block, and ends the block as render does.
-    void fromLane(const VoiceLanes& lanes, int32_t j);
+    // Ends a block rendered in its lane as render ends one.
+    void renderedInLane(const VoiceLanes& lanes, int32_t j);
+    // Takes the state back from the voice's lane, if it lives in one: before
+    // anything here reads or changes it, or the lane goes to another voice.
+    void settle() const;
     void renumberAge(int32_t age) { age_ = age; }
 
     bool active() const { return active_; }
@@ -82,11 +82,20 @@ public:
     int32_t age() const { return age_; }
     bool startPending() const { return startPending_; }
     int32_t startOffset() const { return startOffset_; }
-    const EnvLevel& ampEnvelope() const { return ampEnv_.now; }
-    const EnvLevel& filterEnvelope() const { return filterEnv_.now; }
+    const EnvLevel& ampEnvelope() const {
+        settle();
+        return ampEnv_.now;
+    }
+    const EnvLevel& filterEnvelope() const {
+        settle();
+        return filterEnv_.now;
+    }
     EnvRates ampRates() const { return ampEnv_.rates(); }
     EnvRates filterRates() const { return filterEnv_.rates(); }
-    const Oscillator& oscillator(int channel) const { return channel == 0 ? oscLeft_ : oscRight_; }
+    const Oscillator& oscillator(int channel) const {
+        settle();
+        return channel == 0 ? oscLeft_ : oscRight_;
+    }
 
     // The smoothing coefficient for a usable sample rate: π·9000/rate as long
     // as the stages settle (rates above about 14137 Hz).
@@ -101,13 +110,14 @@ private:
     void copyRates(Lanes& lanes, int32_t j) const;
     template <class Lanes>
     void takeBack(const Lanes& lanes, int32_t j);
+    template <class Lanes>
+    void endBlock(const Lanes& lanes, int32_t j);
 
     Oscillator oscLeft_, oscRight_;
     Envelope ampEnv_, filterEnv_;
     bool active_ = false;
     bool releasing_ = false;
     bool startPending_ = false;
-    bool changed_ = true;  // since fromLane last took the voice back
     int32_t startOffset_ = 0;
     int32_t note_ = 0;
     int32_t age_ = 1;
@@ -117,6 +127,8 @@ private:
     SvfState left_, right_;
     float damping_ = 0.0f;
     float cutoffCoef_ = 0.0f;
+    const VoiceLanes* home_ = nullptr;  // the lanes whose lane_ holds the state, if lane_ >= 0
+    int32_t lane_ = -1;
 };
 
 }  // namespace veltrosa

@@ -111,6 +111,10 @@ public:
                    << nameOf(engines_[1]->renderPath()) << " block " << blocks_ << " (n " << n << ") channel " << c
                    << " frame " << i << ": " << got[i] << " instead of " << want[i];
         }
+        // Inspecting a voice takes its state back from its lane: on most
+        // blocks the voices stay there, as they do when nobody looks.
+        if (blocks_ % 3 != 0)
+            return ::testing::AssertionSuccess();
         for (int v = 0; v < SynthEngine::kNumVoices; ++v)
             if (const std::string d = voiceDifference(engines_[0]->voice(v), engines_[1]->voice(v)); !d.empty())
                 return ::testing::AssertionFailure()
