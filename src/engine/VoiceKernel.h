@@ -145,9 +145,6 @@ struct EnvV {
         toLanes<V>(e.level + j, e.level + j, level);
     }
 
-    // Idle and Sustain never change within a block: such lanes need no steps.
-    bool still() const { return V::allIn(state, kIdle, kSustain); }
-
     // Between state changes every lane's step is one subtraction: level -
     // down, with down = -attack (x - -a is x + a, bit for bit), the decay,
     // release or fade step, or 0 for lanes that hold (x - 0 is x). A sample on
@@ -367,6 +364,69 @@ struct LanesV {
     }
 };
 
+// Non-finite parameters can drive filters, smoothing stages or envelope
+// levels to NaN or infinity, and parameters out of range can drive a filter
+// to a runaway level (with every parameter in range a filter stays within
+// about 20, full scale being 1; in range a level never leaves -1..1); such
+// state would not come back by itself in good time. Before each block it is
+// reset, so the voice sounds again once the values are sane: both filters of
+// a voice, a reader's four stages, an envelope's level.
+inline bool withinBits(float x, uint32_t limit) {  // |x| <= the float whose bits are limit; false for NaN
+    uint32_t bits;
+    __builtin_memcpy(&bits, &x, sizeof bits);
+    return (bits & 0x7FFFFFFFu) <= limit;
+}
+constexpr uint32_t kRunawayBits = 0x43800000u;  // 256
+constexpr uint32_t kFiniteBits = 0x7F7FFFFFu;   // the largest finite float
+constexpr uint32_t kLevelBits = 0x3F800000u;    // 1
+
+template <class S>
+void recoverLanes(S& s, int32_t first, int32_t count) {
+    auto saneFilter = [](const auto& f, int32_t k) {
+        return withinBits(f.low[k], kRunawayBits) && withinBits(f.band[k], kRunawayBits) &&
+               withinBits(f.high[k], kRunawayBits);
+    };
+    auto recoverReader = [](auto& o, int32_t k) {
+        if (!(withinBits(o.out[k], kFiniteBits) && withinBits(o.s1[k], kFiniteBits) &&
+              withinBits(o.s2[k], kFiniteBits) && withinBits(o.s3[k], kFiniteBits)))
+            o.out[k] = o.s1[k] = o.s2[k] = o.s3[k] = 0.0f;
+    };
+    for (int32_t k = first; k < first + count; ++k) {
+        if (!saneFilter(s.left, k) || !saneFilter(s.right, k)) {
+            s.left.low[k] = s.left.band[k] = s.left.high[k] = 0.0f;
+            s.right.low[k] = s.right.band[k] = s.right.high[k] = 0.0f;
+        }
+        recoverReader(s.oscLeft, k);
+        recoverReader(s.oscRight, k);
+        if (!withinBits(s.filterEnv.level[k], kLevelBits))
+            s.filterEnv.level[k] = 0.0f;
+        if (!withinBits(s.ampEnv.level[k], kLevelBits))
+            s.ampEnv.level[k] = 0.0f;
+    }
+}
+
+// Whether any lane holds a value recoverLanes would reset: one vector test
+// that passes in nearly every block.
+template <class V>
+bool suspect(const LanesV<V>& v) {
+    using I = typename V::I;
+    using M = typename V::M;
+    const I magnitude = V::set1i(0x7FFFFFFF);
+    auto over = [&](typename V::F x, uint32_t limit) {
+        return V::cmpgti(V::andi(V::bitsOf(x), magnitude), V::set1i(static_cast<int32_t>(limit)));
+    };
+    auto channel = [&](const ChannelV<V>& c) {
+        M bad = V::mor(over(c.low, kRunawayBits), over(c.band, kRunawayBits));
+        bad = V::mor(bad, over(c.high, kRunawayBits));
+        bad = V::mor(bad, V::mor(over(c.osc.out, kFiniteBits), over(c.osc.s1, kFiniteBits)));
+        return V::mor(bad, V::mor(over(c.osc.s2, kFiniteBits), over(c.osc.s3, kFiniteBits)));
+    };
+    M bad = V::mor(channel(v.left), V::mor(over(v.fenv.level, kLevelBits), over(v.aenv.level, kLevelBits)));
+    if constexpr (LanesV<V>::kStereo)
+        bad = V::mor(bad, channel(v.right));
+    return V::any(bad);
+}
+
 // n frames: the readers, the filter with its envelope, velocity and volume
 // from frame from on (silence before it), the amplitude envelope over all n
 // frames. One loop for everything: the amplitude envelope does not depend on
@@ -375,12 +435,22 @@ struct LanesV {
 // (Idle or Sustain) is not stepped; the loop is built for each case, so a
 // still envelope's run state takes no registers. Frame i's W lanes go to
 // out[0] + i * W (and, with voices in lanes, their right channel to out[1]).
-template <class V, bool FilterMoves, bool AmpMoves>
-void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n, float* out0,
-                  float* out1) {
+template <class V, bool FilterMoves, bool AmpMoves, class S>
+void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
+                  float* out0, float* out1) {
     using F = typename V::F;
     constexpr int32_t W = V::W;
     constexpr bool kStereo = LanesV<V>::kStereo;
+    // Loaded, rendered and stored here, in each build of the loop, so that
+    // the state lives in registers rather than in a copy on the stack. Any
+    // runaway state the last block left is reset before this one: a test at
+    // the end of a block waits for the block's last results, and measured
+    // about half the fixed cost of a small block.
+    LanesV<V> v(lanes, j);
+    if (suspect(v)) {
+        recoverLanes(lanes, j, V::kChannelLanes ? V::W / 2 : V::W);
+        v = LanesV<V>(lanes, j);
+    }
     EnvV<V> aenv = v.aenv;
     for (int32_t i = 0; i < from; ++i) {  // silence times any gain, made finite, is +0
         if constexpr (AmpMoves)
@@ -394,6 +464,7 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     n -= from;
     if (n == 0) {
         v.aenv = aenv;
+        v.store(lanes, j);
         return;
     }
     ChannelV<V> L = v.left, R;
@@ -487,69 +558,7 @@ void renderFrames(LanesV<V>& v, const veltrosa::VoiceParams& p, const float* t, 
     v.aenv = aenv;
     v.damping = damping;
     v.cutoffCoef = cutoffCoef;
-}
-
-// Non-finite parameters can drive filters, smoothing stages or envelope
-// levels to NaN or infinity, and parameters out of range can drive a filter
-// to a runaway level (with every parameter in range a filter stays within
-// about 20, full scale being 1; in range a level never leaves -1..1); such
-// state would not come back by itself in good time. At the end of each block
-// it is reset, so the voice sounds again once the values are sane: both
-// filters of a voice, a reader's four stages, an envelope's level.
-inline bool withinBits(float x, uint32_t limit) {  // |x| <= the float whose bits are limit; false for NaN
-    uint32_t bits;
-    __builtin_memcpy(&bits, &x, sizeof bits);
-    return (bits & 0x7FFFFFFFu) <= limit;
-}
-constexpr uint32_t kRunawayBits = 0x43800000u;  // 256
-constexpr uint32_t kFiniteBits = 0x7F7FFFFFu;   // the largest finite float
-constexpr uint32_t kLevelBits = 0x3F800000u;    // 1
-
-template <class S>
-void recoverLanes(S& s, int32_t first, int32_t count) {
-    auto saneFilter = [](const auto& f, int32_t k) {
-        return withinBits(f.low[k], kRunawayBits) && withinBits(f.band[k], kRunawayBits) &&
-               withinBits(f.high[k], kRunawayBits);
-    };
-    auto recoverReader = [](auto& o, int32_t k) {
-        if (!(withinBits(o.out[k], kFiniteBits) && withinBits(o.s1[k], kFiniteBits) &&
-              withinBits(o.s2[k], kFiniteBits) && withinBits(o.s3[k], kFiniteBits)))
-            o.out[k] = o.s1[k] = o.s2[k] = o.s3[k] = 0.0f;
-    };
-    for (int32_t k = first; k < first + count; ++k) {
-        if (!saneFilter(s.left, k) || !saneFilter(s.right, k)) {
-            s.left.low[k] = s.left.band[k] = s.left.high[k] = 0.0f;
-            s.right.low[k] = s.right.band[k] = s.right.high[k] = 0.0f;
-        }
-        recoverReader(s.oscLeft, k);
-        recoverReader(s.oscRight, k);
-        if (!withinBits(s.filterEnv.level[k], kLevelBits))
-            s.filterEnv.level[k] = 0.0f;
-        if (!withinBits(s.ampEnv.level[k], kLevelBits))
-            s.ampEnv.level[k] = 0.0f;
-    }
-}
-
-// Whether any lane holds a value recoverLanes would reset: one vector test
-// that passes in nearly every block.
-template <class V>
-bool suspect(const LanesV<V>& v) {
-    using I = typename V::I;
-    using M = typename V::M;
-    const I magnitude = V::set1i(0x7FFFFFFF);
-    auto over = [&](typename V::F x, uint32_t limit) {
-        return V::cmpgti(V::andi(V::bitsOf(x), magnitude), V::set1i(static_cast<int32_t>(limit)));
-    };
-    auto channel = [&](const ChannelV<V>& c) {
-        M bad = V::mor(over(c.low, kRunawayBits), over(c.band, kRunawayBits));
-        bad = V::mor(bad, over(c.high, kRunawayBits));
-        bad = V::mor(bad, V::mor(over(c.osc.out, kFiniteBits), over(c.osc.s1, kFiniteBits)));
-        return V::mor(bad, V::mor(over(c.osc.s2, kFiniteBits), over(c.osc.s3, kFiniteBits)));
-    };
-    M bad = V::mor(channel(v.left), V::mor(over(v.fenv.level, kLevelBits), over(v.aenv.level, kLevelBits)));
-    if constexpr (LanesV<V>::kStereo)
-        bad = V::mor(bad, channel(v.right));
-    return V::any(bad);
+    v.store(lanes, j);
 }
 
 // W lanes of s from lane j on (with channel lanes, W / 2 voices), n frames
@@ -558,19 +567,17 @@ bool suspect(const LanesV<V>& v) {
 template <class V, class S>
 void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
                      float* out0, float* out1) {
-    LanesV<V> v(s, j);
-    const bool filterMoves = !v.fenv.still(), ampMoves = !v.aenv.still();
+    // Idle and Sustain never change within a block: such lanes need no steps.
+    auto still = [&](const auto& e) { return V::allIn(lanesOfi<V>(e.state + j, e.state + j), kIdle, kSustain); };
+    const bool filterMoves = !still(s.filterEnv), ampMoves = !still(s.ampEnv);
     if (filterMoves && ampMoves)
-        renderFrames<V, true, true>(v, p, t, from, n, out0, out1);
+        renderFrames<V, true, true>(s, j, p, t, from, n, out0, out1);
     else if (filterMoves)
-        renderFrames<V, true, false>(v, p, t, from, n, out0, out1);
+        renderFrames<V, true, false>(s, j, p, t, from, n, out0, out1);
     else if (ampMoves)
-        renderFrames<V, false, true>(v, p, t, from, n, out0, out1);
+        renderFrames<V, false, true>(s, j, p, t, from, n, out0, out1);
     else
-        renderFrames<V, false, false>(v, p, t, from, n, out0, out1);
-    v.store(s, j);
-    if (suspect(v))
-        recoverLanes(s, j, V::kChannelLanes ? V::W / 2 : V::W);
+        renderFrames<V, false, false>(s, j, p, t, from, n, out0, out1);
 }
 
 }  // namespace
