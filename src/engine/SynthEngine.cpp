@@ -55,8 +55,10 @@ RenderPath detectRenderPath() {
 #ifdef VELTROSA_LANES_X86
     __builtin_cpu_init();
 #ifdef VELTROSA_LANES_AVX512
-    // The AVX-512 path renders three or four voices with AVX2.
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") && osSavesState(0xE6))
+    // The AVX-512 path renders one or two voices with AVX2, three or four
+    // with AVX2's layout in AVX-512VL's registers.
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") &&
+        osSavesState(0xE6))
         return RenderPath::Avx512;
 #endif
     if (__builtin_cpu_supports("avx2") && osSavesState(0x6))
@@ -431,6 +433,12 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
                 renderPairAvx2(lanes_, 0, p, table, n, laneLeft);
             break;
         case Build::Quad:
+#ifdef VELTROSA_LANES_AVX512
+            if (renderPath_ == RenderPath::Avx512) {
+                renderQuadAvx512(lanes_, 0, p, table, n, laneLeft, tableRead_);
+                break;
+            }
+#endif
             renderQuadAvx2(lanes_, 0, p, table, n, laneLeft, tableRead_);
             break;
         case Build::Avx512:

@@ -1,8 +1,9 @@
 // Sixteen lanes per vector (AVX-512F): the left channels of the eight voices
 // in lanes 0-7, their right channels in lanes 8-15, so one vector carries the
 // whole instrument; the envelopes and the filter coefficient, the same for
-// both channels of a voice, are computed in both halves alike. Built with
-// -mavx512f and -ffp-contract=off, so no multiply and add fuse and every
+// both channels of a voice, are computed in both halves alike; three or four
+// voices in AVX2's layout (VoiceAvx2Lanes.h). Built with -mavx512f,
+// -mavx512vl and -ffp-contract=off, so no multiply and add fuse and every
 // operation rounds as the scalar voice's does; only called once the
 // processor and the operating system are known to support it. Audio thread.
 
@@ -18,6 +19,7 @@
 #pragma GCC diagnostic pop
 #endif
 
+#include "engine/VoiceAvx2Lanes.h"
 #include "engine/VoiceKernel.h"
 
 namespace {
@@ -85,20 +87,20 @@ struct Avx512 {
     // As on AVX2 (VoiceAvx2.cpp): gathers where they are cheap, else one
     // 64-bit load per lane and shuffles (never timed on an AVX-512 processor:
     // chosen for AMD ones on the AVX2 path's measurements).
-    static void readPairs(const float* t, I k, F& lo, F& hi) {
+    __attribute__((always_inline)) static void readPairs(const float* t, I k, F& lo, F& hi) {
         if constexpr (kRead == TableRead::Gather) {
             lo = _mm512_i32gather_ps(k, t, 4);
             hi = _mm512_i32gather_ps(k, t + 1, 4);
         } else {
             alignas(64) int32_t at[W];
             _mm512_store_si512(at, k);
-            auto pairs = [&](int32_t a) {  // lanes a and a + 1
+            auto pairs = [&](int32_t a) __attribute__((always_inline)) {  // lanes a and a + 1
                 const __m128 x = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + at[a])));
                 return _mm_loadh_pi(x, reinterpret_cast<const __m64*>(t + at[a + 1]));
             };
             // Lanes 0, 1 | 4, 5 | 8, 9 | 12, 13 and 2, 3 | 6, 7 | ..., so
             // that one in-lane shuffle puts each quarter in order.
-            auto quarters = [&](int32_t a) {
+            auto quarters = [&](int32_t a) __attribute__((always_inline)) {
                 F v = _mm512_castps128_ps512(pairs(a));
                 v = _mm512_insertf32x4(v, pairs(a + 4), 1);
                 v = _mm512_insertf32x4(v, pairs(a + 8), 2);
@@ -149,6 +151,16 @@ void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* tab
         renderLanesWith<Avx512<TableRead::Pairs>>(lanes, 0, p, table, 0, n, rows, nullptr);
     else
         renderLanesWith<Avx512<TableRead::Gather>>(lanes, 0, p, table, 0, n, rows, nullptr);
+}
+
+// Three or four voices in the AVX2 layout: the same operations, with 32
+// registers instead of 16, so the frame loop keeps its state out of memory.
+void renderQuadAvx512(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                      float* rows, TableRead read) {
+    if (read == TableRead::Pairs)
+        renderLanesWith<Avx2<TableRead::Pairs, true>>(lanes, first, p, table, 0, n, rows, nullptr);
+    else
+        renderLanesWith<Avx2<TableRead::Gather, true>>(lanes, first, p, table, 0, n, rows, nullptr);
 }
 
 void sumLanesAvx512(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight) {

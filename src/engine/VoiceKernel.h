@@ -334,8 +334,10 @@ struct LanesV {
     EnvV<V> fenv, aenv;
     F vel2, damping, cutoffCoef;
 
+    // Inlined, as the frame loop's helpers are: out of line the state
+    // passes through memory once more every block.
     template <class S>
-    LanesV(const S& s, int32_t j) {
+    __attribute__((always_inline)) LanesV(const S& s, int32_t j) {
         if constexpr (kStereo) {
             left.load(s.oscLeft, s.oscLeft, s.left, s.left, j);
             right.load(s.oscRight, s.oscRight, s.right, s.right, j);
@@ -350,7 +352,7 @@ struct LanesV {
     }
 
     template <class S>
-    void store(S& s, int32_t j) const {
+    __attribute__((always_inline)) void store(S& s, int32_t j) const {
         if constexpr (kStereo) {
             left.store(s.oscLeft, s.oscLeft, s.left, s.left, j);
             right.store(s.oscRight, s.oscRight, s.right, s.right, j);

@@ -108,6 +108,9 @@ void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, cons
 void renderOneAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
 void renderQuadAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows,
                     TableRead read);
+// renderQuadAvx2 built for AVX-512 processors (with AVX-512VL).
+void renderQuadAvx512(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                      float* rows, TableRead read);
 
 // out[i] = 0 + c0[i] + c1[i] + ... in lane order, over the lanes whose bit is
 // set in mask, with the contributions laid out as the renderer above left

@@ -206,7 +206,8 @@ TEST(RenderPath, ScalarAlwaysAndTheBestPathAreAvailable) {
     EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx2), __builtin_cpu_supports("avx2") != 0);
 #endif
 #if defined(__x86_64__)  // libgcc also checks that the system saves the AVX-512 state
-    EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx512), __builtin_cpu_supports("avx512f") != 0);
+    EXPECT_EQ(SynthEngine::renderPathAvailable(RenderPath::Avx512),
+              __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"));
 #endif
 #if defined(__aarch64__)  // every 64-bit ARM processor has NEON, and nothing x86 runs there
     EXPECT_EQ(SynthEngine::bestRenderPath(), RenderPath::Neon);
