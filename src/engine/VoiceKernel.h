@@ -321,51 +321,6 @@ struct ChannelV {
     }
 };
 
-// The state of W lanes while a block renders: with voices in lanes, both
-// channels; with channel lanes, all in left (right stays unused).
-template <class V>
-struct LanesV {
-    using F = typename V::F;
-    static constexpr bool kStereo = !V::kChannelLanes;
-    // Not value-initialised: every member the block uses is loaded (with
-    // channel lanes right is never used), and zeroing them cost a string
-    // store per block.
-    ChannelV<V> left, right;
-    EnvV<V> fenv, aenv;
-    F vel2, damping, cutoffCoef;
-
-    // Inlined, as the frame loop's helpers are: out of line the state
-    // passes through memory once more every block.
-    template <class S>
-    __attribute__((always_inline)) LanesV(const S& s, int32_t j) {
-        if constexpr (kStereo) {
-            left.load(s.oscLeft, s.oscLeft, s.left, s.left, j);
-            right.load(s.oscRight, s.oscRight, s.right, s.right, j);
-        } else {
-            left.load(s.oscLeft, s.oscRight, s.left, s.right, j);
-        }
-        fenv.load(s.filterEnv, j);
-        aenv.load(s.ampEnv, j);
-        vel2 = lanesOf<V>(s.velocitySquared + j, s.velocitySquared + j);
-        damping = lanesOf<V>(s.damping + j, s.damping + j);
-        cutoffCoef = lanesOf<V>(s.cutoffCoef + j, s.cutoffCoef + j);
-    }
-
-    template <class S>
-    __attribute__((always_inline)) void store(S& s, int32_t j) const {
-        if constexpr (kStereo) {
-            left.store(s.oscLeft, s.oscLeft, s.left, s.left, j);
-            right.store(s.oscRight, s.oscRight, s.right, s.right, j);
-        } else {
-            left.store(s.oscLeft, s.oscRight, s.left, s.right, j);
-        }
-        fenv.store(s.filterEnv, j);
-        aenv.store(s.ampEnv, j);
-        toLanes<V>(s.damping + j, s.damping + j, damping);
-        toLanes<V>(s.cutoffCoef + j, s.cutoffCoef + j, cutoffCoef);
-    }
-};
-
 // Non-finite parameters can drive filters, smoothing stages or envelope
 // levels to NaN or infinity, and parameters out of range can drive a filter
 // to a runaway level (with every parameter in range a filter stays within
@@ -407,27 +362,73 @@ void recoverLanes(S& s, int32_t first, int32_t count) {
     }
 }
 
-// Whether any lane holds a value recoverLanes would reset: one vector test
-// that passes in nearly every block.
+// The state of W lanes while a block renders, in locals of the frame loop
+// (one aggregate of it all is too large for the compiler to keep in
+// registers, and copying it through memory cost a small block more than its
+// frames): with voices in lanes both channels, with channel lanes all in
+// left (right stays unused).
 template <class V>
-bool suspect(const LanesV<V>& v) {
-    using I = typename V::I;
-    using M = typename V::M;
-    const I magnitude = V::set1i(0x7FFFFFFF);
-    auto over = [&](typename V::F x, uint32_t limit) {
-        return V::cmpgti(V::andi(V::bitsOf(x), magnitude), V::set1i(static_cast<int32_t>(limit)));
-    };
-    auto channel = [&](const ChannelV<V>& c) {
-        M bad = V::mor(over(c.low, kRunawayBits), over(c.band, kRunawayBits));
-        bad = V::mor(bad, over(c.high, kRunawayBits));
-        bad = V::mor(bad, V::mor(over(c.osc.out, kFiniteBits), over(c.osc.s1, kFiniteBits)));
-        return V::mor(bad, V::mor(over(c.osc.s2, kFiniteBits), over(c.osc.s3, kFiniteBits)));
-    };
-    M bad = V::mor(channel(v.left), V::mor(over(v.fenv.level, kLevelBits), over(v.aenv.level, kLevelBits)));
-    if constexpr (LanesV<V>::kStereo)
-        bad = V::mor(bad, channel(v.right));
-    return V::any(bad);
-}
+struct StateV {
+    using F = typename V::F;
+    static constexpr bool kStereo = !V::kChannelLanes;
+    ChannelV<V>& left;
+    ChannelV<V>& right;
+    EnvV<V>& fenv;
+    EnvV<V>& aenv;
+    F& vel2;
+    F& damping;
+    F& cutoffCoef;
+
+    template <class S>
+    __attribute__((always_inline)) void load(const S& s, int32_t j) {
+        if constexpr (kStereo) {
+            left.load(s.oscLeft, s.oscLeft, s.left, s.left, j);
+            right.load(s.oscRight, s.oscRight, s.right, s.right, j);
+        } else {
+            left.load(s.oscLeft, s.oscRight, s.left, s.right, j);
+        }
+        fenv.load(s.filterEnv, j);
+        aenv.load(s.ampEnv, j);
+        vel2 = lanesOf<V>(s.velocitySquared + j, s.velocitySquared + j);
+        damping = lanesOf<V>(s.damping + j, s.damping + j);
+        cutoffCoef = lanesOf<V>(s.cutoffCoef + j, s.cutoffCoef + j);
+    }
+
+    template <class S>
+    __attribute__((always_inline)) void store(S& s, int32_t j) const {
+        if constexpr (kStereo) {
+            left.store(s.oscLeft, s.oscLeft, s.left, s.left, j);
+            right.store(s.oscRight, s.oscRight, s.right, s.right, j);
+        } else {
+            left.store(s.oscLeft, s.oscRight, s.left, s.right, j);
+        }
+        fenv.store(s.filterEnv, j);
+        aenv.store(s.ampEnv, j);
+        toLanes<V>(s.damping + j, s.damping + j, damping);
+        toLanes<V>(s.cutoffCoef + j, s.cutoffCoef + j, cutoffCoef);
+    }
+
+    // Whether any lane holds a value recoverLanes would reset: one vector
+    // test that passes in nearly every block.
+    __attribute__((always_inline)) bool suspect() const {
+        using I = typename V::I;
+        using M = typename V::M;
+        const I magnitude = V::set1i(0x7FFFFFFF);
+        auto over = [&](F x, uint32_t limit) __attribute__((always_inline)) {
+            return V::cmpgti(V::andi(V::bitsOf(x), magnitude), V::set1i(static_cast<int32_t>(limit)));
+        };
+        auto channel = [&](const ChannelV<V>& c) __attribute__((always_inline)) {
+            M bad = V::mor(over(c.low, kRunawayBits), over(c.band, kRunawayBits));
+            bad = V::mor(bad, over(c.high, kRunawayBits));
+            bad = V::mor(bad, V::mor(over(c.osc.out, kFiniteBits), over(c.osc.s1, kFiniteBits)));
+            return V::mor(bad, V::mor(over(c.osc.s2, kFiniteBits), over(c.osc.s3, kFiniteBits)));
+        };
+        M bad = V::mor(channel(left), V::mor(over(fenv.level, kLevelBits), over(aenv.level, kLevelBits)));
+        if constexpr (kStereo)
+            bad = V::mor(bad, channel(right));
+        return V::any(bad);
+    }
+};
 
 // n frames: the readers, the filter with its envelope, velocity and volume
 // from frame from on (silence before it), the amplitude envelope over all n
@@ -442,18 +443,19 @@ void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const flo
                   float* out0, float* out1) {
     using F = typename V::F;
     constexpr int32_t W = V::W;
-    constexpr bool kStereo = LanesV<V>::kStereo;
-    // Loaded, rendered and stored here, in each build of the loop, so that
-    // the state lives in registers rather than in a copy on the stack. Any
-    // runaway state the last block left is reset before this one: a test at
-    // the end of a block waits for the block's last results, and measured
+    constexpr bool kStereo = StateV<V>::kStereo;
+    ChannelV<V> L, R;
+    EnvV<V> fenv, aenv;
+    F vel2, damping, cutoffCoef;
+    StateV<V> state{L, R, fenv, aenv, vel2, damping, cutoffCoef};
+    // Any runaway state the last block left is reset before this one: a test
+    // at the end of a block waits for the block's last results, and measured
     // about half the fixed cost of a small block.
-    LanesV<V> v(lanes, j);
-    if (suspect(v)) {
+    state.load(lanes, j);
+    if (state.suspect()) {
         recoverLanes(lanes, j, V::kChannelLanes ? V::W / 2 : V::W);
-        v = LanesV<V>(lanes, j);
+        state.load(lanes, j);
     }
-    EnvV<V> aenv = v.aenv;
     for (int32_t i = 0; i < from; ++i) {  // silence times any gain, made finite, is +0
         if constexpr (AmpMoves)
             aenv.advance();
@@ -465,16 +467,9 @@ void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const flo
     out1 += kStereo ? from * W : 0;
     n -= from;
     if (n == 0) {
-        v.aenv = aenv;
-        v.store(lanes, j);
+        state.store(lanes, j);
         return;
     }
-    ChannelV<V> L = v.left, R;
-    if constexpr (kStereo)
-        R = v.right;
-    EnvV<V> fenv = v.fenv;
-    F damping = v.damping, cutoffCoef = v.cutoffCoef;
-    const F vel2 = v.vel2;
     const F one = V::set1f(1.0f);
     const F envDepth = V::set1f(p.envDepth), cutoff = V::set1f(p.cutoff), resonance = V::set1f(p.resonance);
     const F filterVelocity = V::set1f(p.filterVelocity), ampVelocity = V::set1f(p.ampVelocity);
@@ -553,14 +548,7 @@ void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const flo
         frame(n - 1, last);
     }
 
-    v.left = L;
-    if constexpr (kStereo)
-        v.right = R;
-    v.fenv = fenv;
-    v.aenv = aenv;
-    v.damping = damping;
-    v.cutoffCoef = cutoffCoef;
-    v.store(lanes, j);
+    state.store(lanes, j);
 }
 
 // W lanes of s from lane j on (with channel lanes, W / 2 voices), n frames
