@@ -143,8 +143,6 @@ void Voice::toLane(VoiceLanes& lanes, int32_t j) {
     }
 }
 
-void Voice::renderedInLane(const VoiceLanes& lanes, int32_t j) { endBlock(lanes, j); }
-
 // Inspection on the audio thread may find the state still in the lane; a
 // voice is never a const object, so taking it back here is sound.
 void Voice::settle() const {
@@ -233,11 +231,5 @@ void Voice::takeBack(const Lanes& lanes, int32_t j) {
     cutoffCoef_ = lanes.cutoffCoef[j];
 }
 
-template <class Lanes>
-void Voice::endBlock(const Lanes& lanes, int32_t j) {
-    startPending_ = false;
-    startOffset_ = 0;
-    active_ = lanes.ampEnv.state[j] != static_cast<int32_t>(EnvState::Idle);
-}
 
 }  // namespace veltrosa

@@ -70,7 +70,7 @@ public:
     // The rates, which the parameter thread may change at any time.
     void ratesToLane(VoiceLanes& lanes, int32_t j) const;
     // Ends a block rendered in its lane as render ends one.
-    void renderedInLane(const VoiceLanes& lanes, int32_t j);
+    void renderedInLane(const VoiceLanes& lanes, int32_t j) { endBlock(lanes, j); }
     // Takes the state back from the voice's lane, if it lives in one: before
     // anything here reads or changes it, or the lane goes to another voice.
     void settle() const;
@@ -111,7 +111,11 @@ private:
     template <class Lanes>
     void takeBack(const Lanes& lanes, int32_t j);
     template <class Lanes>
-    void endBlock(const Lanes& lanes, int32_t j);
+    void endBlock(const Lanes& lanes, int32_t j) {
+        startPending_ = false;
+        startOffset_ = 0;
+        active_ = lanes.ampEnv.state[j] != lane::kIdle;
+    }
 
     Oscillator oscLeft_, oscRight_;
     Envelope ampEnv_, filterEnv_;
