@@ -58,6 +58,16 @@ void toLanesi(int32_t* l, int32_t* r, typename V::I x) {
         V::storei(l, x);
 }
 
+// A lane type whose channel lanes hold one voice and, in the lanes of the
+// other, the second read of each frame (V::kPairedReads).
+template <class V>
+constexpr bool pairedReads() {
+    if constexpr (requires { V::kPairedReads; })
+        return V::kPairedReads;
+    else
+        return false;
+}
+
 template <class V>
 struct OscV {
     typename V::F position, step, coef, out, s1, s2, s3;
@@ -71,6 +81,12 @@ struct OscV {
         s1 = lanesOf<V>(l.s1 + j, r.s1 + j);
         s2 = lanesOf<V>(l.s2 + j, r.s2 + j);
         s3 = lanesOf<V>(l.s3 + j, r.s3 + j);
+        if constexpr (pairedReads<V>()) {  // [p, p + step] of each channel, and its step twice
+            step = V::firstOfPairs(step);
+            OscV next = *this;
+            next.advance();
+            position = V::pairUp(position, next.position);
+        }
     }
     template <class O>
     void store(O& l, O& r, int32_t j) const {
@@ -84,17 +100,47 @@ struct OscV {
     // The interpolated table value at the position, then the step on. Inlined
     // like everything the frame loop calls: a unit holding several lane types
     // otherwise gives up inlining them.
+    template <bool Wraps = true>
     __attribute__((always_inline)) typename V::F fetch(const float* t) {
+        const typename V::F y = read(t);
+        advance<Wraps>();
+        return y;
+    }
+
+    // Both reads of a frame; with paired reads one interpolation gives both,
+    // and the pair of positions steps twice, each lane as the reads would.
+    template <bool Wraps>
+    __attribute__((always_inline)) void fetchTwo(const float* t, typename V::F& first, typename V::F& second) {
+        if constexpr (pairedReads<V>()) {
+            const typename V::F y = read(t);
+            advance<Wraps>();
+            advance<Wraps>();
+            first = y;
+            second = V::secondOfPairs(y);
+        } else {
+            first = fetch<Wraps>(t);
+            second = fetch<Wraps>(t);
+        }
+    }
+
+    __attribute__((always_inline)) typename V::F read(const float* t) const {
         using F = typename V::F;
         const typename V::I k = V::truncate(position);
         const F frac = V::sub(position, V::toFloat(k));
         F a, b;
         V::readPairs(t, k, a, b);
-        const F y = V::add(a, V::mul(frac, V::sub(b, a)));
+        return V::add(a, V::mul(frac, V::sub(b, a)));
+    }
+
+    // Without Wraps no lane reaches the table's end (the caller knows): the
+    // same sum, and no test.
+    template <bool Wraps = true>
+    __attribute__((always_inline)) void advance() {
         position = V::add(position, step);
-        const F length = V::set1f(kTableLength);
-        position = V::subWhere(V::greaterEqual(position, length), position, length);
-        return y;
+        if constexpr (Wraps) {
+            const typename V::F length = V::set1f(kTableLength);
+            position = V::subWhere(V::greaterEqual(position, length), position, length);
+        }
     }
 
     // The four smoothing stages on one fetched value.
@@ -438,7 +484,7 @@ struct StateV {
 // (Idle or Sustain) is not stepped; the loop is built for each case, so a
 // still envelope's run state takes no registers. Frame i's W lanes go to
 // out[0] + i * W (and, with voices in lanes, their right channel to out[1]).
-template <class V, bool FilterMoves, bool AmpMoves, class S>
+template <class V, bool FilterMoves, bool AmpMoves, bool Wraps, class S>
 void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
                   float* out0, float* out1) {
     using F = typename V::F;
@@ -482,12 +528,9 @@ void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const flo
     };
     auto fetch = [&]() __attribute__((always_inline)) {
         Reads r{};
-        r.l1 = L.osc.fetch(t);
-        r.l2 = L.osc.fetch(t);
-        if constexpr (kStereo) {
-            r.r1 = R.osc.fetch(t);
-            r.r2 = R.osc.fetch(t);
-        }
+        L.osc.template fetchTwo<Wraps>(t, r.l1, r.l2);
+        if constexpr (kStereo)
+            R.osc.template fetchTwo<Wraps>(t, r.r1, r.r2);
         return r;
     };
     // The smoothing stages touch the readers' state only and the rest of a
@@ -554,6 +597,27 @@ void renderFrames(S& lanes, int32_t j, const veltrosa::VoiceParams& p, const flo
 // W lanes of s from lane j on (with channel lanes, W / 2 voices), n frames
 // (0 <= from <= n, see renderFrames), finite contributions frame by frame;
 // then any runaway state reset (recoverLanes).
+// Whether a reader of the lanes may reach the table's end within n frames
+// (2n steps, and one more for a paired read). Below the end each step
+// rounds by at most half a 256th of a table sample; the margin takes a whole
+// 256th a step, and one sample more for this estimate's own rounding.
+template <class V, class S>
+bool mayWrap(const S& s, int32_t j, int32_t n) {
+    using F = typename V::F;
+    const float count = static_cast<float>(2 * n + 2);
+    const F steps = V::set1f(count);
+    const F limit = V::set1f(kTableLength - count / 256.0f - 1.0f);
+    auto reaches = [&](const auto& l, const auto& r) {
+        const F end = V::add(lanesOf<V>(l.position + j, r.position + j),
+                             V::mul(lanesOf<V>(l.step + j, r.step + j), steps));
+        return V::lessNot(end, limit);  // also where a value is NaN
+    };
+    if constexpr (V::kChannelLanes)
+        return V::any(reaches(s.oscLeft, s.oscRight));
+    else
+        return V::any(V::mor(reaches(s.oscLeft, s.oscLeft), reaches(s.oscRight, s.oscRight)));
+}
+
 template <class V, class S>
 void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const float* t, int32_t from, int32_t n,
                      float* out0, float* out1) {
@@ -561,13 +625,15 @@ void renderLanesWith(S& s, int32_t j, const veltrosa::VoiceParams& p, const floa
     auto still = [&](const auto& e) { return V::allIn(lanesOfi<V>(e.state + j, e.state + j), kIdle, kSustain); };
     const bool filterMoves = !still(s.filterEnv), ampMoves = !still(s.ampEnv);
     if (filterMoves && ampMoves)
-        renderFrames<V, true, true>(s, j, p, t, from, n, out0, out1);
+        renderFrames<V, true, true, true>(s, j, p, t, from, n, out0, out1);
     else if (filterMoves)
-        renderFrames<V, true, false>(s, j, p, t, from, n, out0, out1);
+        renderFrames<V, true, false, true>(s, j, p, t, from, n, out0, out1);
     else if (ampMoves)
-        renderFrames<V, false, true>(s, j, p, t, from, n, out0, out1);
-    else
-        renderFrames<V, false, false>(s, j, p, t, from, n, out0, out1);
+        renderFrames<V, false, true, true>(s, j, p, t, from, n, out0, out1);
+    else if (mayWrap<V>(s, j, n))
+        renderFrames<V, false, false, true>(s, j, p, t, from, n, out0, out1);
+    else  // a held note's usual block
+        renderFrames<V, false, false, false>(s, j, p, t, from, n, out0, out1);
 }
 
 }  // namespace

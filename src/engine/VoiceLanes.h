@@ -102,8 +102,9 @@ void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* tab
 // one to four of them cost what they use instead of all eight lanes.
 void renderPairSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
 // The same two voices built with AVX2's instructions (still 128-bit vectors);
-// renderOneAvx2 reads the table for the first of them only, the second lane
-// being idle, and leaves that lane's values undefined (finite).
+// renderOneAvx2 renders the first of them only, the second lane being idle:
+// its lanes carry the first voice's second read of each frame, and are left
+// holding undefined (finite) values.
 void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
 void renderOneAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
 void renderQuadAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows,

@@ -15,9 +15,10 @@
 
 namespace {
 
-// kOne: with channel lanes, only the first voice is read from the table (its
-// two channels, lanes 0 and 2); lanes 1 and 3 get copies of those values,
-// which is all an idle lane needs.
+// kOne: with channel lanes, only the first voice sounds (lanes 0 and 2), and
+// lanes 1 and 3 hold the second read of each of its frames (kPairedReads,
+// VoiceKernel.h): one interpolation serves both reads of a frame. What the
+// idle second voice's lanes are left holding is finite and unused.
 template <bool kChannels, bool kOne = false>
 struct Sse2T {
     using F = __m128;
@@ -25,6 +26,7 @@ struct Sse2T {
     using M = __m128;  // every bit set in a lane that is in
     static constexpr int32_t W = 4;
     static constexpr bool kChannelLanes = kChannels;
+    static constexpr bool kPairedReads = kOne;
 
     static F loadHalves(const float* l, const float* r) {
         const F low = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(l)));
@@ -87,19 +89,16 @@ struct Sse2T {
         const I in = _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(a)), _mm_cmpeq_epi32(v, _mm_set1_epi32(b)));
         return _mm_movemask_epi8(in) == 0xFFFF;
     }
+    // [x0, x0, x2, x2], [x1, x1, x3, x3] and [a0, b0, a2, b2]: a frame's
+    // reads side by side (kPairedReads).
+    static F firstOfPairs(F x) { return _mm_shuffle_ps(x, x, 0xA0); }
+    static F secondOfPairs(F x) { return _mm_shuffle_ps(x, x, 0xF5); }
+    static F pairUp(F a, F b) {
+        const F t = _mm_shuffle_ps(a, b, 0x88);  // a0 a2 b0 b2
+        return _mm_shuffle_ps(t, t, 0xD8);
+    }
     // t[k] and t[k + 1] of four lanes: one 64-bit load per lane, then a transpose.
     static void readPairs(const float* t, I k, F& lo, F& hi) {
-#if defined(__AVX__)
-        if constexpr (kOne) {
-            const F a = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_cvtsi128_si32(k))));
-            const F c =
-                _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + _mm_extract_epi32(k, 2))));
-            const F x = _mm_unpacklo_ps(a, c);  // a0 c0 a1 c1
-            lo = _mm_shuffle_ps(x, x, 0x50);    // a0 a0 c0 c0
-            hi = _mm_shuffle_ps(x, x, 0xFA);    // a1 a1 c1 c1
-            return;
-        }
-#endif
 #if defined(__AVX__) && defined(__x86_64__)
         // The indices leave the vector two at a time, as on AVX2.
         const int64_t at01 = _mm_cvtsi128_si64(k), at23 = _mm_extract_epi64(k, 1);

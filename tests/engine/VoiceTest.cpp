@@ -258,3 +258,52 @@ TEST(Voice, RightChannelReadsHalfATableAhead) {
     const auto out = renderBlocks(engine, 2048, 512);
     EXPECT_NE(out.left, out.right);
 }
+
+// Every block, the readers' positions against their recurrence written out
+// here (two steps a frame, one wrap at the table's end): blocks that cannot
+// reach the end skip the test for it, and must still wrap when they do.
+TEST(Voice, ReadersWrapAtTheTableEndInEveryBlockSize) {
+    for (RenderPath path : {RenderPath::Scalar, SynthEngine::bestRenderPath()}) {
+        for (int block : {1, 7, 64, 512}) {
+            SynthEngine engine;
+            ASSERT_TRUE(engine.setRenderPath(path));
+            // Envelopes that hold at once: the blocks of a held note.
+            for (int i : {kParamFilterAttack, kParamFilterDecay, kParamAmpAttack, kParamAmpDecay}) {
+                engine.setParam(i, 0.0f);
+                engine.parameterChanged(i);
+            }
+            engine.noteOn(127, 12543.85f, 100, 0);
+            engine.noteOn(100, 2637.02f, 100, 0);
+            float expected[2][2] = {};
+            float steps[2] = {};
+            int voices[2] = {};
+            for (int k = 0; k < 2; ++k) {
+                voices[k] = voiceOf(engine, k == 0 ? 127 : 100);
+                ASSERT_GE(voices[k], 0);
+                steps[k] = engine.voice(voices[k]).oscillator(0).step;
+                expected[k][0] = 0.0f;
+                expected[k][1] = 32768.0f;
+            }
+            std::vector<float> left(static_cast<std::size_t>(block)), right(left);
+            int wraps = 0;
+            for (int done = 0; done < 30000; done += block) {
+                engine.render(left.data(), right.data(), block);
+                for (int k = 0; k < 2; ++k) {
+                    for (int c = 0; c < 2; ++c) {
+                        float& p = expected[k][c];
+                        for (int i = 0; i < 2 * block; ++i) {
+                            p = p + steps[k];
+                            if (p >= 65536.0f) {
+                                p = p - 65536.0f;
+                                ++wraps;
+                            }
+                        }
+                        ASSERT_EQ(engine.voice(voices[k]).oscillator(c).position, p)
+                            << "path " << static_cast<int>(path) << ", blocks of " << block << ", frame " << done;
+                    }
+                }
+            }
+            EXPECT_GT(wraps, 100);
+        }
+    }
+}
