@@ -12,6 +12,17 @@ void renderPairSse2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, cons
 
 void sumPairsSse2(const float* rows, uint32_t mask, int32_t n, float* outLeft, float* outRight) {
     int32_t i = 0;
+    if (mask == 1u) {
+        // One voice: its contributions are finite already, so each sum is 0
+        // plus the contribution, nothing to transpose or test.
+        for (; i + 4 <= n; i += 4) {
+            const float* at = rows + i * 4;
+            const __m128 a = _mm_shuffle_ps(_mm_loadu_ps(at), _mm_loadu_ps(at + 4), 0x88);       // l0 r0 l1 r1
+            const __m128 b = _mm_shuffle_ps(_mm_loadu_ps(at + 8), _mm_loadu_ps(at + 12), 0x88);  // l2 r2 l3 r3
+            _mm_storeu_ps(outLeft + i, _mm_add_ps(_mm_setzero_ps(), _mm_shuffle_ps(a, b, 0x88)));
+            _mm_storeu_ps(outRight + i, _mm_add_ps(_mm_setzero_ps(), _mm_shuffle_ps(a, b, 0xDD)));
+        }
+    }
     for (; i + 4 <= n; i += 4) {
         // Four frames of [left 0, left 1, right 0, right 1], turned into voices' channels over four frames.
         const float* at = rows + i * 4;
