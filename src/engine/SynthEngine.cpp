@@ -150,6 +150,7 @@ bool SynthEngine::setRenderPath(RenderPath path) {
     if (!renderPathAvailable(path))
         return false;
     renderPath_ = path;
+    steady_ = false;
     return true;
 }
 
@@ -204,6 +205,7 @@ void SynthEngine::renumberAges() {
 }
 
 void SynthEngine::noteOn(int32_t note, float frequency, int32_t velocity, int32_t startOffset) {
+    steady_ = false;
     if (noteCounter_ >= kAgeBound - 1 || noteCounter_ < 1)
         renumberAges();
     noteCounter_ += 1;
@@ -244,6 +246,7 @@ void SynthEngine::noteOff(int32_t note, int32_t releaseDelay) {
 }
 
 void SynthEngine::silenceAll() {
+    steady_ = false;
     for (auto& v : voices_)
         v->silence();
 }
@@ -314,7 +317,8 @@ void SynthEngine::render(float* outLeft, float* outRight, int32_t n) noexcept {
         return;
     const float* table = wavetable_->current();
     // An idle instance costs the two fills and one flag test per voice.
-    if (table == nullptr || std::none_of(voices_.begin(), voices_.end(), [](const auto& v) { return v->active(); })) {
+    if (table == nullptr ||
+        (!steady_ && std::none_of(voices_.begin(), voices_.end(), [](const auto& v) { return v->active(); }))) {
         std::fill_n(outLeft, n, 0.0f);
         std::fill_n(outRight, n, 0.0f);
         return;
@@ -352,12 +356,25 @@ void SynthEngine::renderPiece(float* outLeft, float* outRight, int32_t n, const 
 // (Voice::render) into its column.
 void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p,
                                 const float* table) noexcept {
+    float* laneLeft = laneScratch_.get();
+    float* laneRight = laneLeft + static_cast<std::ptrdiff_t>(kNumVoices) * n;
+    if (samePlanHolds()) {
+        // A held chord's block: the lanes are as the last one left them.
+        renderLanes(plan_, n, p, table, laneLeft, laneRight);
+        for (int32_t s = 0; s < plan_.count; ++s) {
+            if (lanes_.ampEnv.state[s] == lane::kIdle) {
+                voices_[static_cast<std::size_t>(laneVoice_[static_cast<std::size_t>(s)])]->renderedInLane(lanes_, s);
+                steady_ = false;
+            }
+        }
+        sumLanes(plan_, plan_.inLanes, n, laneLeft, laneRight, outLeft, outRight);
+        return;
+    }
     int32_t voiceIn[kNumVoices];
     int32_t count = 0;
     for (int32_t v = 0; v < kNumVoices; ++v)
         if (voices_[static_cast<std::size_t>(v)]->active())
             voiceIn[count++] = v;
-    enum class Build { Pair, Quad, Sse2, Avx2, Avx512 };
     Build build = Build::Avx2;
     // SIMD128 and NEON render in the SSE2 layout, with no narrower build of their own.
     if (renderPath_ == RenderPath::Sse2 || renderPath_ == RenderPath::Simd128 || renderPath_ == RenderPath::Neon)
@@ -371,8 +388,6 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
                           : build == Build::Quad || (build == Build::Sse2 && count <= 4) ? 4
                                                                                          : 8;
 
-    float* laneLeft = laneScratch_.get();
-    float* laneRight = laneLeft + static_cast<std::ptrdiff_t>(kNumVoices) * n;
     float* ownLeft = laneRight + static_cast<std::ptrdiff_t>(kNumVoices) * n;
     float* ownRight = ownLeft + n;
     // Where lane s's contributions go, frame i at [i * stride]: with channels
@@ -385,7 +400,6 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     auto column = [&](float* at, int32_t s) { return at + (s / width) * width * n + s % width; };
     auto leftColumn = [&](int32_t s) { return rows ? laneLeft + s : column(laneLeft, s); };
     auto rightColumn = [&](int32_t s) { return rows ? laneLeft + half + s : column(laneRight, s); };
-
     // Voices live in their lanes from block to block; a lane is written only
     // when it changes hands (its old voice takes its state back first), or
     // for new rates.
@@ -421,13 +435,59 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         }
     }
     heldLanes_ &= ~(((1u << lanes) - 1u) & ~((1u << count) - 1u));
+    const LanePlan plan{count, build, inLanes};
+    renderLanes(plan, n, p, table, laneLeft, laneRight);
+    uint32_t sounding = inLanes;
+    for (int32_t s = 0; s < count; ++s) {
+        Voice& voice = *voices_[static_cast<std::size_t>(voiceIn[s])];
+        if (inLanes & (1u << s)) {
+            voice.renderedInLane(lanes_, s);
+            continue;
+        }
+        const bool waits = voice.startPending() && voice.startOffset() > n;
+        std::fill_n(ownLeft, n, 0.0f);
+        std::fill_n(ownRight, n, 0.0f);
+        voice.render(scratchLeft_.get(), scratchRight_.get(), ownLeft, ownRight, n, p, table);
+        if (waits)
+            continue;
+        // 0 + x differs from x only for x = -0, and a sum that starts at +0
+        // is never -0, so adding this column adds exactly what render would.
+        float* l = leftColumn(s);
+        float* r = rightColumn(s);
+        for (int32_t i = 0; i < n; ++i) {
+            l[i * stride] = ownLeft[i];
+            r[i * stride] = ownRight[i];
+        }
+        sounding |= 1u << s;
+    }
+    // The next block may take this one's plan if every voice that sounds
+    // fitted its lane and none fell silent.
+    plan_ = plan;
+    steady_ = count > 0 && sounding == inLanes && inLanes == (1u << count) - 1u;
+    for (int32_t s = 0; s < count; ++s)
+        steady_ = steady_ && voices_[static_cast<std::size_t>(voiceIn[s])]->active();
+    sumLanes(plan, sounding, n, laneLeft, laneRight, outLeft, outRight);
+}
+
+bool SynthEngine::samePlanHolds() const noexcept {
+    if (!steady_ || ratesVersion_.load(std::memory_order_acquire) != laneRates_)
+        return false;
+    for (int32_t s = 0; s < plan_.count; ++s)
+        if (!voices_[static_cast<std::size_t>(laneVoice_[static_cast<std::size_t>(s)])]->livesIn(s))
+            return false;
+    return true;
+}
+
+void SynthEngine::renderLanes(const LanePlan& plan, int32_t n, const VoiceParams& p, const float* table,
+                              float* laneLeft, float* laneRight) noexcept {
+    const uint32_t inLanes = plan.inLanes;
 #ifdef VELTROSA_LANES_X86
     if (inLanes != 0) {
-        switch (build) {
+        switch (plan.build) {
         case Build::Pair:
             if (renderPath_ == RenderPath::Sse2)
                 renderPairSse2(lanes_, 0, p, table, n, laneLeft);
-            else if (count == 1)
+            else if (plan.count == 1)
                 renderOneAvx2(lanes_, 0, p, table, n, laneLeft);
             else
                 renderPairAvx2(lanes_, 0, p, table, n, laneLeft);
@@ -466,36 +526,17 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
         if ((inLanes >> (4 * g)) & 0xFu)
             renderLanesSimd128(lanes_, 4 * g, p, table, n, laneLeft + 4 * g * n, laneRight + 4 * g * n);
 #endif
-    uint32_t sounding = inLanes;
-    for (int32_t s = 0; s < count; ++s) {
-        Voice& voice = *voices_[static_cast<std::size_t>(voiceIn[s])];
-        if (inLanes & (1u << s)) {
-            voice.renderedInLane(lanes_, s);
-            continue;
-        }
-        const bool waits = voice.startPending() && voice.startOffset() > n;
-        std::fill_n(ownLeft, n, 0.0f);
-        std::fill_n(ownRight, n, 0.0f);
-        voice.render(scratchLeft_.get(), scratchRight_.get(), ownLeft, ownRight, n, p, table);
-        if (waits)
-            continue;
-        // 0 + x differs from x only for x = -0, and a sum that starts at +0
-        // is never -0, so adding this column adds exactly what render would.
-        float* l = leftColumn(s);
-        float* r = rightColumn(s);
-        for (int32_t i = 0; i < n; ++i) {
-            l[i * stride] = ownLeft[i];
-            r[i * stride] = ownRight[i];
-        }
-        sounding |= 1u << s;
-    }
+}
+
+void SynthEngine::sumLanes([[maybe_unused]] const LanePlan& plan, uint32_t sounding, int32_t n, const float* laneLeft,
+                           const float* laneRight, float* outLeft, float* outRight) noexcept {
     if (sounding == 0) {
         std::fill_n(outLeft, n, 0.0f);
         std::fill_n(outRight, n, 0.0f);
         return;
     }
 #ifdef VELTROSA_LANES_X86
-    switch (build) {
+    switch (plan.build) {
     case Build::Pair:
         sumPairsSse2(laneLeft, sounding, n, outLeft, outRight);
         break;

@@ -63,8 +63,10 @@ public:
     void silenceAll();
     // One voice falls silent at once (a format's choke of a single note).
     void silenceVoice(int32_t index) {
-        if (index >= 0 && index < kNumVoices)
+        if (index >= 0 && index < kNumVoices) {
             voices_[static_cast<std::size_t>(index)]->silence();
+            steady_ = false;
+        }
     }
     void render(float* outLeft, float* outRight, int32_t n) noexcept;
 
@@ -106,6 +108,18 @@ private:
     void takeCarriedValues() noexcept;
     void renderPiece(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
     void renderInLanes(float* outLeft, float* outRight, int32_t n, const VoiceParams& p, const float* table) noexcept;
+    enum class Build : int32_t { Pair, Quad, Sse2, Avx2, Avx512 };
+    // Which build renders the lanes and which of them hold a voice that fits.
+    struct LanePlan {
+        int32_t count = 0;  // lanes 0 .. count - 1 hold the sounding voices
+        Build build = Build::Pair;
+        uint32_t inLanes = 0;
+    };
+    bool samePlanHolds() const noexcept;
+    void renderLanes(const LanePlan& plan, int32_t n, const VoiceParams& p, const float* table, float* laneLeft,
+                     float* laneRight) noexcept;
+    void sumLanes(const LanePlan& plan, uint32_t sounding, int32_t n, const float* laneLeft, const float* laneRight,
+                  float* outLeft, float* outRight) noexcept;
 
     int32_t reservedVoice_ = 0;
     std::array<std::unique_ptr<Voice>, kNumVoices> voices_;
@@ -131,6 +145,11 @@ private:
     // Which voice lives in each lane (-1: none, or it may have left), and
     // the lanes that hold anything but an idle, cleared lane.
     std::array<int32_t, kNumVoices> laneVoice_{-1, -1, -1, -1, -1, -1, -1, -1};
+    // The last block's plan; while steady_ the next block takes it as it is:
+    // every voice that sounds sat in its lane and fitted, and no note, steal
+    // or silence came since (a voice a note reaches leaves its lane).
+    LanePlan plan_;
+    bool steady_ = false;
     uint32_t heldLanes_ = 0xFFu;
     RenderPath renderPath_ = bestRenderPath();
     TableRead tableRead_ = bestTableRead();
