@@ -55,8 +55,8 @@ RenderPath detectRenderPath() {
 #ifdef VELTROSA_LANES_X86
     __builtin_cpu_init();
 #ifdef VELTROSA_LANES_AVX512
-    // The AVX-512 path renders one or two voices with AVX2, three or four
-    // with AVX2's layout in AVX-512VL's registers.
+    // The AVX-512 path renders one to four voices in the AVX2 unit's
+    // layouts with AVX-512VL's registers.
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") &&
         osSavesState(0xE6))
         return RenderPath::Avx512;
@@ -485,9 +485,20 @@ void SynthEngine::renderLanes(const LanePlan& plan, int32_t n, const VoiceParams
     if (inLanes != 0) {
         switch (plan.build) {
         case Build::Pair:
-            if (renderPath_ == RenderPath::Sse2)
+            if (renderPath_ == RenderPath::Sse2) {
                 renderPairSse2(lanes_, 0, p, table, n, laneLeft);
-            else if (plan.count == 1)
+                break;
+            }
+#ifdef VELTROSA_LANES_AVX512
+            if (renderPath_ == RenderPath::Avx512) {
+                if (plan.count == 1)
+                    renderOneAvx512(lanes_, 0, p, table, n, laneLeft);
+                else
+                    renderPairAvx512(lanes_, 0, p, table, n, laneLeft);
+                break;
+            }
+#endif
+            if (plan.count == 1)
                 renderOneAvx2(lanes_, 0, p, table, n, laneLeft);
             else
                 renderPairAvx2(lanes_, 0, p, table, n, laneLeft);

@@ -109,7 +109,12 @@ void renderPairAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, cons
 void renderOneAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows);
 void renderQuadAvx2(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n, float* rows,
                     TableRead read);
-// renderQuadAvx2 built for AVX-512 processors (with AVX-512VL).
+// renderPairAvx2, renderOneAvx2 and renderQuadAvx2 built for AVX-512
+// processors (with AVX-512VL).
+void renderPairAvx512(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                      float* rows);
+void renderOneAvx512(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
+                     float* rows);
 void renderQuadAvx512(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
                       float* rows, TableRead read);
 

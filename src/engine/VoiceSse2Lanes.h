@@ -1,8 +1,8 @@
 // Four lanes per vector, the SSE2 lane type of the voice kernel
 // (VoiceKernel.h): four voices, or with channel lanes both channels of two.
-// Included by the SSE2 unit and, built again with that unit's flags, by the
-// AVX2 one, which renders one or two voices with it; internal linkage, so no
-// copy built for one instruction set stands in for the other.
+// Included by the SSE2 unit and, built again with their flags, by the AVX2
+// and AVX-512 ones, which render one or two voices with it; internal
+// linkage, so no copy built for one instruction set stands in for another.
 #pragma once
 
 #if defined(__AVX__)
