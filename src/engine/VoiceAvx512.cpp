@@ -156,7 +156,7 @@ void renderLanesAvx512(VoiceLanes& lanes, const VoiceParams& p, const float* tab
 
 // One to four voices in the AVX2 unit's layouts: the same operations, with
 // 32 registers instead of 16, so the frame loop keeps more of its state out
-// of memory (one voice 1.5 % faster, two 3 %, four 12 %).
+// of memory (one voice 1.5 % faster, two 3 %, four 16 %).
 void renderPairAvx512(VoiceLanes& lanes, int32_t first, const VoiceParams& p, const float* table, int32_t n,
                       float* rows) {
     renderLanesWith<Sse2T<true>>(lanes, first, p, table, 0, n, rows, nullptr);
