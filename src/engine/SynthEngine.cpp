@@ -438,10 +438,12 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     const LanePlan plan{count, build, inLanes};
     renderLanes(plan, n, p, table, laneLeft, laneRight);
     uint32_t sounding = inLanes;
+    bool noneEnded = true;
     for (int32_t s = 0; s < count; ++s) {
         Voice& voice = *voices_[static_cast<std::size_t>(voiceIn[s])];
         if (inLanes & (1u << s)) {
             voice.renderedInLane(lanes_, s);
+            noneEnded = noneEnded && voice.active();
             continue;
         }
         const bool waits = voice.startPending() && voice.startOffset() > n;
@@ -463,9 +465,7 @@ void SynthEngine::renderInLanes(float* outLeft, float* outRight, int32_t n, cons
     // The next block may take this one's plan if every voice that sounds
     // fitted its lane and none fell silent.
     plan_ = plan;
-    steady_ = count > 0 && sounding == inLanes && inLanes == (1u << count) - 1u;
-    for (int32_t s = 0; s < count; ++s)
-        steady_ = steady_ && voices_[static_cast<std::size_t>(voiceIn[s])]->active();
+    steady_ = count > 0 && inLanes == (1u << count) - 1u && noneEnded;
     sumLanes(plan, sounding, n, laneLeft, laneRight, outLeft, outRight);
 }
 

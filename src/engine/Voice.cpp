@@ -126,7 +126,7 @@ void Voice::render(float* L, float* R, float* outLeft, float* outRight, int32_t 
     copyTo(lane, 0, true);
     renderLane(lane, startOffset_, p, table, n, L, R);
     takeBack(lane, 0);
-    endBlock(lane, 0);
+    renderedInLane(lane, 0);
     for (int32_t i = 0; i < n; ++i) {
         outLeft[i] += L[i];
         outRight[i] += R[i];

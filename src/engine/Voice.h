@@ -69,8 +69,14 @@ public:
     bool livesIn(int32_t j) const { return lane_ == j; }
     // The rates, which the parameter thread may change at any time.
     void ratesToLane(VoiceLanes& lanes, int32_t j) const;
-    // Ends a block rendered in its lane as render ends one.
-    void renderedInLane(const VoiceLanes& lanes, int32_t j) { endBlock(lanes, j); }
+    // Ends a block rendered in lane j (of the engine's lanes, or of render's
+    // own one).
+    template <class Lanes>
+    void renderedInLane(const Lanes& lanes, int32_t j) {
+        startPending_ = false;
+        startOffset_ = 0;
+        active_ = lanes.ampEnv.state[j] != lane::kIdle;
+    }
     // Takes the state back from the voice's lane, if it lives in one: before
     // anything here reads or changes it, or the lane goes to another voice.
     void settle() const;
@@ -110,12 +116,6 @@ private:
     void copyRates(Lanes& lanes, int32_t j) const;
     template <class Lanes>
     void takeBack(const Lanes& lanes, int32_t j);
-    template <class Lanes>
-    void endBlock(const Lanes& lanes, int32_t j) {
-        startPending_ = false;
-        startOffset_ = 0;
-        active_ = lanes.ampEnv.state[j] != lane::kIdle;
-    }
 
     Oscillator oscLeft_, oscRight_;
     Envelope ampEnv_, filterEnv_;
